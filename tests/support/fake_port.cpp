@@ -1,0 +1,129 @@
+#include "support/fake_port.h"
+
+#include <algorithm>
+
+namespace tarsel::test {
+
+Bytes FakeLine::arrived()
+{
+    const double now = clock.nowMs();
+    while (!m_pending.empty()) {
+        auto it = std::min_element(m_pending.begin(), m_pending.end(),
+                                   [](const Pending& a, const Pending& b) { return a.at < b.at; });
+        if (it->at > now)
+            break;
+        m_buffer += it->data;
+        m_pending.erase(it);
+    }
+    return m_buffer;
+}
+
+std::size_t FakeLine::queued() const { return m_buffer.size(); }
+
+Bytes FakeLine::written(const std::string& slot) const
+{
+    Bytes all;
+    for (const auto& w : writes)
+        if (slot.empty() || w.slot == slot)
+            all += w.data;
+    return all;
+}
+
+int FakePort::open(const std::string& name, int baud)
+{
+    if (m_open)
+        return kOpenAlreadyOpen;
+    if (m_line.failOpen || name.empty() || (m_line.owner && m_line.owner != this))
+        return kOpenFailed;
+    m_line.owner = this;
+    m_line.currentBaud = baud;
+    m_line.openBauds.push_back(baud);
+    openedNames.push_back(name);
+    m_open = true;
+    return kOpenOk;
+}
+
+void FakePort::close()
+{
+    if (!m_open)
+        return;
+    m_open = false;
+    if (m_line.owner == this)
+        m_line.owner = nullptr;
+}
+
+bool FakePort::write(const Bytes& data, std::string& message)
+{
+    if (!m_open) {
+        message = "3: 6";
+        return false;
+    }
+    if (m_line.failWrites || m_line.hangUp) {
+        message = "Write failed: Input/output error";
+        return false;
+    }
+    m_line.writes.push_back({m_line.clock.nowMs(), m_slot, data});
+    message = "OK";
+    if (m_line.onWrite)
+        m_line.onWrite(m_line, data);
+    return true;
+}
+
+bool FakePort::read(Bytes& out, std::string& message)
+{
+    out.clear();
+    if (m_open) {
+        m_line.clock.advance(m_line.readStepMs);
+        m_line.arrived();
+        const std::size_t n = std::min<std::size_t>(m_line.m_buffer.size(), kMaxRead);
+        out = m_line.m_buffer.substr(0, n);
+        m_line.m_buffer.erase(0, n);
+    }
+    if (out.empty()) {
+        message = "Failed to read data";
+        return false;
+    }
+    message = "OK";
+    return true;
+}
+
+int FakePort::bytesWaiting()
+{
+    if (!m_open)
+        return 0;
+    return static_cast<int>(m_line.arrived().size());
+}
+
+void FakePort::setBaud(int baud)
+{
+    if (m_open)
+        m_line.currentBaud = baud;
+}
+
+bool FakePort::waitReadable(double timeoutMs)
+{
+    if (!m_open)
+        return false;
+    const double end = m_line.clock.nowMs() + timeoutMs;
+    for (;;) {
+        if (!m_line.arrived().empty() || m_line.hangUp)
+            return true;
+        // Jump to the next scheduled arrival, or to the deadline.
+        double next = end;
+        for (const auto& p : m_line.m_pending)
+            next = std::min(next, p.at);
+        if (next >= end) {
+            m_line.clock.m_now = std::max(m_line.clock.m_now, end);
+            return !m_line.arrived().empty();
+        }
+        m_line.clock.m_now = std::max(m_line.clock.m_now, next);
+    }
+}
+
+void FakePort::purgeInput()
+{
+    m_line.arrived();
+    m_line.m_buffer.clear();
+}
+
+} // namespace tarsel::test

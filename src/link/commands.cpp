@@ -1,0 +1,546 @@
+#include "link/commands.h"
+
+#include "link/models.h"
+#include "link/ports.h"
+#include "util/hex.h"
+
+#include <cmath>
+#include <filesystem>
+
+namespace tarsel {
+
+namespace {
+
+const char* const kSent = "----> ";
+const char* const kReceived = "<---- ";
+
+const char* const kUnknownModel = "Unknown model !";
+const char* const kModelTimeOut = "Not found Device : Time out !";
+const char* const kReadVersionError = "Read Version Error !";
+const char* const kConfigurationTimeOut = "Get configuration: Time out !";
+const char* const kMainTextLinesError = "Set Main Text Lines Error!";
+const char* const kPortNotOpened = "Serial Port Not Opened!";
+
+// The model query and the other 02 07 16 xx requests.
+const Bytes kModelQueryFrame = bytesOf({0x02, 0x07, 0x16, 0x01});
+const Bytes kVersionQueryFrame = bytesOf({0x02, 0x07, 0x16, 0x02});
+const Bytes kConfigurationQueryFrame = bytesOf({0x02, 0x07, 0x16, 0x05});
+
+// Opens CmdPort for one open-type command unless it is open already, and closes it
+// when the command returns, whatever happened and whoever had opened it.
+class CmdPortScope {
+public:
+    CmdPortScope(Link& link, std::string& message) : m_link(link)
+    {
+        m_ok = link.CmdPort.isOpen() || OpenCmdPort(link, message) == kStatusOpened;
+    }
+    ~CmdPortScope() { CloseCmdPort(m_link); }
+    CmdPortScope(const CmdPortScope&) = delete;
+    CmdPortScope& operator=(const CmdPortScope&) = delete;
+    bool ok() const { return m_ok; }
+
+private:
+    Link& m_link;
+    bool m_ok = false;
+};
+
+void traceSent(const Link& link, const Bytes& frame) { link.traceOut(kSent + FrameHex(frame)); }
+void traceReceived(const Link& link, const Bytes& answer) { link.traceOut(kReceived + FrameHex(answer)); }
+
+Bytes withByte(Bytes frame, std::uint8_t value)
+{
+    frame.push_back(static_cast<char>(value));
+    return frame;
+}
+
+// Big-endian N-byte form of a value: hex text padded to 2·N digits, then pairs.
+Bytes bigEndian(std::int32_t value, int byteCount) { return HexToBytes(IntToHexBytes(value, byteCount)); }
+
+Bytes colorBytes(std::uint32_t color)
+{
+    return bytesOf({static_cast<std::uint8_t>(color & 0xFF), static_cast<std::uint8_t>((color >> 8) & 0xFF),
+                    static_cast<std::uint8_t>((color >> 16) & 0xFF)});
+}
+
+// A framed command without an answer: open, write, close; the write's result.
+bool sendFramed(Link& link, const Bytes& frame, std::string& message)
+{
+    CmdPortScope scope(link, message);
+    if (!scope.ok())
+        return false;
+    return link.CmdPort.write(frame, message);
+}
+
+// A text command: open TextPort when closed, write, close; the write's result.
+bool sendTextCommand(Link& link, const Bytes& frame, std::string& message)
+{
+    if (!link.TextPort.isOpen() && OpenTextPort(link, message) != kStatusOpened)
+        return false;
+    bool ok = true;
+    if (frame.empty())
+        message = "OK";  // nothing to send
+    else
+        ok = link.TextPort.write(frame, message);
+    CloseTextPort(link);
+    return ok;
+}
+
+struct EchoTexts {
+    const char* error;
+    const char* timeOut;
+};
+
+// Echo wait: the display sends the frame back. After the write the frame is traced,
+// then a pause; reads are 100 ms apart until at least `required` bytes have come,
+// which are traced and compared with the frame byte for byte.
+bool echoCommand(Link& link, const Bytes& frame, std::size_t required, const EchoTexts& texts,
+                 std::string& message)
+{
+    CmdPortScope scope(link, message);
+    if (!scope.ok())
+        return false;
+    SerialPort& port = link.CmdPort;
+    if (!port.write(frame, message))
+        return false;
+    traceSent(link, frame);
+    link.clock.sleepMs(kEchoPauseMs);
+    const WaitTimer timer(link.clock);
+    Bytes answer;
+    for (;;) {
+        Bytes chunk;
+        std::string readMessage;
+        const bool got = port.read(chunk, readMessage);
+        if (got)
+            answer += chunk;
+        if (answer.size() >= required) {
+            traceReceived(link, answer);
+            if (answer == frame) {
+                message = "OK";
+                return true;
+            }
+            message = texts.error;
+            return false;
+        }
+        if (!got && port.hungUp()) {
+            message = readMessage;
+            return false;
+        }
+        link.clock.sleepMs(kEchoPollMs);
+        if (timer.pastLimit(kEchoLimitMs)) {
+            message = texts.timeOut;
+            return false;
+        }
+    }
+}
+
+std::uint8_t areaCode(ColorArea area, std::uint8_t header, std::uint8_t mainText, std::uint8_t footer)
+{
+    switch (area) {
+    case ColorArea::Header: return header;
+    case ColorArea::MainText: return mainText;
+    case ColorArea::Footer: return footer;
+    }
+    return header;
+}
+
+Bytes firstBytes(const Bytes& text, std::size_t count) { return text.substr(0, std::min(count, text.size())); }
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+
+namespace {
+long long microseconds(double ms) { return std::llround(ms * 1000.0); }
+} // namespace
+
+bool WaitTimer::pastLimit(double limitMs) const { return microseconds(elapsedMs()) > microseconds(limitMs); }
+
+double WaitTimer::remainingMs(double limitMs) const
+{
+    const double left = limitMs - elapsedMs();
+    return left > 0 ? left : 0;
+}
+
+WaitOutcome WaitForZeroTerminated(SerialPort& port, Clock& clock, double limitMs, Bytes& answer,
+                                  std::string& message)
+{
+    const WaitTimer timer(clock);
+    for (;;) {
+        Bytes chunk;
+        std::string readMessage;
+        const bool got = port.read(chunk, readMessage);
+        if (got)
+            answer += chunk;
+        if (!answer.empty() && answer.back() == '\0')
+            return WaitOutcome::Complete;
+        if (!got && port.hungUp()) {
+            message = readMessage;
+            return WaitOutcome::HungUp;
+        }
+        if (timer.pastLimit(limitMs))
+            return WaitOutcome::TimedOut;
+        // Nothing waiting: sleep on the port until bytes arrive or the limit comes,
+        // instead of spinning; the next read takes them at once.
+        if (!got)
+            port.waitReadable(timer.remainingMs(limitMs));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Model query
+
+int DetectModel(Link& link, std::string& message)
+{
+    CmdPortScope scope(link, message);
+    if (!scope.ok())
+        return -1;
+    if (!link.CmdPort.write(kModelQueryFrame, message))
+        return -1;
+    link.clock.sleepMs(kModelQueryPauseMs);
+    Bytes answer;
+    switch (WaitForZeroTerminated(link.CmdPort, link.clock, kDetectModelLimitMs, answer, message)) {
+    case WaitOutcome::Complete: break;
+    case WaitOutcome::TimedOut: message = kModelTimeOut; return -1;
+    case WaitOutcome::HungUp: return -1;
+    }
+    traceReceived(link, answer);
+    const int index = FindModel(answer.substr(0, answer.size() - 1));
+    message = index < 0 ? kUnknownModel : "OK";
+    return index;
+}
+
+bool ProbeModel(Link& link, std::string& message)
+{
+    SerialPort& port = link.CmdPort;
+    if (!port.write(kModelQueryFrame, message))
+        return false;
+    traceSent(link, kModelQueryFrame);
+    link.clock.sleepMs(kModelQueryPauseMs);
+    const WaitTimer timer(link.clock);
+    Bytes answer;
+    for (;;) {
+        Bytes chunk;
+        // Nothing arrived (or the line hung up): give up at once with the port's text.
+        if (!port.read(chunk, message))
+            return false;
+        answer += chunk;
+        if (answer.back() == '\0') {
+            traceReceived(link, answer);
+            if (FindModel(answer.substr(0, answer.size() - 1)) < 0) {
+                message = kUnknownModel;
+                return false;
+            }
+            message = "OK";
+            return true;
+        }
+        if (timer.pastLimit(kProbeModelLimitMs)) {
+            message = kModelTimeOut;
+            return false;
+        }
+    }
+}
+
+bool WaitDeviceReady(Link& link, bool keepOpen, std::string& message)
+{
+    SerialPort& port = link.CmdPort;
+    if (!port.isOpen()) {
+        if (keepOpen) {
+            // Every probe would fail on a closed slot; say so at once.
+            message = kPortNotOpened;
+            return false;
+        }
+        if (OpenCmdPort(link, message) != kStatusOpened)
+            return false;
+    }
+    bool ready = false;
+    for (int attempt = 0; attempt < kDeviceReadyAttempts; ++attempt) {
+        ready = ProbeModel(link, message);
+        link.clock.sleepMs(kDeviceReadyPauseMs);
+        if (ready || port.hungUp())
+            break;
+    }
+    if (!keepOpen)
+        CloseCmdPort(link);
+    return ready;
+}
+
+// ---------------------------------------------------------------------------
+// Version and settings document
+
+int ReadVersion(Link& link)
+{
+    std::string message;
+    return ReadVersion(link, message);
+}
+
+int ReadVersion(Link& link, std::string& message)
+{
+    CmdPortScope scope(link, message);
+    if (!scope.ok())
+        return 0;
+    if (!link.CmdPort.write(kVersionQueryFrame, message))
+        return 0;
+    link.clock.sleepMs(kReadVersionPauseMs);
+    Bytes answer;
+    std::string readMessage;
+    if (!link.CmdPort.read(answer, readMessage)) {
+        message = kReadVersionError;
+        return 0;
+    }
+    message = "OK";
+    // The answer's bytes read as one hexadecimal number: 0C -> 12, 00 0D -> 13.
+    return static_cast<int>(HexToUInt(FrameHex(answer)));
+}
+
+bool GetConfiguration(Link& link, Bytes& reply, std::string& message)
+{
+    reply.clear();
+    CmdPortScope scope(link, message);
+    if (!scope.ok())
+        return false;
+    if (!link.CmdPort.write(kConfigurationQueryFrame, message))
+        return false;
+    link.clock.sleepMs(kGetConfigurationPauseMs);
+    Bytes answer;
+    switch (WaitForZeroTerminated(link.CmdPort, link.clock, kGetConfigurationLimitMs, answer, message)) {
+    case WaitOutcome::Complete:
+        reply = std::move(answer);
+        message = "OK";
+        return true;
+    case WaitOutcome::TimedOut: message = kConfigurationTimeOut; return false;
+    case WaitOutcome::HungUp: return false;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Write-only framed commands
+
+bool SetLine1Text(Link& link, const Bytes& text, std::string& message)
+{
+    return sendFramed(link, bytesOf({0x02, 0x07, 0x16, 0x06}) + text + '\0', message);
+}
+
+bool SetLine2Text(Link& link, const Bytes& text, std::string& message)
+{
+    return sendFramed(link, bytesOf({0x02, 0x07, 0x16, 0x07}) + text + '\0', message);
+}
+
+bool SetLineFlags(Link& link, std::uint8_t flags, std::string& message)
+{
+    return sendFramed(link, bytesOf({0x02, 0x07, 0x16, 0x09, flags}), message);
+}
+
+bool SetMainText(Link& link, const Bytes& text, std::string& message)
+{
+    return sendFramed(link, bytesOf({0x02, 0x07, 0x18}) + text, message);
+}
+
+bool ShowPicture(Link& link, std::uint8_t number, std::string& message)
+{
+    return sendFramed(link, bytesOf({0x02, 0x07, 0x1A, number}), message);
+}
+
+bool SetPlayList(Link& link, std::uint16_t mask, std::string& message)
+{
+    return sendFramed(link, bytesOf({0x02, 0x07, 0x28}) + bigEndian(mask, 2), message);
+}
+
+bool SetStandbyTime(Link& link, int standbyTime, std::string& message)
+{
+    return sendFramed(link, bytesOf({0x02, 0x07, 0x1C}) + bigEndian(standbyTime, 1), message);
+}
+
+bool SetPlayInterval(Link& link, int interval, std::string& message)
+{
+    return sendFramed(link, bytesOf({0x02, 0x07, 0x1B}) + bigEndian(interval, 1), message);
+}
+
+bool FormatStorage(Link& link, std::string& message)
+{
+    return sendFramed(link, bytesOf({0x02, 0x07, 0x05, 0x00}), message);
+}
+
+bool ShowQrCode(Link& link, std::uint8_t align, std::uint8_t slot, const Bytes& text, std::string& message)
+{
+    return sendFramed(link, bytesOf({0x02, 0x07, 0x1D, align, slot}) + text + '\0', message);
+}
+
+bool ShowQrCodeAt(Link& link, std::uint8_t align, std::uint8_t picture, const Bytes& text,
+                  std::string& message)
+{
+    return sendFramed(link, bytesOf({0x02, 0x07, 0x1E, align, picture}) + text + '\0', message);
+}
+
+bool SetCommandSet(Link& link, int index, std::string& message)
+{
+    return sendFramed(link, bytesOf({0x02, 0x43}) + std::to_string(index), message);
+}
+
+bool SetDeviceBaud(Link& link, int code, std::string& message)
+{
+    return sendFramed(link, bytesOf({0x02, 0x42}) + std::to_string(code), message);
+}
+
+// ---------------------------------------------------------------------------
+// Echoed commands
+
+bool SetTextColor(Link& link, ColorArea area, std::uint32_t color, std::string& message)
+{
+    const Bytes frame = withByte(bytesOf({0x02, 0x07}), areaCode(area, 0x0B, 0x0E, 0x10)) + colorBytes(color);
+    return echoCommand(link, frame, 6, {"Set TextColor Error!", "Set TextColor Error : Time out !"}, message);
+}
+
+bool SetBackColor(Link& link, ColorArea area, std::uint32_t color, std::string& message)
+{
+    const Bytes frame = withByte(bytesOf({0x02, 0x07}), areaCode(area, 0x0C, 0x0F, 0x11)) + colorBytes(color);
+    return echoCommand(link, frame, 6,
+                       {"Set BackgroudColor Error!", "Set BackgroudColor Error : Time out !"}, message);
+}
+
+bool SetTitleMode(Link& link, std::uint8_t mode, std::string& message)
+{
+    return echoCommand(link, bytesOf({0x02, 0x07, mode}), 3,
+                       {"Set Title mode Error!", "Set Title mode Error : Time out !"}, message);
+}
+
+bool SetMainTextLines(Link& link, std::uint8_t lineMode, std::string& message)
+{
+    CmdPortScope scope(link, message);
+    if (!scope.ok())
+        return false;
+    const Bytes frame = bytesOf({0x02, 0x07, 0x14, lineMode});
+    if (!link.CmdPort.write(frame, message))
+        return false;
+    traceSent(link, frame);
+    link.clock.sleepMs(kMainTextLinesPauseMs);
+    Bytes answer;
+    std::string readMessage;
+    if (link.CmdPort.read(answer, readMessage))
+        traceReceived(link, answer);
+    if (answer.empty() || answer != frame) {
+        message = kMainTextLinesError;
+        return false;
+    }
+    message = "OK";
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Line speed
+
+bool SwitchDeviceBaud(Link& link, int baud, std::string& message)
+{
+    if (!link.CmdPort.isOpen()) {
+        message = kPortNotOpened;
+        return false;
+    }
+    const Bytes frame = bytesOf({0x02, 0x07, 0x04}) + bigEndian(baud, 4);
+    if (!link.CmdPort.write(frame, message))
+        return false;
+    traceSent(link, frame);
+    return true;
+}
+
+bool SwitchLineSpeed(Link& link, int baud, double devicePauseMs, std::string& message)
+{
+    const bool ok = SwitchDeviceBaud(link, baud, message);
+    link.clock.sleepMs(devicePauseMs);
+    link.CmdPort.setBaud(baud);
+    link.clock.sleepMs(kLocalSpeedSettleMs);
+    return ok;
+}
+
+// ---------------------------------------------------------------------------
+// QR code picture
+
+std::vector<Bytes> SplitQrPicture(const Bytes& picture)
+{
+    std::vector<Bytes> pieces;
+    const std::size_t count = picture.size() / kQrPieceSize + 1;
+    pieces.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t from = i * kQrPieceSize;
+        pieces.push_back(from < picture.size() ? picture.substr(from, kQrPieceSize) : Bytes());
+    }
+    return pieces;
+}
+
+std::uint8_t SendQrPicture(Link& link, const std::string& file, std::uint8_t align, std::uint8_t slot,
+                           const OneBitConverter& toOneBitPerPixel)
+{
+    std::error_code error;
+    if (file.empty() || !std::filesystem::exists(file, error))
+        return kQrFileMissing;
+    SerialPort& port = link.CmdPort;
+    if (!port.isOpen())
+        return kQrPortClosed;
+    const Bytes picture = toOneBitPerPixel ? toOneBitPerPixel(file, kQrPictureSize, kQrPictureSize) : Bytes();
+    if (picture.empty())
+        return kQrConversionFailed;
+
+    std::string message;
+    link.clock.sleepMs(kQrStepPauseMs);
+    if (!port.write(bytesOf({0x02, 0x07, 0x19, align, slot}), message))
+        return kQrHeaderWriteFailed;
+
+    link.clock.sleepMs(kQrStepPauseMs);
+    for (const Bytes& piece : SplitQrPicture(picture)) {
+        // The last piece is empty when the size is a multiple of 256: it counts as a
+        // write but nothing goes on the line.
+        if (!piece.empty() && !port.write(piece, message))
+            return kQrDataWriteFailed;
+    }
+
+    link.clock.sleepMs(kQrStepPauseMs);
+    if (!port.write(bytesOf({0x02, 0x07, 0x19, 0x00}), message))
+        return kQrTrailerWriteFailed;
+    link.clock.sleepMs(kQrFinishPauseMs);
+    return kQrOk;
+}
+
+// ---------------------------------------------------------------------------
+// Text commands
+
+bool RestartDisplay(Link& link, std::string& message)
+{
+    return sendTextCommand(link, bytesOf({0x02, 0x1D, 0xAA, 0x55}), message);
+}
+
+bool FactoryReset(Link& link, std::string& message)
+{
+    return sendTextCommand(link, bytesOf({0x02, 0x07, 0x15, 0x27, 0x27}), message);
+}
+
+bool ClearDisplay(Link& link, std::string& message) { return sendTextCommand(link, bytesOf({0x0C}), message); }
+
+bool SendText(Link& link, const Bytes& text, std::string& message)
+{
+    return sendTextCommand(link, firstBytes(text, kTextMaxBytes), message);
+}
+
+bool SendTextAt(Link& link, int column, int row, const Bytes& text, std::string& message)
+{
+    const Bytes frame = bytesOf({0x1F, 0x24, static_cast<std::uint8_t>(column), static_cast<std::uint8_t>(row)});
+    return sendTextCommand(link, frame + firstBytes(text, kTextMaxBytes), message);
+}
+
+bool SetBrightness(Link& link, int level, std::string& message)
+{
+    const int clamped = level < 1 ? 1 : (level > 4 ? 4 : level);
+    return sendTextCommand(link, bytesOf({0x1F, 0x58, static_cast<std::uint8_t>(clamped)}), message);
+}
+
+bool SetCodePage(Link& link, std::uint8_t codePageId, std::string& message)
+{
+    return sendTextCommand(link, bytesOf({0x02, 0x06, codePageId}), message);
+}
+
+bool SetInterChar(Link& link, std::uint8_t interCharId, std::string& message)
+{
+    return sendTextCommand(link, bytesOf({0x02, 0x05, interCharId}), message);
+}
+
+bool SendRaw(Link& link, const Bytes& bytes, std::string& message) { return sendTextCommand(link, bytes, message); }
+
+} // namespace tarsel

@@ -1,0 +1,232 @@
+// The display's command frames outside the file transfer: framed commands on
+// CmdPort (02 07 ..., 02 43, 02 42) and text commands on TextPort.
+//
+// Every command returns a status and fills `message`: on failure the text to show
+// the user, on success "OK" or whatever the lower layer left there.
+//
+// Port rules:
+// - "opens CmdPort": the command opens CmdPort with PortName/BaudRate when it is
+//   closed (an open failure returns at once with the open message and sends nothing)
+//   and closes CmdPort before it returns, whatever happened, also when the caller
+//   had it open before.
+// - "needs CmdPort open": the command does not open, expects CmdPort open and
+//   leaves it open (used by the transfers, which hold the port across steps).
+// - Text commands open TextPort when it is closed, write one frame, close TextPort.
+//
+// Waits: the time is noted right after the command's initial pause; a wait ends in
+// time-out at the first check at which the elapsed time exceeds the limit (a time
+// equal to the limit still waits). A line that hangs up ends a wait at once with
+// the port's hang-up message. A write that fails returns failure with the port's
+// message.
+#pragma once
+
+#include "link/link.h"
+#include "util/bytes.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tarsel {
+
+// ---------------------------------------------------------------------------
+// Waiting
+
+// Elapsed time of a wait, measured from construction (right after the initial
+// pause). Times are compared at microsecond resolution, so an elapsed time equal to
+// the limit is not taken as past it because of rounding.
+class WaitTimer {
+public:
+    explicit WaitTimer(Clock& clock) : m_clock(clock), m_start(clock.nowMs()) {}
+    double elapsedMs() const { return m_clock.nowMs() - m_start; }
+    bool pastLimit(double limitMs) const;
+    // Time left until the limit (0 when reached).
+    double remainingMs(double limitMs) const;
+
+private:
+    Clock& m_clock;
+    double m_start;
+};
+
+enum class WaitOutcome { Complete, TimedOut, HungUp };
+
+// Reads and appends to `answer` until it is non-empty and ends with 0x00, or the
+// elapsed time passes `limitMs`, or the line hangs up (then `message` holds the
+// port's text). Idle stretches wait on the port instead of spinning; an answer is
+// still taken the moment it arrives.
+WaitOutcome WaitForZeroTerminated(SerialPort& port, Clock& clock, double limitMs, Bytes& answer,
+                                  std::string& message);
+
+// ---------------------------------------------------------------------------
+// Model query: 02 07 16 01, answered by a model name followed by 0x00.
+
+inline constexpr double kModelQueryPauseMs = 100;      // after the write
+inline constexpr double kDetectModelLimitMs = 86.4;    // 100 units of 0.864 ms
+inline constexpr double kProbeModelLimitMs = 172.8;    // 200 units
+
+// Opens CmdPort. The model index 0..6, or -1 with "Unknown model !" or
+// "Not found Device : Time out !" (or the open / write / hang-up message).
+// Traces the answer.
+int DetectModel(Link& link, std::string& message);
+
+// Needs CmdPort open. True with "OK" when a known model answers. False with
+// "Failed to read data" when nothing has arrived after the pause, "Unknown model !",
+// "Not found Device : Time out !", or the write's message. Traces frame and answer.
+bool ProbeModel(Link& link, std::string& message);
+
+inline constexpr int kDeviceReadyAttempts = 51;
+inline constexpr double kDeviceReadyPauseMs = 100;     // after every probe
+
+// Probes up to 51 times, 100 ms apart, until the display answers. keepOpen false:
+// opens CmdPort if closed and closes it at the end; keepOpen true: needs CmdPort
+// open and leaves it open. Returns the outcome with the last probe's message.
+// A silent display costs about 51 × 200 ms.
+bool WaitDeviceReady(Link& link, bool keepOpen, std::string& message);
+
+// ---------------------------------------------------------------------------
+// Version: 02 07 16 02, opens CmdPort; pause 100 ms, one read. The answer's bytes
+// read as one hexadecimal number (0C -> 12, 00 0D -> 13); 0 when nothing arrived
+// (message "Read Version Error !").
+
+inline constexpr double kReadVersionPauseMs = 100;
+int ReadVersion(Link& link);
+int ReadVersion(Link& link, std::string& message);
+
+// ---------------------------------------------------------------------------
+// Settings document: 02 07 16 05, opens CmdPort; pause 100 ms, then read until the
+// answer ends with 0x00. `reply` gets every byte received including the final 0x00
+// (the caller converts it with the host code page). On time-out `reply` is empty and
+// the message "Get configuration: Time out !".
+
+inline constexpr double kGetConfigurationPauseMs = 100;
+inline constexpr double kGetConfigurationLimitMs = 1296;  // 1500 units
+bool GetConfiguration(Link& link, Bytes& reply, std::string& message);
+
+// ---------------------------------------------------------------------------
+// Write-only framed commands (open CmdPort; status = the write's result).
+
+// 02 07 16 06, text, 00: welcome message line 1.
+bool SetLine1Text(Link& link, const Bytes& text, std::string& message);
+// 02 07 16 07, text, 00: welcome message line 2.
+bool SetLine2Text(Link& link, const Bytes& text, std::string& message);
+// 02 07 16 09, flags: flag byte of the welcome message.
+bool SetLineFlags(Link& link, std::uint8_t flags, std::string& message);
+// 02 07 18, text (no terminator): the main-text lines joined.
+bool SetMainText(Link& link, const Bytes& text, std::string& message);
+// 02 07 1A nn: show picture 1..10.
+bool ShowPicture(Link& link, std::uint8_t number, std::string& message);
+// 02 07 28, mask as 2 big-endian bytes: bit k-1 set when picture k is played.
+bool SetPlayList(Link& link, std::uint16_t mask, std::string& message);
+// 02 07 1C, standby time 0..120 as 1 big-endian byte.
+bool SetStandbyTime(Link& link, int standbyTime, std::string& message);
+// 02 07 1B, play interval 1..10 as 1 big-endian byte.
+bool SetPlayInterval(Link& link, int interval, std::string& message);
+// 02 07 05 00.
+bool FormatStorage(Link& link, std::string& message);
+// 02 07 1D, align (1 left, 2 centre, 3 right), slot, text, 00.
+bool ShowQrCode(Link& link, std::uint8_t align, std::uint8_t slot, const Bytes& text,
+                std::string& message);
+// 02 07 1E, align, picture number 1..10, text, 00.
+bool ShowQrCodeAt(Link& link, std::uint8_t align, std::uint8_t picture, const Bytes& text,
+                  std::string& message);
+// 02 43, the command-set index in decimal digits.
+bool SetCommandSet(Link& link, int index, std::string& message);
+// 02 42, the baud code 0..4 in decimal digits (0 = 9600 ... 4 = 115200).
+bool SetDeviceBaud(Link& link, int code, std::string& message);
+
+// ---------------------------------------------------------------------------
+// Echoed commands: the display sends the frame back.
+
+enum class ColorArea { Header, MainText, Footer };
+
+inline constexpr double kEchoPauseMs = 500;        // after the write
+inline constexpr double kEchoPollMs = 100;         // between reads
+inline constexpr double kEchoLimitMs = 1728;       // 2000 units
+
+// 02 07 cc R G B (cc 0B header, 0E main text, 10 footer); colour 0x00BBGGRR.
+// "OK" / "Set TextColor Error!" / "Set TextColor Error : Time out !".
+bool SetTextColor(Link& link, ColorArea area, std::uint32_t color, std::string& message);
+// 02 07 cc R G B (cc 0C header, 0F main text, 11 footer).
+// "OK" / "Set BackgroudColor Error!" / "Set BackgroudColor Error : Time out !".
+bool SetBackColor(Link& link, ColorArea area, std::uint32_t color, std::string& message);
+
+enum TitleMode : std::uint8_t { kTitleShowsText = 0x0A, kTitleShowsPicture = 0x09 };
+// 02 07 mm. "OK" / "Set Title mode Error!" / "Set Title mode Error : Time out !".
+bool SetTitleMode(Link& link, std::uint8_t mode, std::string& message);
+
+inline constexpr double kMainTextLinesPauseMs = 500;
+// 02 07 14 nn (1 = two lines, 2 = four lines); pause 500 ms, one read; success when
+// the answer equals the frame, else "Set Main Text Lines Error!".
+bool SetMainTextLines(Link& link, std::uint8_t lineMode, std::string& message);
+
+// ---------------------------------------------------------------------------
+// Line speed (needs CmdPort open).
+
+// 02 07 04, speed as 4 big-endian bytes (115200 -> 00 01 C2 00). Traces the frame.
+// False with "Serial Port Not Opened!" when CmdPort is closed, or with the write's
+// message when the write fails.
+bool SwitchDeviceBaud(Link& link, int baud, std::string& message);
+
+inline constexpr double kLocalSpeedSettleMs = 100;
+// The transfers' speed switch: SwitchDeviceBaud(baud), pause devicePauseMs, set the
+// local speed of CmdPort to `baud`, pause 100 ms. Returns SwitchDeviceBaud's status.
+bool SwitchLineSpeed(Link& link, int baud, double devicePauseMs, std::string& message);
+
+// ---------------------------------------------------------------------------
+// QR code picture (needs CmdPort open): 02 07 19 align slot, the picture bytes in
+// pieces of 256, then 02 07 19 00.
+
+inline constexpr int kQrPictureSize = 192;           // pixels, square
+inline constexpr std::size_t kQrPieceSize = 256;
+inline constexpr double kQrStepPauseMs = 100;        // before header, data, trailer
+inline constexpr double kQrFinishPauseMs = 1000;     // after the trailer
+
+enum QrPictureCode : std::uint8_t {
+    kQrOk = 0,
+    kQrPortClosed = 0x0D,      // 13
+    kQrHeaderWriteFailed = 0x10, // 16
+    kQrDataWriteFailed = 0x11, // 17
+    kQrTrailerWriteFailed = 0x12, // 18
+    kQrConversionFailed = 0x13, // 19
+    kQrFileMissing = 0x15,     // 21
+};
+
+// Turns an image file into one bit per pixel at width × height (empty on failure).
+using OneBitConverter = std::function<Bytes(const std::string& file, int width, int height)>;
+
+// The writes of the picture bytes: count/256 + 1 pieces, so a count that is a
+// multiple of 256 ends with an empty piece (4608 bytes -> 18 full pieces + 1 empty).
+std::vector<Bytes> SplitQrPicture(const Bytes& picture);
+
+// Codes: 21 file missing (nothing written), 13 CmdPort closed, 19 conversion gave
+// nothing, 16 header write failed, 17 a picture piece failed, 18 trailer write
+// failed, 0 done. An empty piece is counted but not written.
+std::uint8_t SendQrPicture(Link& link, const std::string& file, std::uint8_t align, std::uint8_t slot,
+                           const OneBitConverter& toOneBitPerPixel);
+
+// ---------------------------------------------------------------------------
+// Text commands on TextPort (no answer, no trace; status = the write's result).
+
+// 02 1D AA 55.
+bool RestartDisplay(Link& link, std::string& message);
+// 02 07 15 27 27.
+bool FactoryReset(Link& link, std::string& message);
+// 0C.
+bool ClearDisplay(Link& link, std::string& message);
+
+inline constexpr std::size_t kTextMaxBytes = 40;
+// The first 40 bytes of the text.
+bool SendText(Link& link, const Bytes& text, std::string& message);
+// 1F 24 column row, then the first 40 bytes of the text (column 1..20, row 1..2).
+bool SendTextAt(Link& link, int column, int row, const Bytes& text, std::string& message);
+// 1F 58 nn with nn clamped to 1..4.
+bool SetBrightness(Link& link, int level, std::string& message);
+// 02 06 nn: code page id.
+bool SetCodePage(Link& link, std::uint8_t codePageId, std::string& message);
+// 02 05 nn: international character set id.
+bool SetInterChar(Link& link, std::uint8_t interCharId, std::string& message);
+// The bytes as given (the code page test patterns).
+bool SendRaw(Link& link, const Bytes& bytes, std::string& message);
+
+} // namespace tarsel

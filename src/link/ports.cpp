@@ -1,0 +1,81 @@
+#include "link/ports.h"
+
+namespace tarsel {
+
+const char* const kPermissionHint =
+    "Permission denied: add your user to the dialout group "
+    "(sudo usermod -aG dialout $USER) and log in again.";
+
+namespace {
+
+const char* englishText(int code)
+{
+    switch (code) {
+    case 0: return "This serial port already opened";
+    case 1: return "OK";
+    case 2: return "Error opening serial port";
+    case 3: return "Cannot setup comm buffer";
+    case 4: return "Unable to create event";
+    default: return nullptr;
+    }
+}
+
+const char* chineseText(int code)
+{
+    switch (code) {
+    case 0: return "此串口已经打开";
+    case 1: return "OK";
+    case 2: return "打开串口出错，此串口不存在或被占用";
+    case 3: return "初始化缓冲区出错";
+    case 4: return "无法创建事件";
+    default: return nullptr;
+    }
+}
+
+int openSlot(Link& link, SerialPort& slot, std::string& message)
+{
+    if (link.PortName.empty()) {
+        message = ComErrorText(kOpenFailed, {}, link.SysLangId);
+        return kStatusNoPortName;
+    }
+    const int code = slot.open(link.PortName, link.BaudRate);
+    if (code == kOpenOk)
+        return kStatusOpened;
+    message = ComErrorText(code, {}, link.SysLangId);
+    if (code != kOpenAlreadyOpen && slot.openFailedForPermission()) {
+        message += '\n';
+        message += kPermissionHint;
+    }
+    return kStatusOpenFailed;
+}
+
+} // namespace
+
+std::string ComErrorText(int code, const std::string& prefix, std::uint16_t sysLangId)
+{
+    const bool chinese = sysLangId == kLangIdChinese;
+    const char* text = chinese ? chineseText(code) : englishText(code);
+    std::string body;
+    if (text)
+        body = text;
+    else
+        body = std::string(chinese ? " 未知错误 " : " Unknown Error ") + std::to_string(code);
+    return prefix + " " + body + "!";
+}
+
+int OpenCmdPort(Link& link, std::string& message) { return openSlot(link, link.CmdPort, message); }
+int OpenTextPort(Link& link, std::string& message) { return openSlot(link, link.TextPort, message); }
+
+bool CloseCmdPort(Link& link)
+{
+    link.CmdPort.close();
+    return true;
+}
+
+bool CloseTextPort(Link& link)
+{
+    link.TextPort.close();
+    return true;
+}
+
+} // namespace tarsel

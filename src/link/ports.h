@@ -1,0 +1,42 @@
+// Opening and closing the two handle slots of the link, and the open-error texts
+// in the system's language.
+#pragma once
+
+#include "link/link.h"
+
+#include <cstdint>
+#include <string>
+
+namespace tarsel {
+
+// Language id that selects the Chinese open-error texts.
+inline constexpr std::uint16_t kLangIdChinese = 2052;
+
+// Status of OpenCmdPort / OpenTextPort.
+enum OpenStatus : int {
+    kStatusOpened = 1,      // the slot is open now
+    kStatusNoPortName = 2,  // PortName is empty; nothing was tried
+    kStatusOpenFailed = 3,  // the open was refused; the message says why
+};
+
+// The text of an open code in the language chosen by sysLangId, as
+// prefix + " " + text + "!". Every caller passes an empty prefix, so the user sees
+// the text with one leading blank, e.g. " Error opening serial port!".
+std::string ComErrorText(int code, const std::string& prefix, std::uint16_t sysLangId);
+
+// Opens CmdPort (resp. TextPort) with PortName and BaudRate.
+// Empty PortName: status 2 and the code-2 message, nothing opened.
+// Opened: status 1, message untouched. Otherwise status 3 and the code's message
+// (a slot that is already open gives the code-0 message). A port refused for lack
+// of permission adds a second line naming the dialout group.
+int OpenCmdPort(Link& link, std::string& message);
+int OpenTextPort(Link& link, std::string& message);
+
+// Closes the slot if it is open; closing a closed slot does nothing. Always true.
+bool CloseCmdPort(Link& link);
+bool CloseTextPort(Link& link);
+
+// The second line added to an open failure caused by missing permission.
+extern const char* const kPermissionHint;
+
+} // namespace tarsel

@@ -1,0 +1,110 @@
+// The settings operations that talk to the display. They run on the device worker,
+// one at a time, over the link; they reach the window only through the outlets.
+// The window gathers the settings into the record before it starts one of them.
+#pragma once
+
+#include "link/link.h"
+#include "link/outlets.h"
+#include "settings/display_info.h"
+#include "settings/window_values.h"
+#include "util/bytes.h"
+
+#include <cstdint>
+#include <string>
+
+namespace tarsel {
+
+// A message box to show: empty text means nothing to show.
+struct Notice {
+    std::string text;
+    int flags = 0;
+    bool operator==(const Notice&) const = default;
+};
+
+inline constexpr const char* kDone = "Done!";
+inline constexpr const char* kFail = "Fail!";
+inline constexpr const char* kNotFoundDevice = "Not found the devies:";
+
+// ---------------------------------------------------------------------------
+// Settings transfer
+
+// "Get Setting": the display's settings document, 00 included; empty when no
+// complete reply arrived.
+Bytes ReadDisplaySettings(Link& link);
+// Applies a reply on the window's side: "Get Settings Error!" (warning) for an
+// empty reply, the parser's text (warning) for a bad one, else
+// "Get Settings from Display Success!" (information).
+Notice ApplyDisplaySettings(const Bytes& reply, TDisplayInfo& info, WindowValues& values);
+
+inline constexpr const char* kAllDownloadQuestion = "Do you want to download all settings?";
+// Asks the "All Download" question; true on Yes.
+bool ConfirmAllDownload(Outlets& outlets);
+// Sends every setting group of the gathered record with progress, waits between
+// the commands, and shows the report (warning icon when anything failed). Returns
+// the report.
+std::string RunAllDownload(Link& link, Outlets& outlets, const TDisplayInfo& info);
+// One report line: the label padded to 30, "Success " or "Failed ", CR LF.
+std::string AllDownloadReportLine(const std::string& label, bool ok);
+
+// Asks, then sends the factory reset; a failed write is shown.
+void RunResetDisplay(Link& link, Outlets& outlets);
+// Sends the restart; a failed write is shown.
+void RunRestartDisplay(Link& link, Outlets& outlets);
+// Asks, then formats the display's storage; nothing is shown afterwards.
+void RunFormat(Link& link, Outlets& outlets);
+
+// ---------------------------------------------------------------------------
+// The "Setting" buttons (each stops at the first failure and shows its text)
+
+void RunWelcomeSetting(Link& link, Outlets& outlets, const TDisplayInfo& info);
+void RunHeaderSetting(Link& link, Outlets& outlets, const TDisplayInfo& info);
+void RunTextSetting(Link& link, Outlets& outlets, const TDisplayInfo& info);
+void RunFooterSetting(Link& link, Outlets& outlets, const TDisplayInfo& info);
+void RunBrightnessSetting(Link& link, Outlets& outlets, const TDisplayInfo& info);
+// Sends Baud_Rate. On success the link's speed becomes that row's rate, "Done!"
+// is shown and the row is returned (for the connection baud-rate box); on
+// failure "Fail!" (warning) and -1.
+int RunBaudRateSetting(Link& link, Outlets& outlets, const TDisplayInfo& info);
+// Sends the command-set selector's row (not its CommandNo).
+void RunCommandSetSetting(Link& link, Outlets& outlets, int commandModeRow);
+void RunPlaySetting(Link& link, Outlets& outlets, const TDisplayInfo& info);
+
+// "Setting" on the code-page page: character set, code page, 1000 ms, "Done!".
+inline constexpr double kCodePageSettlePauseMs = 1000;
+void RunCodePageSetting(Link& link, Outlets& outlets, const TDisplayInfo& info);
+
+// ---------------------------------------------------------------------------
+// Display test
+
+// The text in the test code page; at column/row when positionAt. First 40 bytes.
+void RunDisplayText(Link& link, Outlets& outlets, const Text& text, int testCodePageRow, bool positionAt,
+                    int column, int row);
+void RunClearDisplay(Link& link, Outlets& outlets);
+// Only for the models that show a QR code at a picture (1, 3, 5, 6); the text in
+// the host code page. alignIndex 0..2 (left, centre, right). False when the model
+// does not offer it (nothing sent).
+bool RunShowQrCodeAt(Link& link, Outlets& outlets, int modelIndex, const Text& text, int alignIndex,
+                     int pictureNumber);
+
+// The 41-byte test pattern of a test button's tag (101..103, 201..204): 0B, 16
+// bytes from the first byte, four blanks, the next 16 bytes, four blanks. Empty
+// for an unknown tag.
+Bytes CodePageTestPattern(int tag);
+void RunCodePageTest(Link& link, Outlets& outlets, int tag);
+
+// ---------------------------------------------------------------------------
+// Editing aids
+
+// (20 - n) / 2 blanks in front (none when negative), then padded to `width`.
+Text CenterText(const Text& text, int width);
+
+// Which service pages a change of the test text shows: "Firmware Updates" always,
+// "Download File" for the service code.
+struct ServicePages {
+    bool firmwareUpdates = true;
+    bool downloadFile = false;
+};
+inline constexpr const char16_t* kServiceCode = u"5930127";
+ServicePages ServicePagesFor(const Text& testText);
+
+} // namespace tarsel

@@ -33,6 +33,9 @@ int FakePort::open(const std::string& name, int baud)
 {
     if (m_open)
         return kOpenAlreadyOpen;
+    m_permissionRefused = m_line.permissionDenied;
+    if (m_permissionRefused)
+        return kOpenFailed;
     if (m_line.failOpen || name.empty() || (m_line.owner && m_line.owner != this))
         return kOpenFailed;
     m_line.owner = this;
@@ -80,7 +83,8 @@ bool FakePort::read(Bytes& out, std::string& message)
         m_line.m_buffer.erase(0, n);
     }
     if (out.empty()) {
-        message = "Failed to read data";
+        // A hung-up line names the hang-up, as the real port does.
+        message = m_line.hangUp && m_open ? "Read failed: the line hung up" : "Failed to read data";
         return false;
     }
     message = "OK";

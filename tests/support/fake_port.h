@@ -37,6 +37,7 @@ public:
     bool failOpen = false;              // every open fails with code 2
     bool failWrites = false;            // every write fails
     bool hangUp = false;                // the line has hung up
+    bool permissionDenied = false;      // every open fails with code 2 for lack of permission
     const void* owner = nullptr;        // the slot that holds the port open
     int currentBaud = 0;
 
@@ -72,6 +73,7 @@ public:
     bool waitReadable(double timeoutMs) override;
     void purgeInput() override;
     bool hungUp() const override { return m_line.hangUp; }
+    bool openFailedForPermission() const override { return m_permissionRefused; }
 
     std::vector<std::string> openedNames;
 
@@ -79,6 +81,7 @@ private:
     FakeLine& m_line;
     std::string m_slot;
     bool m_open = false;
+    bool m_permissionRefused = false;
 };
 
 } // namespace tarsel::test

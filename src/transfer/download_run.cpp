@@ -1,0 +1,512 @@
+#include "transfer/download_run.h"
+
+#include "link/commands.h"
+#include "link/models.h"
+#include "link/ports.h"
+#include "transfer/crc16.h"
+#include "transfer/resources.h"
+#include "util/files.h"
+#include "util/hex.h"
+
+#include <filesystem>
+
+namespace tarsel {
+
+namespace {
+
+bool isPicturePosition(int position) { return position >= kFirstPicturePos && position <= kLastPicturePos; }
+bool isFontPosition(int position) { return position >= kFirstFontPos && position <= kLastFontPos; }
+
+} // namespace
+
+std::string NoImagesMessage(const std::vector<std::string>& folders)
+{
+    std::string text = "None of the display maker's images needed for this download were found.\n"
+                       "Put the maker's resource pack (files such as CP437_800x480.bin, big52gbk.bin, "
+                       "KT310II.bin) into one of these folders:";
+    for (const auto& folder : folders)
+        text += "\n" + folder;
+    return text;
+}
+
+DownloadRun::DownloadRun(Link& link, Outlets& outlets) : m_link(link), m_out(outlets) { SetDownListNull(); }
+
+void DownloadRun::SetDownListNull()
+{
+    DownList.fill(false);
+    DownList[kEndOfRun] = true;
+}
+
+int DownloadRun::GetDownListTrueTotal() const
+{
+    int total = 0;
+    for (int i = 0; i < kEndOfRun; ++i)
+        if (DownList[static_cast<std::size_t>(i)])
+            ++total;
+    return total;
+}
+
+std::string DownloadRun::TallyText() const
+{
+    return "Done! [Succeed " + std::to_string(Statistics_S) + " / Failed " + std::to_string(Statistics_F) + "]";
+}
+
+// ---------------------------------------------------------------------------
+// Run starts
+
+RunOutcome DownloadRun::StartFontDownload()
+{
+    SetDownListNull();
+    for (int pos = kFirstFontPos; pos <= kLastFontPos; ++pos)
+        DownList[static_cast<std::size_t>(pos)] = true;
+    DownList[kBig52GbkPos] = true;
+    IsDownResource = true;
+    std::vector<std::string> folders;
+    if (!anyImagePresent(folders)) {
+        m_out.ShowMessageBox(NoImagesMessage(folders), kBoxError);
+        return RunOutcome::NotStarted;
+    }
+    return beginRun(kFirstFontPos, 1, kReportHeading);
+}
+
+RunOutcome DownloadRun::StartSingleDownload(int position, const std::string& filePath)
+{
+    if (position < 1 || position > kCatalogueSize)
+        return RunOutcome::NotStarted;
+    SetDownListNull();
+    DownList[static_cast<std::size_t>(position)] = true;
+    IsDownResource = false;
+    m_userFile = filePath;
+    return beginRun(position, 1, nullptr);
+}
+
+RunOutcome DownloadRun::StartPictureDownload(const std::vector<int>& positions, PictureSource pictures)
+{
+    SetDownListNull();
+    bool any = false;
+    for (int pos : positions) {
+        if (isPicturePosition(pos)) {
+            DownList[static_cast<std::size_t>(pos)] = true;
+            any = true;
+        }
+    }
+    if (!any)
+        return RunOutcome::NotStarted;
+    m_pictures = std::move(pictures);
+
+    std::string message;
+    if (!openForTransfer(message)) {
+        m_out.ShowMessageBox(message, kBoxError);
+        return RunOutcome::NotStarted;
+    }
+    if (!WaitDeviceReady(m_link, true, message)) {
+        CloseCmdPort(m_link);
+        m_out.ShowMessageBox(std::string(kNoDeviceText) + message, kBoxError);
+        return RunOutcome::NotStarted;
+    }
+    m_out.StartProgress("", 100, 2);
+    ReportText = kReportHeading;
+    IsDownResource = false;
+    raiseSpeed();
+    if (!WaitDeviceReady(m_link, true, message)) {
+        restoreSpeedAndClose();
+        m_out.ResetProgress();
+        m_out.ShowMessageBox(message, kBoxError);
+        return RunOutcome::NotStarted;
+    }
+    RunTotal = GetDownListTrueTotal();
+    Statistics_S = Statistics_F = 0;
+    RunCount = 0;
+    CurrentPos = kFirstPicturePos;
+    m_assembler.clear();
+    return NextDownload();
+}
+
+RunOutcome DownloadRun::StartFirmwareUpdate()
+{
+    // Without an image for this model there is nothing to update with: say so
+    // before touching the display.
+    const std::string imageName = FirmwareResourceName(m_model);
+    const ResourceLookup image = FindResource(imageName);
+    if (!image.found) {
+        m_out.ShowMessageBox("There is no firmware image \"" + imageName + "\" for the " + ModelName(m_model) +
+                                 " display, so it cannot be updated.\nPut the maker's firmware image (" + imageName +
+                                 ".bin) into one of these folders:\n" + JoinFolders(image.searched),
+                             kBoxError);
+        return RunOutcome::NotStarted;
+    }
+    if (m_out.ShowMessageBox(kUpgradeQuestion, kBoxQuestion) != kAnswerYes)
+        return RunOutcome::NotStarted;
+
+    std::string message;
+    if (!IsNamedFileModel(m_model))
+        RestartDisplay(m_link, message);
+    if (!WaitDeviceReady(m_link, false, message)) {
+        m_out.ShowMessageBox(std::string(kNoDeviceText) + message, kBoxError);
+        return RunOutcome::NotStarted;
+    }
+    if (cancelled())
+        return RunOutcome::Cancelled;
+    SetDownListNull();
+    if (ReadVersion(m_link) < kCarriedFirmwareVersion)
+        DownList[kBig52GbkPos] = true;
+    DownList[kFirmwarePos] = true;
+    if (!openForTransfer(message)) {
+        m_out.ShowMessageBox(message, kBoxError);
+        return RunOutcome::NotStarted;
+    }
+    raiseSpeed();
+    RunTotal = GetDownListTrueTotal();
+    Statistics_S = Statistics_F = 0;
+    RunCount = 0;
+    IsDownResource = true;
+    m_out.StartProgress("", 100, 1);
+    CurrentPos = 1;
+    m_assembler.clear();
+    return NextDownload();
+}
+
+RunOutcome DownloadRun::beginRun(int firstPosition, int progressKind, const char* reportText)
+{
+    std::string message;
+    if (!openForTransfer(message)) {
+        m_out.ShowMessageBox(message, kBoxError);
+        return RunOutcome::NotStarted;
+    }
+    if (!WaitDeviceReady(m_link, true, message)) {
+        CloseCmdPort(m_link);
+        m_out.ShowMessageBox(std::string(kNoDeviceText) + message, kBoxError);
+        return RunOutcome::NotStarted;
+    }
+    if (cancelled()) {
+        CloseCmdPort(m_link);
+        return RunOutcome::Cancelled;
+    }
+    raiseSpeed();
+    m_out.StartProgress("", 100, progressKind);
+    if (reportText)
+        ReportText = reportText;
+    Statistics_S = Statistics_F = 0;
+    RunTotal = GetDownListTrueTotal();
+    RunCount = 0;
+    CurrentPos = firstPosition;
+    // Bytes left from an earlier run belong to a closed line.
+    m_assembler.clear();
+    return NextDownload();
+}
+
+bool DownloadRun::openForTransfer(std::string& message)
+{
+    if (!m_link.CmdPort.isOpen() && OpenCmdPort(m_link, message) != kStatusOpened)
+        return false;
+    // USB serial adapters otherwise hold small answers back for milliseconds.
+    m_link.CmdPort.requestLowLatency();
+    return true;
+}
+
+void DownloadRun::raiseSpeed()
+{
+    std::string ignored;
+    SwitchLineSpeed(m_link, kTransferBaud, kSpeedSwitchPauseMs, ignored);
+}
+
+void DownloadRun::restoreSpeedAndClose()
+{
+    std::string ignored;
+    SwitchLineSpeed(m_link, m_link.BaudRate, kSpeedSwitchPauseMs, ignored);
+    CloseCmdPort(m_link);
+}
+
+// ---------------------------------------------------------------------------
+// The step routine
+
+RunOutcome DownloadRun::NextDownload()
+{
+    for (;;) {
+        if (cancelled())
+            return cancel();
+        if (CurrentPos < 0 || CurrentPos > kEndOfRun)
+            CurrentPos = kEndOfRun;
+        if (!DownList[static_cast<std::size_t>(CurrentPos)]) {
+            ++CurrentPos;
+            continue;
+        }
+        std::string ignored;
+        WaitDeviceReady(m_link, true, ignored); // lets the display settle; outcome not used
+        if (cancelled())
+            return cancel();
+        if (m_link.CmdPort.hungUp())
+            return hungUp(ignored);
+        if (CurrentPos == kEndOfRun)
+            return finish();
+
+        const DownloadItem& item = DownloadItemAt(CurrentPos);
+        if (!IsItemSupported(CurrentPos, m_model)) {
+            m_out.ShowLogOnRichEdit(std::string(item.Name) + " [" + "Failed" + "]:not suport", true);
+            ++CurrentPos;
+            continue;
+        }
+        if (!loadItem(CurrentPos)) {
+            ++CurrentPos;
+            continue;
+        }
+        const ItemResult result = sendItem(CurrentPos);
+        if (result != ItemResult::Booked)
+            return end(result);
+    }
+}
+
+bool DownloadRun::loadItem(int position)
+{
+    const DownloadItem& item = DownloadItemAt(position);
+    FileData.clear();
+    if (isPicturePosition(position)) {
+        if (m_pictures)
+            FileData = m_pictures(position);
+    } else if (IsDownResource) {
+        const std::string name = ResourceName(position, m_model);
+        ResourceLookup lookup;
+        FileData = LoadResource(name, &lookup);
+        if (!lookup.found)
+            m_out.ShowLogOnRichEdit(std::string(item.Name) + " [Failed]:no image " + name + ".bin in " +
+                                        JoinFolders(lookup.searched),
+                                    true);
+    } else if (!m_userFile.empty()) {
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(m_userFile, error))
+            m_out.ShowLogOnRichEdit(std::string(item.Name) + " [Failed]:cannot read " + m_userFile, true);
+        else
+            FileData = ReadFileBytes(m_userFile);
+    }
+    FlashAddressHexText = FlashAddressHex(position);
+    // The length goes out as 4 bytes; anything longer cannot be stored.
+    if (FileData.size() > 0xFFFFFFFFu) {
+        m_out.ShowLogOnRichEdit(std::string(item.Name) + " [Failed]:file too large", true);
+        FileData.clear();
+    }
+    return !FileData.empty();
+}
+
+DownloadRun::ItemResult DownloadRun::sendItem(int position)
+{
+    FileCrc = Crc16(FileData);
+    m_link.clock.sleepMs(kItemPauseMs);
+    if (cancelled())
+        return ItemResult::Cancelled;
+    if (m_model == 2 && position == kFirmwarePos)
+        return sendByBlocks(position, true);
+    if (IsNamedFileModel(m_model))
+        return sendByStream(position);
+    return sendByBlocks(position, false);
+}
+
+DownloadRun::ItemResult DownloadRun::sendByBlocks(int position, bool firmwareEntry)
+{
+    const DownloadItem& item = DownloadItemAt(position);
+    const auto length = static_cast<std::uint32_t>(FileData.size());
+    std::string message;
+    if (firmwareEntry) {
+        if (!WaitUpgradeReady(m_link, message)) {
+            m_pendingError = message;
+            return m_link.CmdPort.hungUp() ? ItemResult::HungUp : ItemResult::Abandoned;
+        }
+        m_out.SetProgressMax(BlockCount(FileData.size()), position);
+        m_out.ShowTransferStatus("Firmware Updating......", "1 of  1", position);
+        SendAnnounce(m_link, length, FileCrc, message);
+    } else {
+        if (!DownloadServiceSetup(m_link, FlashAddressHexText, IntToHexDigits(length, 8), message)) {
+            m_pendingError = message;
+            return m_link.CmdPort.hungUp() ? ItemResult::HungUp : ItemResult::Abandoned;
+        }
+        m_out.SetProgressMax(BlockCount(FileData.size()), position);
+        ++RunCount;
+        m_out.ShowTransferStatus(std::string("Download ") + item.Name,
+                                 std::to_string(RunCount) + " of  " + std::to_string(RunTotal), position);
+        m_link.clock.sleepMs(kStartFramePauseMs);
+        SendStartDownload(m_link, message);
+    }
+    return finishBlockPhase(position);
+}
+
+DownloadRun::ItemResult DownloadRun::finishBlockPhase(int position)
+{
+    BlockPhaseOptions options;
+    options.timeoutMs = m_transferTimeoutMs;
+    options.cancelled = m_cancelled;
+    options.turnaroundMs = m_turnaround;
+    options.onBlockSent = [this, position](std::uint32_t blockNumber) {
+        m_out.SetProgressPosition(static_cast<int>(blockNumber) + 1, position);
+    };
+    const BlockPhaseResult result = RunBlockPhase(m_link, m_assembler, FileData, FileCrc, options);
+    switch (result.end) {
+    case BlockPhaseEnd::Completed:
+        book(position, result.crcMatches);
+        return ItemResult::Booked;
+    case BlockPhaseEnd::TimedOut:
+        return ItemResult::TimedOut;
+    case BlockPhaseEnd::Cancelled:
+        return ItemResult::Cancelled;
+    case BlockPhaseEnd::HungUp:
+    case BlockPhaseEnd::PortClosed:
+        m_pendingError = result.message;
+        return ItemResult::HungUp;
+    }
+    return ItemResult::TimedOut;
+}
+
+DownloadRun::ItemResult DownloadRun::sendByStream(int position)
+{
+    const DownloadItem& item = DownloadItemAt(position);
+    std::string message;
+    if (!MakeFile(m_link, item.FileName, std::to_string(FileData.size()), std::to_string(FileCrc), message)) {
+        m_pendingError = message;
+        return m_link.CmdPort.hungUp() ? ItemResult::HungUp : ItemResult::Abandoned;
+    }
+    m_out.SetProgressMax(BlockCount(FileData.size()), position);
+    ++RunCount;
+    m_out.ShowTransferStatus(std::string("Download ") + item.Name,
+                             std::to_string(RunCount) + " of  " + std::to_string(RunTotal), position);
+    StreamOptions options;
+    options.cancelled = m_cancelled;
+    options.onPieceSent = [this, position](int piece) { m_out.SetProgressPosition(piece, position); };
+    switch (StreamFile(m_link, FileData, options, message)) {
+    case StreamEnd::Cancelled:
+        return ItemResult::Cancelled;
+    case StreamEnd::HungUp:
+        m_pendingError = message;
+        return ItemResult::HungUp;
+    case StreamEnd::WriteFailed:
+        book(position, false);
+        return ItemResult::Booked;
+    case StreamEnd::Completed:
+        break;
+    }
+    m_link.clock.sleepMs(kStreamSettleMs);
+    if (cancelled())
+        return ItemResult::Cancelled;
+    const bool ok = WaitFileCrc(m_link, std::to_string(FileCrc), message);
+    if (!ok && m_link.CmdPort.hungUp()) {
+        m_pendingError = message;
+        return ItemResult::HungUp;
+    }
+    book(position, ok);
+    return ItemResult::Booked;
+}
+
+void DownloadRun::book(int position, bool ok)
+{
+    const DownloadItem& item = DownloadItemAt(position);
+    if (ok) {
+        ++Statistics_S;
+        if (isFontPosition(position))
+            m_out.ShowLogOnRichEdit(std::string(item.Name) + " [" + "Succeed" + "]", false);
+    } else {
+        ++Statistics_F;
+        if (isFontPosition(position))
+            m_out.ShowLogOnRichEdit(std::string(item.Name) + " [" + "Failed" + "]:CRC check error", true);
+    }
+    ++CurrentPos;
+}
+
+// ---------------------------------------------------------------------------
+// Ends of a run
+
+RunOutcome DownloadRun::end(ItemResult result)
+{
+    switch (result) {
+    case ItemResult::Abandoned:
+        return abandon(m_pendingError);
+    case ItemResult::TimedOut:
+        return timeOut();
+    case ItemResult::HungUp:
+        return hungUp(m_pendingError);
+    case ItemResult::Cancelled:
+        return cancel();
+    case ItemResult::Booked:
+        break;
+    }
+    return RunOutcome::Finished;
+}
+
+RunOutcome DownloadRun::finish()
+{
+    restoreSpeedAndClose();
+    m_out.ShowMessageBox(TallyText(), kBoxInfo);
+    m_out.ResetProgress();
+    return RunOutcome::Finished;
+}
+
+RunOutcome DownloadRun::abandon(const std::string& message)
+{
+    restoreSpeedAndClose();
+    m_out.ShowMessageBox(message, kBoxError);
+    m_out.ResetProgress();
+    return RunOutcome::Abandoned;
+}
+
+RunOutcome DownloadRun::timeOut()
+{
+    // The display is left at the transfer speed; the next command opens at BaudRate.
+    CloseCmdPort(m_link);
+    m_out.ResetProgress();
+    m_out.ShowMessageBox(ReportText + kTimeOutText, kBoxError);
+    return RunOutcome::TimedOut;
+}
+
+RunOutcome DownloadRun::hungUp(const std::string& detail)
+{
+    CloseCmdPort(m_link);
+    m_out.ResetProgress();
+    std::string text = ReportText + "The serial line hung up during the download; the display is no longer connected.";
+    if (!detail.empty())
+        text += "\n(" + detail + ")";
+    m_out.ShowMessageBox(text, kBoxError);
+    return RunOutcome::HungUp;
+}
+
+RunOutcome DownloadRun::cancel()
+{
+    // Put the display back to its own speed when it still answers (between items it
+    // does; in the middle of a block transfer it does not listen to commands).
+    if (m_link.CmdPort.isOpen() && !m_link.CmdPort.hungUp()) {
+        m_link.CmdPort.purgeInput();
+        std::string message;
+        if (ProbeModel(m_link, message))
+            restoreSpeedAndClose();
+    }
+    CloseCmdPort(m_link);
+    m_out.ResetProgress();
+    m_out.ShowLogOnRichEdit("Download cancelled " + TallyText().substr(6), true);
+    return RunOutcome::Cancelled;
+}
+
+// ---------------------------------------------------------------------------
+// Carried images
+
+std::vector<std::string> DownloadRun::missingImages(std::vector<std::string>& folders) const
+{
+    std::vector<std::string> missing;
+    for (int pos = 1; pos <= kCatalogueSize; ++pos) {
+        if (!DownList[static_cast<std::size_t>(pos)] || isPicturePosition(pos) || !IsItemSupported(pos, m_model))
+            continue;
+        const ResourceLookup lookup = FindResource(ResourceName(pos, m_model));
+        folders = lookup.searched;
+        if (!lookup.found)
+            missing.push_back(ResourceName(pos, m_model));
+    }
+    return missing;
+}
+
+bool DownloadRun::anyImagePresent(std::vector<std::string>& folders) const
+{
+    int needed = 0;
+    for (int pos = 1; pos <= kCatalogueSize; ++pos)
+        if (DownList[static_cast<std::size_t>(pos)] && !isPicturePosition(pos) && IsItemSupported(pos, m_model))
+            ++needed;
+    folders = ResourceFolders();
+    if (needed == 0)
+        return true;
+    return static_cast<int>(missingImages(folders).size()) < needed;
+}
+
+} // namespace tarsel

@@ -1,0 +1,134 @@
+// A download run: the catalogue positions selected for it are sent to the display
+// one after another, each booked as succeeded or failed, and the run ends with a
+// tally. Started by the four run buttons (all fonts, one item from a file, the
+// ticked pictures, the firmware update). Runs entirely on the calling (device
+// worker) thread and reaches the window only through Outlets.
+#pragma once
+
+#include "link/link.h"
+#include "link/outlets.h"
+#include "transfer/catalogue.h"
+#include "transfer/frames.h"
+#include "transfer/protocol.h"
+#include "util/bytes.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tarsel {
+
+// Bytes of a picture position (77..90), already encoded for the model (RGB565 at
+// the model's size, or JPEG); empty when the slot holds no picture.
+using PictureSource = std::function<Bytes(int position)>;
+
+// How a run (or its start) ended.
+enum class RunOutcome {
+    NotStarted,  // a check before the run failed (message shown) or the user said No
+    Finished,    // all positions processed, tally shown
+    Abandoned,   // setup, sync or make-file failed (message shown)
+    TimedOut,    // the display fell silent during a block transfer
+    HungUp,      // the line went away during the run
+    Cancelled,   // the user cancelled (or the window closed)
+};
+
+inline constexpr const char* kReportHeading = "Download: \r\n\r\n";
+inline constexpr const char* kNoDeviceText = "Not found the devies!";
+inline constexpr const char* kTimeOutText = "Time Out!";
+inline constexpr const char* kUpgradeQuestion = "Do you want to upgrade the firmware?";
+inline constexpr double kSpeedSwitchPauseMs = 200;  // after SwitchDeviceBaud
+inline constexpr double kItemPauseMs = 100;         // after the CRC, before the method
+inline constexpr double kStartFramePauseMs = 100;   // after the status, before the start frame
+
+class DownloadRun {
+public:
+    DownloadRun(Link& link, Outlets& outlets);
+
+    // --- what the window supplies before a start
+    void setModelIndex(int modelIndex) { m_model = modelIndex; }
+    int modelIndex() const { return m_model; }
+    // Polled between steps and while waiting on the line; true ends the run.
+    void setCancelCheck(std::function<bool()> cancelled) { m_cancelled = std::move(cancelled); }
+    // The block phase's time-out (10 000 ms unless a test shortens it).
+    void setTransferTimeoutMs(double ms) { m_transferTimeoutMs = ms; }
+    // Where picture positions get their bytes (any run that reaches 77..90).
+    void setPictureSource(PictureSource source) { m_pictures = std::move(source); }
+    // Benchmarks: collects the host's turnaround per block.
+    void setTurnaroundLog(std::vector<double>* log) { m_turnaround = log; }
+
+    // --- the four run buttons
+    // Positions 1-76 and 92 from the carried images.
+    RunOutcome StartFontDownload();
+    // One position from the user's file (a picture position takes its slot instead).
+    RunOutcome StartSingleDownload(int position, const std::string& filePath);
+    // The given picture positions (77..90); nothing to send ends silently.
+    RunOutcome StartPictureDownload(const std::vector<int>& positions, PictureSource pictures);
+    // Asks, restarts the display where needed, waits for it, and sends the carried
+    // firmware image (after "big52gbk" when the display's version is below 12).
+    RunOutcome StartFirmwareUpdate();
+
+    // --- the run state (read by tests and the window)
+    std::array<bool, kDownListSize> DownList{};
+    int CurrentPos = 0;
+    int RunTotal = 0;
+    int RunCount = 0;
+    int Statistics_S = 0;
+    int Statistics_F = 0;
+    bool IsDownResource = false;
+    std::string ReportText;
+    // The transfer state of the item being sent.
+    Bytes FileData;
+    std::uint16_t FileCrc = 0;
+    std::string FlashAddressHexText;
+
+    void SetDownListNull();
+    int GetDownListTrueTotal() const;
+    // Processes positions from CurrentPos until the run ends (a loop, not recursion).
+    RunOutcome NextDownload();
+
+    // The tally text "Done! [Succeed n / Failed m]".
+    std::string TallyText() const;
+
+private:
+    enum class ItemResult { Booked, Abandoned, TimedOut, HungUp, Cancelled };
+
+    bool cancelled() const { return m_cancelled && m_cancelled(); }
+    bool openForTransfer(std::string& message);
+    void raiseSpeed();
+    void restoreSpeedAndClose();
+    bool loadItem(int position);
+    ItemResult sendItem(int position);
+    ItemResult sendByBlocks(int position, bool firmwareEntry);
+    ItemResult sendByStream(int position);
+    ItemResult finishBlockPhase(int position);
+    void book(int position, bool ok);
+    RunOutcome abandon(const std::string& message);
+    RunOutcome timeOut();
+    RunOutcome hungUp(const std::string& detail);
+    RunOutcome cancel();
+    RunOutcome finish();
+    RunOutcome end(ItemResult result);
+    // The catalogue positions of the selection with no carried image; `folders`
+    // gets the folders searched.
+    std::vector<std::string> missingImages(std::vector<std::string>& folders) const;
+    bool anyImagePresent(std::vector<std::string>& folders) const;
+    RunOutcome beginRun(int firstPosition, int progressKind, const char* reportText);
+
+    Link& m_link;
+    Outlets& m_out;
+    int m_model = 0;
+    std::function<bool()> m_cancelled;
+    double m_transferTimeoutMs = kTransferTimeoutMs;
+    PictureSource m_pictures;
+    std::string m_userFile;
+    std::vector<double>* m_turnaround = nullptr;
+    FrameAssembler m_assembler;
+    std::string m_pendingError; // the abandon message of the item just tried
+};
+
+// The message shown before a run that finds none of its images.
+std::string NoImagesMessage(const std::vector<std::string>& folders);
+
+} // namespace tarsel

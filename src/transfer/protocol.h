@@ -1,0 +1,129 @@
+// The file transfer exchanges on CmdPort: the download service setup, the firmware
+// loader's sync, the block phase in which the display pulls 256-byte blocks, the
+// make-file command, the file stream and the display's CRC line.
+//
+// Every operation needs CmdPort open (it returns false with "Serial Port Not
+// Opened!" otherwise), runs on the calling thread, measures its waits with the
+// link's clock and traces the frames the display protocol says are traced.
+#pragma once
+
+#include "link/link.h"
+#include "transfer/frames.h"
+#include "util/bytes.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tarsel {
+
+// Waits of the display's file protocol count in units of 0.864 ms.
+inline constexpr double kTickMs = 0.864;
+
+inline constexpr double kSetupEchoPauseMs = 200;          // after the setup frame
+inline constexpr double kSetupPollPauseMs = 100;          // between polls for the echo
+inline constexpr double kSetupLimitMs = 5000 * kTickMs;   // 4320 ms
+inline constexpr double kUpgradePollPauseMs = 100;        // between sync writes
+inline constexpr double kUpgradeLimitMs = 10000 * kTickMs; // 8640 ms
+inline constexpr double kMakeFilePauseMs = 50;            // after the frame and between polls
+inline constexpr double kMakeFileLimitMs = 1000 * kTickMs; // 864 ms
+inline constexpr double kStreamSettleMs = 500;            // after the stream, before the CRC line
+inline constexpr double kFileCrcPollPauseMs = 100;
+inline constexpr double kFileCrcLimitMs = 300 * kTickMs;  // 259.2 ms
+// The display must send a frame within this time during the block phase.
+inline constexpr double kTransferTimeoutMs = 10000;
+// The longest stretch the block phase waits on the port before it looks at its
+// cancel flag again.
+inline constexpr double kCancelCheckMs = 100;
+
+extern const char* const kPortNotOpenedText;        // "Serial Port Not Opened!"
+extern const char* const kSetupTimeOutText;         // "Download service setup failed : Time out !"
+extern const char* const kSetupFailedText;          // "Download service setup failed !"
+extern const char* const kUpgradeTimeOutText;       // "Upgrade Failed: Time out 1!"
+extern const char* const kMakeFileFailedText;       // "Make Flie failed !"
+extern const char* const kMakeFileTimeOutText;      // "Make File failed : Time out !"
+extern const char* const kFileCrcTimeOutText;       // "Download failed : Time out !"
+extern const char* const kFileCrcMismatchText;      // "Download failed : Crc"
+
+// 02 10 + address + length; checks that the display echoes exactly those 10 bytes
+// (all received bytes are compared, so an 11th byte fails the check). Address and
+// length are 8 hex digits each.
+bool DownloadServiceSetup(Link& link, const std::string& flashAddressHex, const std::string& fileLengthHex,
+                          std::string& message);
+
+// Writes 07 07 07 07 and reads until the loader answers "A" (other bytes are dropped
+// one at a time, each drop followed by a new sync write).
+bool WaitUpgradeReady(Link& link, std::string& message);
+
+// Writes the start-download frame (not traced).
+bool SendStartDownload(Link& link, std::string& message);
+
+// Writes the firmware announce frame (not traced).
+bool SendAnnounce(Link& link, std::uint32_t fileLength, std::uint16_t fileCrc, std::string& message);
+
+// Writes one block frame and traces it. True whatever the write did; false only
+// when CmdPort is closed.
+bool SendBlock(Link& link, const Bytes& numberBytes, const Bytes& data);
+
+// 02 07 05 01 name,length,crc 0A; success when the answer (3 bytes or more) begins
+// with "OK". The receive queue is purged afterwards.
+bool MakeFile(Link& link, const std::string& deviceFileName, const std::string& lengthDecimal,
+              const std::string& crcDecimal, std::string& message);
+
+// Reads the display's CRC line (decimal digits, 0A) and compares it with `expected`.
+bool WaitFileCrc(Link& link, const std::string& expectedDecimal, std::string& message);
+
+// ---------------------------------------------------------------------------
+// The block phase: after the start (or announce) frame the display pulls blocks.
+
+struct BlockPhaseOptions {
+    double timeoutMs = kTransferTimeoutMs;     // restarted by every block request
+    std::function<bool()> cancelled;           // may be empty
+    std::function<void(std::uint32_t blockNumber)> onBlockSent; // progress
+    // Benchmarks: the host's turnaround per block, from the read that completed the
+    // request to the block frame written, in ms.
+    std::vector<double>* turnaroundMs = nullptr;
+};
+
+enum class BlockPhaseEnd {
+    Completed,   // the end frame arrived
+    TimedOut,    // no frame within the time-out
+    HungUp,      // the line hung up
+    Cancelled,
+    PortClosed,
+};
+
+struct BlockPhaseResult {
+    BlockPhaseEnd end = BlockPhaseEnd::TimedOut;
+    bool crcMatches = false;
+    std::uint16_t deviceCrc = 0;
+    std::size_t blocksSent = 0;
+    std::string message;   // the port's text for a hang-up
+};
+
+// Strictly in order on the calling thread: wait until the port is readable (with the
+// time-out as deadline), read what is waiting (at most 4096 bytes), feed the
+// assembler, and act on each complete frame at once: a block request is answered
+// with its block without any pause, the end frame ends the phase. The assembler's
+// leftover bytes stay in it for the next item.
+BlockPhaseResult RunBlockPhase(Link& link, FrameAssembler& assembler, const Bytes& fileData,
+                               std::uint16_t fileCrc, const BlockPhaseOptions& options);
+
+// ---------------------------------------------------------------------------
+// The file stream of the named-file models.
+
+inline constexpr std::size_t kStreamPieceSize = 256;
+
+struct StreamOptions {
+    std::function<bool()> cancelled;              // checked before every piece
+    std::function<void(int piece)> onPieceSent;   // piece 1, 2, ... after each write
+};
+
+enum class StreamEnd { Completed, WriteFailed, HungUp, Cancelled };
+
+// Writes the file in length div 256 + 1 pieces of 256 bytes (the last one shorter,
+// or empty when the length is a multiple of 256). A failed write stops the stream.
+StreamEnd StreamFile(Link& link, const Bytes& fileData, const StreamOptions& options, std::string& message);
+
+} // namespace tarsel

@@ -124,7 +124,11 @@ TEST(TermiosPort, OpensRawEightNOneAtTheSpeedAsked)
     EXPECT_FALSE(tio.c_oflag & OPOST);
     EXPECT_FALSE(tio.c_iflag & (ICRNL | ISTRIP | IXON | IXOFF));
 
-    // Control bytes pass both ways untouched.
+    port.requestLowLatency(); // a pty refuses it; the port must stay as it was
+    ASSERT_EQ(::tcgetattr(pty.master, &tio), 0);
+    EXPECT_EQ(::cfgetospeed(&tio), B38400);
+
+    // Control bytes (XON and XOFF among them) pass both ways untouched.
     const Bytes all = pattern(256) + bytesOf({0x0D, 0x0A, 0x03, 0x1A, 0x11, 0x13, 0x00});
     std::string message;
     ASSERT_TRUE(port.write(all, message)) << message;

@@ -1,0 +1,146 @@
+// The main window: connection settings, the seven tab pages, the bottom button row
+// and the status bar; it owns the link state, the device worker and the outlets.
+#pragma once
+
+#include "link/clock.h"
+#include "link/link.h"
+#include "link/outlets.h"
+#include "link/serial_port.h"
+
+#include <QImage>
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QComboBox;
+class QTimer;
+
+namespace tarsel::ui {
+class DeviceWorker;
+class QtOutlets;
+}
+
+// What the window is created with; every member has a production default.
+struct TarselMainOptions {
+    tarsel::Clock* clock = nullptr; // default: a SteadyClock owned by the window
+    // Makes one handle slot (called twice: CmdPort, TextPort); default: TermiosPort.
+    std::function<std::unique_ptr<tarsel::SerialPort>()> portFactory;
+    // Tests: answers message boxes without showing a dialog (window's thread).
+    std::function<int(const QString& text, int flags)> messageBoxHook;
+    std::optional<std::uint16_t> sysLangId; // default: from the system locale
+    // Where virtual displays register; empty: the default folder. (Tests.)
+    std::optional<std::string> virtualPortFolder;
+};
+
+class TarselMain : public QMainWindow {
+    Q_OBJECT
+
+public:
+    using Options = TarselMainOptions;
+
+    explicit TarselMain(Options options = {}, QWidget* parent = nullptr);
+    ~TarselMain() override;
+
+    // PortName, BaudRate, SysLangId, CmdPort, TextPort, clock, trace. Jobs on the
+    // device worker may use it freely; the window's thread leaves it alone while busy.
+    tarsel::Link& link();
+    // Usable from the worker thread.
+    tarsel::Outlets& outlets();
+    // cbbDisplayMode's item index (-1 before Connect). Safe from any thread.
+    int modelIndex() const { return m_modelIndex.load(); }
+    bool isBusy() const { return m_busyDepth > 0; }
+
+    // Runs `job` on the device worker (Busy: device-controls group disabled
+    // meanwhile), then `done` on the window's thread, then leaves Busy, restoring the
+    // group's enabled state (as changed by actBtnEnableExecute/actBtnDisableExecute
+    // calls made while busy, e.g. from `done`).
+    void runDeviceJob(std::function<void()> job, std::function<void()> done = {});
+
+    template <class T>
+    T* control(const char* name) const { return findChild<T*>(QString::fromLatin1(name)); }
+
+    // Disable / enable the device-controls group (PageControl1, grp_Settings and the
+    // bottom buttons except Exit).
+    void actBtnDisableExecute();
+    void actBtnEnableExecute();
+
+    // Asks the running job to stop (its clock's sleeps return at once).
+    void cancelDeviceWork();
+
+    // The window's own message box (title "Tarsel"), for handlers on the window's thread.
+    int showMessageBox(const QString& text, int flags);
+
+    // Connect: the baud scan, model detection and model-dependent controls.
+    void btnConnectClick();
+    // The placeholder picture of a slot (73..86); null when it is not carried.
+    static QImage placeholder(int slot);
+
+    // Re-reads the serial port list (also done every two seconds).
+    void refreshPortList();
+
+signals:
+    // cbbDisplayMode's item index changed (Connect found a display).
+    void modelIndexChanged(int modelIndex);
+    // A Connect finished successfully.
+    void deviceConnected(int modelIndex);
+    void busyChanged(bool busy);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    // Building the window (tarselmain_pages.cpp).
+    void buildWindow();
+    QWidget* buildSettingsGroup();
+    QWidget* buildBasicPage();
+    QWidget* buildDisplayPage();
+    QWidget* buildCodepagePage();
+    QWidget* buildPicturePage();
+    QWidget* buildTestPage();
+    QWidget* buildDownloadPage();
+    QWidget* buildFirmwarePage();
+    QWidget* buildButtonRow();
+    void buildStatusBar();
+
+    // Start-up.
+    void formCreate();
+    void fillLists();
+    void actSelectLanguageExecute();
+    void loadPlaceholders();
+    void setPortName(const QString& name);
+
+    // Busy state and the device-controls group.
+    std::vector<QWidget*> deviceGroup() const;
+    void enterBusy();
+    void leaveBusy();
+    void setGroupEnabled(bool enabled);
+
+    // Connect, on the worker.
+    int connectJob(const QStringList& bauds); // the model index found, or -1
+    void hideModelControls();
+    void showModelControls(int index);
+
+    Options m_options;
+    std::unique_ptr<tarsel::SteadyClock> m_ownClock;
+    tarsel::Clock* m_clock = nullptr;
+    std::unique_ptr<tarsel::SerialPort> m_cmdPort;
+    std::unique_ptr<tarsel::SerialPort> m_textPort;
+    std::unique_ptr<tarsel::Link> m_link;
+    tarsel::ui::QtOutlets* m_outlets = nullptr;
+    std::unique_ptr<tarsel::ui::DeviceWorker> m_worker;
+
+    std::atomic<int> m_modelIndex{-1};
+    int m_busyDepth = 0;
+    std::vector<bool> m_groupState; // the group's enabled flags to restore after Busy
+    bool m_centred = false;
+    bool m_closing = false;
+    QTimer* m_portTimer = nullptr;
+};

@@ -1,0 +1,199 @@
+#include "ui/widgets.h"
+
+#include <QButtonGroup>
+#include <QGridLayout>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QRadioButton>
+
+namespace tarsel::ui {
+
+// ---- RadioGroup ----
+
+RadioGroup::RadioGroup(const QString& objectName, int columns, QWidget* parent)
+    : QGroupBox(parent), m_columns(columns < 1 ? 1 : columns), m_grid(new QGridLayout(this)),
+      m_group(new QButtonGroup(this))
+{
+    setObjectName(objectName);
+    m_grid->setContentsMargins(8, 4, 8, 4);
+    m_grid->setHorizontalSpacing(10);
+    m_grid->setVerticalSpacing(2);
+    m_group->setExclusive(true);
+    connect(m_group, &QButtonGroup::idClicked, this, [this](int id) {
+        if (id != m_lastIndex) {
+            m_lastIndex = id;
+            emit itemIndexChanged(id);
+        }
+        emit itemClicked(id);
+    });
+}
+
+void RadioGroup::setItems(const QStringList& items)
+{
+    for (QRadioButton* b : m_buttons) {
+        m_group->removeButton(b);
+        delete b;
+    }
+    m_buttons.clear();
+    for (int i = 0; i < items.size(); ++i) {
+        auto* b = new QRadioButton(items[i], this);
+        b->setObjectName(objectName() + QStringLiteral("_item%1").arg(i));
+        m_group->addButton(b, i);
+        m_buttons.push_back(b);
+    }
+    layoutButtons();
+    if (m_lastIndex != -1) {
+        m_lastIndex = -1;
+        emit itemIndexChanged(-1);
+    }
+}
+
+void RadioGroup::layoutButtons()
+{
+    // Filled column by column: each column holds ceil(n / columns) rows.
+    const int n = m_buttons.size();
+    const int rows = n == 0 ? 0 : (n + m_columns - 1) / m_columns;
+    for (int i = 0; i < n; ++i)
+        m_grid->addWidget(m_buttons[i], i % rows, i / rows);
+    for (int c = 0; c < m_columns; ++c)
+        m_grid->setColumnStretch(c, 1);
+}
+
+QStringList RadioGroup::items() const
+{
+    QStringList out;
+    for (QRadioButton* b : m_buttons)
+        out << b->text();
+    return out;
+}
+
+int RadioGroup::itemIndex() const { return m_group->checkedId(); }
+
+QRadioButton* RadioGroup::button(int index) const
+{
+    return index >= 0 && index < m_buttons.size() ? m_buttons[index] : nullptr;
+}
+
+void RadioGroup::setItemIndex(int index)
+{
+    if (index < 0 || index >= m_buttons.size()) {
+        if (QAbstractButton* checked = m_group->checkedButton()) {
+            m_group->setExclusive(false);
+            checked->setChecked(false);
+            m_group->setExclusive(true);
+        }
+        index = -1;
+    } else {
+        m_buttons[index]->setChecked(true);
+    }
+    if (index != m_lastIndex) {
+        m_lastIndex = index;
+        emit itemIndexChanged(index);
+    }
+}
+
+// ---- ColorPanel ----
+
+ColorPanel::ColorPanel(const QString& objectName, QWidget* parent) : QFrame(parent)
+{
+    setObjectName(objectName);
+    setFrameShape(QFrame::Panel);
+    setFrameShadow(QFrame::Sunken);
+    setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::PointingHandCursor);
+    setMinimumSize(40, 20);
+}
+
+void ColorPanel::setColor(const QColor& color)
+{
+    if (color == m_color)
+        return;
+    m_color = color;
+    update();
+    emit colorChanged(color);
+}
+
+void ColorPanel::paintEvent(QPaintEvent* event)
+{
+    QPainter p(this);
+    p.fillRect(contentsRect(), m_color);
+    if (hasFocus()) {
+        p.setPen(QPen(palette().highlight().color(), 1, Qt::DashLine));
+        p.drawRect(contentsRect().adjusted(1, 1, -2, -2));
+    }
+    p.end();
+    QFrame::paintEvent(event);
+}
+
+void ColorPanel::mousePressEvent(QMouseEvent* event)
+{
+    event->accept();
+    emit clicked();
+}
+
+void ColorPanel::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        emit clicked();
+        return;
+    }
+    QFrame::keyPressEvent(event);
+}
+
+// ---- SlotImage ----
+
+SlotImage::SlotImage(const QString& objectName, int slot, QSize size, QWidget* parent)
+    : QFrame(parent), m_slot(slot)
+{
+    setObjectName(objectName);
+    setProperty("tag", slot);
+    setFixedSize(size);
+    setFrameShape(QFrame::Box);
+    setFocusPolicy(Qt::TabFocus);
+}
+
+void SlotImage::setPicture(const QImage& picture)
+{
+    m_picture = picture;
+    update();
+}
+
+void SlotImage::clearPicture()
+{
+    m_picture = QImage();
+    update();
+}
+
+void SlotImage::paintEvent(QPaintEvent* event)
+{
+    QFrame::paintEvent(event);
+    if (m_picture.isNull())
+        return;
+    // Proportional: the whole picture fits, centred, enlarged or shrunk.
+    const QRect area = contentsRect();
+    QSize s = m_picture.size().scaled(area.size(), Qt::KeepAspectRatio);
+    QRect target(QPoint(0, 0), s);
+    target.moveCenter(area.center());
+    QPainter p(this);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawImage(target, m_picture);
+}
+
+void SlotImage::mousePressEvent(QMouseEvent* event)
+{
+    event->accept();
+    if (event->button() == Qt::LeftButton)
+        emit clicked();
+}
+
+void SlotImage::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        emit clicked();
+        return;
+    }
+    QFrame::keyPressEvent(event);
+}
+
+} // namespace tarsel::ui

@@ -1,1 +1,194 @@
-int main() { return 0; }
+// tarsel-display-sim: a virtual customer display on a pseudo-terminal.
+#include "sim/virtual_display.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace {
+
+using tarsel::sim::Faults;
+using tarsel::sim::Options;
+
+void printHelp()
+{
+    std::printf(
+        "Usage: tarsel-display-sim [options]\n"
+        "\n"
+        "Plays a customer display on a pseudo-terminal so that Tarsel (or any serial\n"
+        "program) can talk to it. Prints the device path, logs every frame it receives\n"
+        "on standard error (hexadecimal) and runs until interrupted (Ctrl+C or SIGTERM).\n"
+        "\n"
+        "Options:\n"
+        "  --model NAME     display model, exactly one of:\n"
+        "                   KT310--IIA KT310--IIB KT310--IIC KT310-IID KT710--II\n"
+        "                   KT310-II KT710-II (default KT710-II)\n"
+        "  --baud N         line speed the display listens and answers at: 9600, 19200,\n"
+        "                   38400, 57600 or 115200 (default 9600). Bytes sent at any\n"
+        "                   other speed are noise to it.\n"
+        "  --version N      firmware version it reports, 0..255 (default 12)\n"
+        "  --name NAME      name of its link in the virtual-port folder\n"
+        "                   (default virtual-<model>-<pid>)\n"
+        "  --no-register    do not create the link; use the printed /dev/pts path\n"
+        "  --no-pacing      answer at once instead of at the line rate (10 bits a byte)\n"
+        "  --restart-ms N   how long it is deaf after the restart command (default 300)\n"
+        "  --fault SPEC     misbehave; may be given several times. SPEC is one of:\n"
+        "                     silent            answer nothing at all\n"
+        "                     garbage=N         N random bytes before every answer\n"
+        "                     wrong-echo        echoes come back with one byte changed\n"
+        "                     wrong-crc         transfer end frame and file CRC line\n"
+        "                                       report a wrong CRC\n"
+        "                     stop-after=N      go silent after N blocks of a transfer\n"
+        "                                       (or N 256-byte pieces of a file stream)\n"
+        "                     hang-up-after=N   hang the line up after N blocks\n"
+        "                     slow=N            every answer leaves N ms late\n"
+        "                     refuse-make-file  answer the make-file command \"NO\"\n"
+        "                   (to answer at one speed only, use --baud)\n"
+        "  --verbose        also log the bytes it sends and the port's opens and closes\n"
+        "  --help           show this text\n"
+        "\n"
+        "The link is made in $XDG_RUNTIME_DIR/tarsel/ when XDG_RUNTIME_DIR is set,\n"
+        "else in /tmp/tarsel-<uid>/, where Tarsel's port list finds it; it is removed\n"
+        "when the display stops.\n");
+}
+
+bool parseInt(const char* text, int& out)
+{
+    if (!text || !*text)
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (*end || errno || v < -2147483647L || v > 2147483647L)
+        return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+bool parseFault(const std::string& spec, Faults& f)
+{
+    const auto eq = spec.find('=');
+    const std::string key = spec.substr(0, eq);
+    const bool hasValue = eq != std::string::npos;
+    int value = 0;
+    if (hasValue && (!parseInt(spec.c_str() + eq + 1, value) || value < 0))
+        return false;
+    if (key == "silent" && !hasValue) f.silent = true;
+    else if (key == "garbage" && hasValue) f.garbageBytes = value;
+    else if (key == "wrong-echo" && !hasValue) f.wrongEcho = true;
+    else if (key == "wrong-crc" && !hasValue) f.wrongCrc = true;
+    else if (key == "stop-after" && hasValue) f.stopAfterBlocks = value;
+    else if (key == "hang-up-after" && hasValue) f.hangUpAfterBlocks = value;
+    else if (key == "slow" && hasValue) f.slowMs = value;
+    else if (key == "refuse-make-file" && !hasValue) f.refuseMakeFile = true;
+    else return false;
+    return true;
+}
+
+void logLine(const std::string& line)
+{
+    timespec ts {};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tm local {};
+    localtime_r(&ts.tv_sec, &local);
+    std::fprintf(stderr, "%02d:%02d:%02d.%03ld %s\n", local.tm_hour, local.tm_min, local.tm_sec,
+                 ts.tv_nsec / 1000000, line.c_str());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    options.log = logLine;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](const char* what) -> const char* {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "tarsel-display-sim: %s needs %s\n", arg.c_str(), what);
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        int n = 0;
+        if (arg == "--help" || arg == "-h") {
+            printHelp();
+            return 0;
+        } else if (arg == "--model") {
+            options.model = value("a model name");
+        } else if (arg == "--baud") {
+            if (!parseInt(value("a speed"), n)) {
+                std::fprintf(stderr, "tarsel-display-sim: --baud needs a number\n");
+                return 2;
+            }
+            options.baud = n;
+        } else if (arg == "--version") {
+            if (!parseInt(value("a number"), n) || n < 0 || n > 255) {
+                std::fprintf(stderr, "tarsel-display-sim: --version needs a number 0..255\n");
+                return 2;
+            }
+            options.version = n;
+        } else if (arg == "--name") {
+            options.linkName = value("a name");
+        } else if (arg == "--no-register") {
+            options.registerLink = false;
+        } else if (arg == "--no-pacing") {
+            options.pacing = false;
+        } else if (arg == "--restart-ms") {
+            if (!parseInt(value("milliseconds"), n) || n < 0) {
+                std::fprintf(stderr, "tarsel-display-sim: --restart-ms needs a number\n");
+                return 2;
+            }
+            options.restartSilenceMs = n;
+        } else if (arg == "--fault") {
+            const std::string spec = value("a fault");
+            if (!parseFault(spec, options.faults)) {
+                std::fprintf(stderr, "tarsel-display-sim: unknown fault \"%s\" (see --help)\n", spec.c_str());
+                return 2;
+            }
+        } else if (arg == "--verbose" || arg == "-v") {
+            options.verbose = true;
+        } else {
+            std::fprintf(stderr, "tarsel-display-sim: unknown option \"%s\" (see --help)\n", arg.c_str());
+            return 2;
+        }
+    }
+
+    // Signals are taken by sigtimedwait below; block them before the display's thread starts.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    tarsel::sim::VirtualDisplay display(options);
+    std::string error;
+    if (!display.start(&error)) {
+        std::fprintf(stderr, "tarsel-display-sim: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("%s\n", display.devicePath().c_str());
+    std::fflush(stdout);
+    logLine("-- " + options.model + " at " + std::to_string(options.baud) + " bit/s on "
+            + display.slavePath() + (display.linkPath().empty() ? "" : " (" + display.linkPath() + ")"));
+
+    for (;;) {
+        timespec slice {0, 200 * 1000 * 1000};
+        const int sig = sigtimedwait(&stopSignals, nullptr, &slice);
+        if (sig > 0) {
+            logLine(std::string("-- stopping on ") + strsignal(sig));
+            break;
+        }
+        if (display.hungUp()) {
+            logLine("-- the line was hung up; stopping");
+            break;
+        }
+    }
+    display.stop();
+    return 0;
+}

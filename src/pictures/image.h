@@ -1,0 +1,90 @@
+// The one picture type of the pictures layer and the readers that fill it.
+#pragma once
+
+#include "util/bytes.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tarsel {
+
+// A 24-bit picture, top-down: row 0 is the top row, each pixel three bytes in the
+// order blue, green, red, rows packed without padding (stride = 3 × width).
+struct Image {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> pixels;
+
+    Image() = default;
+    // A picture of the given size filled with one colour (blue, green, red).
+    Image(int w, int h, std::uint8_t b = 255, std::uint8_t g = 255, std::uint8_t r = 255);
+
+    bool empty() const { return width <= 0 || height <= 0 || pixels.empty(); }
+    std::size_t stride() const { return static_cast<std::size_t>(width) * 3; }
+    std::uint8_t* row(int y) { return pixels.data() + stride() * static_cast<std::size_t>(y); }
+    const std::uint8_t* row(int y) const { return pixels.data() + stride() * static_cast<std::size_t>(y); }
+    std::uint8_t* at(int x, int y) { return row(y) + 3 * static_cast<std::size_t>(x); }
+    const std::uint8_t* at(int x, int y) const { return row(y) + 3 * static_cast<std::size_t>(x); }
+    void setPixel(int x, int y, std::uint8_t r, std::uint8_t g, std::uint8_t b)
+    {
+        auto* p = at(x, y);
+        p[0] = b;
+        p[1] = g;
+        p[2] = r;
+    }
+};
+
+struct PixelSize {
+    int width = 0;
+    int height = 0;
+    bool operator==(const PixelSize&) const = default;
+};
+
+// Readers refuse a picture whose declared width × height exceeds this before they
+// allocate anything for its pixels.
+inline constexpr std::int64_t kMaxImagePixels = 50'000'000;
+
+enum class ImageFormat { Unknown, Png, Jpeg, Bmp };
+
+// The conversion window's rule: ".png"/".PNG", ".jpg"/".JPG", ".bmp"/".BMP", exactly
+// these spellings at the end of the name; anything else (".Png", ".jpeg", no
+// extension) is not recognised.
+ImageFormat ImageFormatForFileName(const std::string& fileName);
+
+// The format told by the first bytes of the content (PNG signature, JPEG SOI marker,
+// "BM"); Unknown otherwise.
+ImageFormat DetectImageFormat(const Bytes& content);
+
+// Decoding options. A reader may deliver the picture smaller than the file holds
+// when that is cheaper (JPEG DCT scaling) but never smaller than `atLeast` returns
+// for the declared size, and never with a different aspect than the scaling implies.
+struct DecodeOptions {
+    std::function<PixelSize(PixelSize declared)> atLeast;
+};
+
+// Each reader fills `out` and returns true, or returns false with a message for the
+// user in `error` and leaves `out` untouched. `declared` (when given) receives the
+// size the file declares, which differs from out's size only under DecodeOptions.
+//
+// PNG: palette, grey, grey+alpha, 16-bit (scaled to 8 bits), interlaced; transparent
+// parts are composited on white (a tRNS colour counts as fully transparent).
+// No gamma correction: samples are taken as they are stored.
+bool DecodePng(const Bytes& content, Image& out, std::string& error);
+// JPEG: greyscale, YCbCr and (Adobe) CMYK/YCCK. A truncated file is an error.
+bool DecodeJpeg(const Bytes& content, Image& out, std::string& error,
+                const DecodeOptions& options = {}, PixelSize* declared = nullptr);
+// BMP: 1, 4 and 8 bits with palette, 24 bits, 32 bits (BI_RGB or BI_BITFIELDS),
+// bottom-up and top-down; RLE and 16-bit pictures are refused.
+bool DecodeBmp(const Bytes& content, Image& out, std::string& error);
+
+// Chooses the reader by the content's signature (not by the name).
+bool DecodeImage(const Bytes& content, Image& out, std::string& error,
+                 const DecodeOptions& options = {}, PixelSize* declared = nullptr);
+
+// Reads the file and decodes it by its content. Messages name the file.
+bool LoadImageFile(const std::string& path, Image& out, std::string& error,
+                   const DecodeOptions& options = {}, PixelSize* declared = nullptr);
+
+} // namespace tarsel

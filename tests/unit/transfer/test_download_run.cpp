@@ -1,0 +1,440 @@
+// Download runs against a scripted display in virtual time: selection, skips,
+// booking, tally, the speed switch, and the time-out, hang-up, abandon and cancel
+// paths; the firmware update and the picture run.
+#include "scripted_display.h"
+#include "support/recording_outlets.h"
+#include "transfer/download_run.h"
+#include "transfer/resources.h"
+#include "transfer/synthetic_pack.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+using namespace tarsel;
+using namespace tarsel::test;
+
+namespace {
+
+const Bytes kSwitchTo115200 = bytesOf({0x02, 0x07, 0x04, 0x00, 0x01, 0xC2, 0x00});
+const Bytes kSwitchTo9600 = bytesOf({0x02, 0x07, 0x04, 0x00, 0x00, 0x25, 0x80});
+constexpr std::size_t kPackDivisor = 64;
+
+struct RunTest : ::testing::Test {
+    VirtualClock clock;
+    FakeLine line{clock};
+    FakePort cmd{line, "cmd"};
+    FakePort text{line, "text"};
+    Link link{cmd, text, clock};
+    RecordingOutlets out;
+    DownloadRun run{link, out};
+    std::filesystem::path root;
+
+    void SetUp() override
+    {
+        link.PortName = "/dev/ttyFAKE";
+        link.BaudRate = 9600;
+        root = std::filesystem::temp_directory_path() /
+               ("tarsel-run-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(root);
+        setenv("XDG_DATA_HOME", (root / "none-home").c_str(), 1);
+        setenv("XDG_DATA_DIRS", (root / "none-dirs").c_str(), 1);
+        unsetenv("TARSEL_RESOURCE_DIR");
+        SetResourceFolderOverride({(root / "pack").string()});
+    }
+    void TearDown() override
+    {
+        SetResourceFolderOverride({});
+        std::filesystem::remove_all(root);
+    }
+    void writePack()
+    {
+        std::string error;
+        ASSERT_TRUE(WriteSyntheticResourcePack((root / "pack").string(), kPackDivisor, error)) << error;
+    }
+    std::string writeFile(const std::string& name, const Bytes& content)
+    {
+        std::filesystem::create_directories(root);
+        const auto path = (root / name).string();
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+    std::vector<std::string> logLines(bool red) const
+    {
+        std::vector<std::string> lines;
+        for (const auto& c : out.callsNamed("log"))
+            if ((c.a != 0) == red)
+                lines.push_back(c.text);
+        return lines;
+    }
+    // Index of the first write of `frame` on CmdPort at or after `from`, or -1.
+    int findWrite(const Bytes& frame, std::size_t from = 0) const
+    {
+        for (std::size_t i = from; i < line.writes.size(); ++i)
+            if (line.writes[i].slot == "cmd" && line.writes[i].data == frame)
+                return static_cast<int>(i);
+        return -1;
+    }
+    int lastWriteOf(const Bytes& frame) const
+    {
+        for (int i = static_cast<int>(line.writes.size()) - 1; i >= 0; --i)
+            if (line.writes[static_cast<std::size_t>(i)].data == frame)
+                return i;
+        return -1;
+    }
+};
+
+} // namespace
+
+TEST_F(RunTest, FontDownloadOnAnAddressedModelSendsTheSmallScreenImages)
+{
+    writePack();
+    ScriptedDisplay display(line, "KT310--IIA");
+    run.setModelIndex(0);
+    EXPECT_EQ(run.StartFontDownload(), RunOutcome::Finished);
+
+    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 74 / Failed 0]");
+    EXPECT_EQ(out.lastBox().flags, kBoxInfo);
+    EXPECT_EQ(logLines(true), (std::vector<std::string>{"CP437_40x40 [Failed]:not suport",
+                                                         "CP936_GBK [Failed]:not suport",
+                                                         "big52gbk [Failed]:not suport"}));
+    const auto black = logLines(false);
+    ASSERT_EQ(black.size(), 74u);
+    EXPECT_EQ(black.front(), "CP437 [Succeed]");
+    EXPECT_EQ(black.back(), "mini_RUSSIA [Succeed]");
+
+    ASSERT_EQ(display.byAddress.size(), 74u);
+    for (int pos = 1; pos <= 76; ++pos) {
+        if (pos == 2 || pos == 17)
+            continue;
+        const Bytes expected = LoadResource(ResourceName(pos, 0));
+        ASSERT_FALSE(expected.empty());
+        EXPECT_EQ(display.byAddress[std::stoul(FlashAddressHex(pos), nullptr, 16)], expected) << pos;
+    }
+    EXPECT_EQ(display.badBlockFrames, 0);
+
+    // Panel 2 counts started items against the selection, which includes the skipped ones.
+    const auto status = out.callsNamed("status");
+    ASSERT_EQ(status.size(), 74u);
+    EXPECT_EQ(status.front().text, "Download CP437");
+    EXPECT_EQ(status.front().detail, "1 of  77");
+    EXPECT_EQ(status.back().detail, "74 of  77");
+    EXPECT_EQ(run.RunTotal, 77);
+    EXPECT_EQ(out.callsNamed("start").front().b, 1);
+
+    // Speed raised after the device wait and restored at the end; port closed.
+    const int up = findWrite(kSwitchTo115200);
+    ASSERT_GE(up, 0);
+    EXPECT_GT(lastWriteOf(kSwitchTo9600), lastWriteOf(StartDownloadFrame()));
+    EXPECT_FALSE(cmd.isOpen());
+    EXPECT_EQ(line.currentBaud, 9600);
+    EXPECT_EQ(out.calls.back().name, "reset");
+}
+
+TEST_F(RunTest, FontDownloadOnANamedFileModelSendsAll77Files)
+{
+    writePack();
+    ScriptedDisplay display(line, "KT310-IID");
+    run.setModelIndex(3);
+    EXPECT_EQ(run.StartFontDownload(), RunOutcome::Finished);
+    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 77 / Failed 0]");
+    ASSERT_EQ(display.byName.size(), 77u);
+    EXPECT_EQ(display.byName["437_40x40.bin"], LoadResource("CP437_40X40_800X480"));
+    EXPECT_EQ(display.byName["936_gbk_40x40.bin"], LoadResource("CP936_GBK_800X480"));
+    EXPECT_EQ(display.byName["big52gbk.bin"], LoadResource("big52gbk"));
+    EXPECT_EQ(display.byName["24x48_fxChar_RUSSIA.bin"], LoadResource("mini_RUSSIA_800x480"));
+    EXPECT_EQ(display.setupFrames, 0);
+    // big52gbk is booked but gets no log line of its own.
+    EXPECT_EQ(logLines(false).size(), 76u);
+    EXPECT_TRUE(logLines(true).empty());
+}
+
+TEST_F(RunTest, AWrongEndCrcFailsOnlyThatItem)
+{
+    writePack();
+    ScriptedDisplay display(line, "KT310--IIA");
+    display.wrongEndCrcForItem = 1; // the second item sent: CP737
+    run.setModelIndex(0);
+    EXPECT_EQ(run.StartFontDownload(), RunOutcome::Finished);
+    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 73 / Failed 1]");
+    const auto red = logLines(true);
+    ASSERT_EQ(red.size(), 4u);
+    EXPECT_EQ(red[0], "CP437_40x40 [Failed]:not suport");
+    EXPECT_EQ(red[1], "CP737 [Failed]:CRC check error");
+    EXPECT_EQ(logLines(false)[1], "CP737_S [Succeed]");
+}
+
+TEST_F(RunTest, GarbageBetweenFramesAndSplitRequestsAreHandled)
+{
+    const Bytes content(5000, 'z');
+    const auto file = writeFile("own.bin", content);
+    ScriptedDisplay display(line, "KT310--IIB");
+    display.garbageBeforeRequests = "\x01garbageAC";
+    display.splitRequests = true;
+    run.setModelIndex(1);
+    EXPECT_EQ(run.StartSingleDownload(6, file), RunOutcome::Finished);
+    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 1 / Failed 0]");
+    EXPECT_EQ(display.byAddress[0x00032000], content);
+}
+
+TEST_F(RunTest, SingleItemFromAFile)
+{
+    Bytes content(300, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>(i);
+    const auto file = writeFile("own.bin", content);
+    ScriptedDisplay display(line, "KT310--IIA");
+    run.setModelIndex(0);
+    EXPECT_EQ(run.StartSingleDownload(6, file), RunOutcome::Finished);
+    EXPECT_EQ(display.byAddress[0x00032000], content);
+    EXPECT_EQ(logLines(false), (std::vector<std::string>{"CP850 [Succeed]"}));
+    EXPECT_EQ(out.callsNamed("max").back().a, 2);        // 300 div 256 + 1
+    EXPECT_EQ(out.callsNamed("position").back().a, 2);   // after block 1
+
+    // The same file as "firmware" on a named-file model goes out as firmware.bin.
+    ScriptedDisplay named(line, "KT310-II");
+    run.setModelIndex(5);
+    EXPECT_EQ(run.StartSingleDownload(93, file), RunOutcome::Finished);
+    EXPECT_EQ(named.byName["firmware.bin"], content);
+}
+
+TEST_F(RunTest, AnEmptyFileIsSkippedAndTheTallyComesAtOnce)
+{
+    const auto file = writeFile("empty.bin", "");
+    ScriptedDisplay display(line, "KT310--IIA");
+    run.setModelIndex(0);
+    EXPECT_EQ(run.StartSingleDownload(6, file), RunOutcome::Finished);
+    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 0 / Failed 0]");
+    EXPECT_EQ(display.setupFrames, 0);
+    EXPECT_TRUE(out.callsNamed("status").empty());
+    EXPECT_TRUE(out.callsNamed("log").empty());
+}
+
+TEST_F(RunTest, SilentDisplayDuringBlocksTimesOutWithoutSpeedRestore)
+{
+    writePack();
+    ScriptedDisplay display(line, "KT310--IIA");
+    display.silentAfterBlocks = 3;
+    run.setModelIndex(0);
+    EXPECT_EQ(run.StartFontDownload(), RunOutcome::TimedOut);
+    EXPECT_EQ(out.lastBox().text, "Download: \r\n\r\nTime Out!");
+    EXPECT_EQ(out.lastBox().flags, kBoxError);
+    EXPECT_FALSE(cmd.isOpen());
+    EXPECT_EQ(lastWriteOf(kSwitchTo9600), -1); // the display stays at 115200
+    EXPECT_EQ(out.callsNamed("reset").size(), 1u);
+    EXPECT_EQ(display.blockFramesReceived, 3);
+
+    // A single download keeps the heading of the last run; a fresh one has none.
+    DownloadRun fresh(link, out);
+    fresh.setModelIndex(0);
+    fresh.setTransferTimeoutMs(500);
+    ScriptedDisplay again(line, "KT310--IIA");
+    again.silentAfterBlocks = 1;
+    const double before = clock.nowMs();
+    EXPECT_EQ(fresh.StartSingleDownload(6, writeFile("f.bin", Bytes(1000, 'q'))), RunOutcome::TimedOut);
+    EXPECT_EQ(out.lastBox().text, "Time Out!");
+    EXPECT_LT(clock.nowMs() - before, 2000); // the shortened time-out is used
+}
+
+TEST_F(RunTest, HangUpEndsTheRunAtOnceWithAClearError)
+{
+    writePack();
+    ScriptedDisplay display(line, "KT310--IIA");
+    display.hangUpAfterBlocks = 2;
+    run.setModelIndex(0);
+    EXPECT_EQ(run.StartFontDownload(), RunOutcome::HungUp);
+    EXPECT_NE(out.lastBox().text.find("hung up"), std::string::npos);
+    EXPECT_EQ(out.lastBox().flags, kBoxError);
+    EXPECT_FALSE(cmd.isOpen());
+    EXPECT_EQ(out.callsNamed("reset").size(), 1u);
+}
+
+TEST_F(RunTest, FailedSetupOrMakeFileAbandonsTheRunWithSpeedRestore)
+{
+    writePack();
+    ScriptedDisplay display(line, "KT310--IIA");
+    display.extraEchoByte = true;
+    run.setModelIndex(0);
+    EXPECT_EQ(run.StartFontDownload(), RunOutcome::Abandoned);
+    EXPECT_EQ(out.lastBox().text, "Download service setup failed !");
+    EXPECT_EQ(display.setupFrames, 1); // later positions are not processed
+    EXPECT_GT(lastWriteOf(kSwitchTo9600), findWrite(kSwitchTo115200));
+    EXPECT_FALSE(cmd.isOpen());
+    EXPECT_EQ(out.calls.back().name, "reset");
+
+    out.clear();
+    line.writes.clear();
+    ScriptedDisplay named(line, "KT310-IID");
+    named.refuseMakeFile = true;
+    run.setModelIndex(3);
+    EXPECT_EQ(run.StartFontDownload(), RunOutcome::Abandoned);
+    EXPECT_EQ(out.lastBox().text, "Make Flie failed !");
+    EXPECT_GE(lastWriteOf(kSwitchTo9600), 0);
+}
+
+TEST_F(RunTest, WrongFileCrcOnANamedFileModelFailsTheItem)
+{
+    const auto file = writeFile("own.bin", Bytes(700, 'k'));
+    ScriptedDisplay display(line, "KT310-IID");
+    display.wrongFileCrc = true;
+    run.setModelIndex(3);
+    EXPECT_EQ(run.StartSingleDownload(1, file), RunOutcome::Finished);
+    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 0 / Failed 1]");
+    EXPECT_EQ(logLines(true), (std::vector<std::string>{"CP437 [Failed]:CRC check error"}));
+}
+
+TEST_F(RunTest, NoDeviceOrNoPortStopsBeforeTheRun)
+{
+    writePack();
+    run.setModelIndex(0);
+    EXPECT_EQ(run.StartFontDownload(), RunOutcome::NotStarted);
+    EXPECT_EQ(out.lastBox().text, "Not found the devies!Failed to read data");
+    EXPECT_FALSE(cmd.isOpen());
+    EXPECT_EQ(findWrite(kSwitchTo115200), -1);
+
+    link.PortName.clear();
+    EXPECT_EQ(run.StartFontDownload(), RunOutcome::NotStarted);
+    EXPECT_EQ(out.lastBox().text, " Error opening serial port!");
+}
+
+TEST_F(RunTest, MissingImagesAreNamedWithTheFoldersSearched)
+{
+    ScriptedDisplay display(line, "KT310--IIA");
+    run.setModelIndex(0);
+    // No images at all: one message, nothing opened.
+    EXPECT_EQ(run.StartFontDownload(), RunOutcome::NotStarted);
+    EXPECT_EQ(out.boxes.size(), 1u);
+    EXPECT_NE(out.lastBox().text.find((root / "pack").string()), std::string::npos);
+    EXPECT_NE(out.lastBox().text.find("resource pack"), std::string::npos);
+    EXPECT_TRUE(line.openBauds.empty());
+
+    // Some images: the missing ones are logged in red with the folders.
+    std::filesystem::create_directories(root / "pack");
+    std::ofstream(root / "pack/cp850_480X272.bin", std::ios::binary) << Bytes(600, 'c');
+    out.clear();
+    EXPECT_EQ(run.StartFontDownload(), RunOutcome::Finished);
+    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 1 / Failed 0]");
+    const auto red = logLines(true);
+    ASSERT_EQ(red.size(), 73u + 3u);
+    EXPECT_EQ(red[0].rfind("CP437 [Failed]:no image CP437_480x272.bin in " + (root / "pack").string(), 0), 0u);
+    EXPECT_EQ(display.byAddress[0x00032000], Bytes(600, 'c'));
+}
+
+TEST_F(RunTest, FirmwareUpdateThroughTheLoaderEntry)
+{
+    writePack();
+    ScriptedDisplay display(line, "KT310--IIC");
+    display.version = 11;
+    display.syncGarbage = 2;
+    run.setModelIndex(2);
+    EXPECT_EQ(run.StartFirmwareUpdate(), RunOutcome::Finished);
+    EXPECT_EQ(out.boxes.front().text, "Do you want to upgrade the firmware?");
+    EXPECT_EQ(out.boxes.front().flags, kBoxQuestion);
+    EXPECT_EQ(line.written("text"), bytesOf({0x02, 0x1D, 0xAA, 0x55}));
+    EXPECT_EQ(display.firmware, LoadResource("KT310II"));
+    EXPECT_EQ(display.setupFrames, 0);
+    EXPECT_EQ(display.announceFrames, 1);
+    EXPECT_EQ(findWrite(StartDownloadFrame()), -1);
+    // Version 11: big52gbk is selected too, and not supported by this model.
+    EXPECT_EQ(logLines(true), (std::vector<std::string>{"big52gbk [Failed]:not suport"}));
+    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 1 / Failed 0]");
+    const auto status = out.callsNamed("status");
+    ASSERT_EQ(status.size(), 1u);
+    EXPECT_EQ(status[0].text, "Firmware Updating......");
+    EXPECT_EQ(status[0].detail, "1 of  1");
+}
+
+TEST_F(RunTest, FirmwareUpdateOnANamedFileModel)
+{
+    writePack();
+    ScriptedDisplay display(line, "KT310-IID");
+    display.version = 0;
+    run.setModelIndex(3);
+    EXPECT_EQ(run.StartFirmwareUpdate(), RunOutcome::Finished);
+    EXPECT_EQ(line.written("text"), Bytes()); // no restart for this model
+    EXPECT_EQ(display.byName["firmware.bin"], LoadResource("KT310II"));
+    EXPECT_EQ(display.byName["big52gbk.bin"], LoadResource("big52gbk"));
+    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 2 / Failed 0]");
+
+    // Version 12: only the firmware.
+    out.clear();
+    display.byName.clear();
+    display.version = 12;
+    EXPECT_EQ(run.StartFirmwareUpdate(), RunOutcome::Finished);
+    EXPECT_EQ(display.byName.size(), 1u);
+}
+
+TEST_F(RunTest, FirmwareUpdateDeclinedOrWithoutImage)
+{
+    writePack();
+    ScriptedDisplay display(line, "KT310--IIA");
+    run.setModelIndex(0);
+    out.answer(kAnswerNo);
+    EXPECT_EQ(run.StartFirmwareUpdate(), RunOutcome::NotStarted);
+    EXPECT_TRUE(line.writes.empty());
+    EXPECT_TRUE(line.openBauds.empty());
+
+    for (int model : {4, 6}) {
+        out.clear();
+        run.setModelIndex(model);
+        EXPECT_EQ(run.StartFirmwareUpdate(), RunOutcome::NotStarted);
+        ASSERT_EQ(out.boxes.size(), 1u);
+        EXPECT_EQ(out.lastBox().flags, kBoxError);
+        EXPECT_NE(out.lastBox().text.find("KT710II"), std::string::npos);
+        EXPECT_TRUE(line.writes.empty());
+    }
+}
+
+TEST_F(RunTest, PictureRunSendsTheSlotsThatHoldPictures)
+{
+    ScriptedDisplay display(line, "KT310--IIA");
+    run.setModelIndex(0);
+    const Bytes logo(9600, 'L');
+    std::vector<int> asked;
+    auto source = [&](int pos) {
+        asked.push_back(pos);
+        return pos == 78 ? logo : Bytes();
+    };
+    EXPECT_EQ(run.StartPictureDownload({78, 80}, source), RunOutcome::Finished);
+    EXPECT_EQ(asked, (std::vector<int>{78, 80}));
+    EXPECT_EQ(display.byAddress[0x00F43000], logo);
+    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 1 / Failed 0]");
+    EXPECT_EQ(out.callsNamed("start").front().b, 2);
+    EXPECT_EQ(out.callsNamed("status").front().text, "Download logo_Head");
+    EXPECT_EQ(out.callsNamed("status").front().a, 78);
+    EXPECT_TRUE(out.callsNamed("log").empty()); // pictures get no log line
+
+    out.clear();
+    line.openBauds.clear();
+    EXPECT_EQ(run.StartPictureDownload({}, source), RunOutcome::NotStarted);
+    EXPECT_TRUE(out.calls.empty());
+    EXPECT_TRUE(line.openBauds.empty());
+}
+
+TEST_F(RunTest, CancelEndsTheRunAndClosesThePort)
+{
+    writePack();
+    ScriptedDisplay display(line, "KT310--IIA");
+    run.setModelIndex(0);
+    run.setCancelCheck([&] { return display.blockFramesReceived >= 5; });
+    EXPECT_EQ(run.StartFontDownload(), RunOutcome::Cancelled);
+    EXPECT_FALSE(cmd.isOpen());
+    EXPECT_EQ(display.blockFramesReceived, 5);
+    EXPECT_EQ(out.callsNamed("reset").size(), 1u);
+    EXPECT_TRUE(out.boxes.empty());
+}
+
+TEST_F(RunTest, DownListHelpers)
+{
+    run.SetDownListNull();
+    EXPECT_EQ(run.GetDownListTrueTotal(), 0);
+    EXPECT_TRUE(run.DownList[kEndOfRun]);
+    run.DownList[5] = run.DownList[93] = true;
+    EXPECT_EQ(run.GetDownListTrueTotal(), 2);
+    run.Statistics_S = 3;
+    run.Statistics_F = 1;
+    EXPECT_EQ(run.TallyText(), "Done! [Succeed 3 / Failed 1]");
+}

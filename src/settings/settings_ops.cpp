@@ -230,7 +230,8 @@ void RunBrightnessSetting(Link& link, Outlets& outlets, const TDisplayInfo& info
         showError(outlets, message);
 }
 
-int RunBaudRateSetting(Link& link, Outlets& outlets, const TDisplayInfo& info)
+int RunBaudRateSetting(Link& link, Outlets& outlets, const TDisplayInfo& info,
+                       const std::function<void(int row)>& changed)
 {
     std::string message;
     if (!SetDeviceBaud(link, info.Baud_Rate, message)) {
@@ -240,6 +241,8 @@ int RunBaudRateSetting(Link& link, Outlets& outlets, const TDisplayInfo& info)
     const int row = info.Baud_Rate;
     if (row >= 0 && row < static_cast<int>(ConnectBaudRateTable.size()))
         link.BaudRate = std::stoi(ConnectBaudRateTable[static_cast<std::size_t>(row)].BaudRateName);
+    if (changed)
+        changed(row);
     showDone(outlets);
     return row;
 }

@@ -10,6 +10,7 @@
 #include "util/bytes.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace tarsel {
@@ -63,8 +64,10 @@ void RunFooterSetting(Link& link, Outlets& outlets, const TDisplayInfo& info);
 void RunBrightnessSetting(Link& link, Outlets& outlets, const TDisplayInfo& info);
 // Sends Baud_Rate. On success the link's speed becomes that row's rate, "Done!"
 // is shown and the row is returned (for the connection baud-rate box); on
-// failure "Fail!" (warning) and -1.
-int RunBaudRateSetting(Link& link, Outlets& outlets, const TDisplayInfo& info);
+// failure "Fail!" (warning) and -1. `changed` (when given) is told the row before
+// "Done!" is shown, so the window can show the new speed first.
+int RunBaudRateSetting(Link& link, Outlets& outlets, const TDisplayInfo& info,
+                       const std::function<void(int row)>& changed = {});
 // Sends the command-set selector's row (not its CommandNo).
 void RunCommandSetSetting(Link& link, Outlets& outlets, int commandModeRow);
 void RunPlaySetting(Link& link, Outlets& outlets, const TDisplayInfo& info);

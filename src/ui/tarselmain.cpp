@@ -8,6 +8,7 @@
 #include "ui/fill_lists.h"
 #include "ui/language_table.h"
 #include "ui/qt_outlets.h"
+#include "ui/settings_controller.h"
 #include "ui/sys_lang.h"
 #include "ui/widgets.h"
 
@@ -104,7 +105,7 @@ TarselMain::TarselMain(Options options, QWidget* parent) : QMainWindow(parent), 
     // Feature controllers: one line each. They connect to the controls by name and
     // apply their own start-up steps (default settings document, code-page test
     // buttons, picture slots).
-    // (none yet)
+    new SettingsController(this);
 
     // Start-up, second part: ports, link speed, device controls, limits, pictures.
     formCreate();

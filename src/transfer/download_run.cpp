@@ -334,6 +334,7 @@ DownloadRun::ItemResult DownloadRun::finishBlockPhase(int position)
     options.timeoutMs = m_transferTimeoutMs;
     options.cancelled = m_cancelled;
     options.turnaroundMs = m_turnaround;
+    options.writeMs = m_writes;
     options.onBlockSent = [this, position](std::uint32_t blockNumber) {
         m_out.SetProgressPosition(static_cast<int>(blockNumber) + 1, position);
     };

@@ -56,7 +56,11 @@ public:
     // Where picture positions get their bytes (any run that reaches 77..90).
     void setPictureSource(PictureSource source) { m_pictures = std::move(source); }
     // Benchmarks: collects the host's turnaround per block.
-    void setTurnaroundLog(std::vector<double>* log) { m_turnaround = log; }
+    void setTurnaroundLog(std::vector<double>* turnaround, std::vector<double>* writes = nullptr)
+    {
+        m_turnaround = turnaround;
+        m_writes = writes;
+    }
 
     // --- the four run buttons
     // Positions 1-76 and 92 from the carried images.
@@ -124,6 +128,7 @@ private:
     PictureSource m_pictures;
     std::string m_userFile;
     std::vector<double>* m_turnaround = nullptr;
+    std::vector<double>* m_writes = nullptr;
     FrameAssembler m_assembler;
     std::string m_pendingError; // the abandon message of the item just tried
 };

@@ -213,14 +213,22 @@ BlockPhaseResult RunBlockPhase(Link& link, FrameAssembler& assembler, const Byte
         while (auto frame = assembler.next()) {
             const FrameAction action = DecideFrame(*frame, fileData, fileCrc);
             if (action.kind == FrameAction::SendBlock) {
-                if (!SendBlock(link, action.numberBytes, action.data)) {
+                if (!port.isOpen()) {
                     result.end = BlockPhaseEnd::PortClosed;
                     result.message = kPortNotOpenedText;
                     return result;
                 }
+                // SendBlock, with the time the frame is handed to the port noted.
+                const Bytes block = BlockFrame(action.numberBytes, action.data);
+                const double handedAt = clock.nowMs();
+                std::string ignored;
+                port.write(block, ignored);
                 const double now = clock.nowMs();
+                traceSent(link, block);
                 if (options.turnaroundMs)
-                    options.turnaroundMs->push_back(now - receivedAt);
+                    options.turnaroundMs->push_back(handedAt - receivedAt);
+                if (options.writeMs)
+                    options.writeMs->push_back(now - handedAt);
                 ++result.blocksSent;
                 deadline = now + options.timeoutMs;
                 if (options.onBlockSent)

@@ -82,8 +82,10 @@ struct BlockPhaseOptions {
     std::function<bool()> cancelled;           // may be empty
     std::function<void(std::uint32_t blockNumber)> onBlockSent; // progress
     // Benchmarks: the host's turnaround per block, from the read that completed the
-    // request to the block frame written, in ms.
+    // request to the block frame handed to the port, and how long each write took
+    // (the port's write returns once the bytes have left its output queue), in ms.
     std::vector<double>* turnaroundMs = nullptr;
+    std::vector<double>* writeMs = nullptr;
 };
 
 enum class BlockPhaseEnd {

@@ -1,0 +1,246 @@
+// Download runs over a real pty against the virtual display: the program's own
+// termios port, the line-speed switch, every storage method and the faults that
+// must end a run cleanly.
+//
+// The protocol's fixed pauses (100 ms before every probe read, 200 ms after the
+// setup frame, ...) add nothing to what is checked here, so the link's clock runs
+// ten times faster than the wall clock; the display answers without pacing.
+#include "link/commands.h"
+#include "link/termios_port.h"
+#include "sim/virtual_display.h"
+#include "support/recording_outlets.h"
+#include "support/sim_line.h"
+#include "transfer/catalogue.h"
+#include "transfer/download_run.h"
+#include "transfer/resources.h"
+#include "transfer/synthetic_pack.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+using namespace tarsel;
+using namespace tarsel::test;
+
+namespace {
+
+class FastClock : public Clock {
+public:
+    explicit FastClock(double factor) : m_factor(factor) {}
+    double nowMs() override { return m_real.nowMs() * m_factor; }
+    void sleepMs(double ms) override { m_real.sleepMs(ms / m_factor); }
+
+private:
+    SteadyClock m_real;
+    double m_factor;
+};
+
+double wallMs() { return SteadyClock().nowMs(); }
+
+struct SimRunTest : ::testing::Test {
+    FastClock clock{25};
+    TermiosPort cmd, text;
+    Link link{cmd, text, clock};
+    RecordingOutlets out;
+    DownloadRun run{link, out};
+    std::unique_ptr<sim::VirtualDisplay> display;
+    std::filesystem::path root;
+
+    void SetUp() override
+    {
+        root = std::filesystem::temp_directory_path() /
+               ("tarsel-simrun-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(root);
+        setenv("XDG_DATA_HOME", (root / "none").c_str(), 1);
+        setenv("XDG_DATA_DIRS", (root / "none").c_str(), 1);
+        unsetenv("TARSEL_RESOURCE_DIR");
+        SetResourceFolderOverride({(root / "pack").string()});
+        std::string error;
+        ASSERT_TRUE(WriteSyntheticResourcePack((root / "pack").string(), 64, error)) << error;
+        run.setTransferTimeoutMs(2000);
+    }
+    void TearDown() override
+    {
+        cmd.close();
+        text.close();
+        display.reset();
+        SetResourceFolderOverride({});
+        std::filesystem::remove_all(root);
+    }
+    void start(const std::string& model, int modelIndex, sim::Faults faults = {}, int version = 12)
+    {
+        auto options = simOptions(model, 9600, false);
+        options.faults = faults;
+        options.version = version;
+        display = startSim(options);
+        ASSERT_TRUE(display);
+        link.PortName = display->devicePath();
+        link.BaudRate = 9600;
+        run.setModelIndex(modelIndex);
+    }
+    std::string writeFile(const std::string& name, const Bytes& content)
+    {
+        const auto path = (root / name).string();
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+    std::vector<std::string> redLines() const
+    {
+        std::vector<std::string> lines;
+        for (const auto& c : out.callsNamed("log"))
+            if (c.a)
+                lines.push_back(c.text);
+        return lines;
+    }
+};
+
+Bytes patterned(std::size_t size)
+{
+    Bytes b(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        b[i] = static_cast<char>((i * 37) ^ (i >> 8));
+    return b;
+}
+
+} // namespace
+
+TEST_F(SimRunTest, FontDownloadOnKT310IIAStores74ItemsByteForByte)
+{
+    start("KT310--IIA", 0);
+    ASSERT_EQ(run.StartFontDownload(), RunOutcome::Finished);
+    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 74 / Failed 0]");
+    EXPECT_EQ(redLines(), (std::vector<std::string>{"CP437_40x40 [Failed]:not suport",
+                                                     "CP936_GBK [Failed]:not suport",
+                                                     "big52gbk [Failed]:not suport"}));
+    const auto stored = display->blocks();
+    EXPECT_EQ(stored.size(), 74u);
+    for (int pos = 1; pos <= 76; ++pos) {
+        if (pos == 2 || pos == 17)
+            continue;
+        const auto it = stored.find(static_cast<std::uint32_t>(std::stoul(FlashAddressHex(pos), nullptr, 16)));
+        ASSERT_NE(it, stored.end()) << pos;
+        EXPECT_EQ(it->second, LoadResource(ResourceName(pos, 0))) << pos;
+    }
+    for (const auto& t : display->transfers())
+        EXPECT_EQ(t.badBlocks, 0);
+    // The display went back to the line's own speed.
+    EXPECT_EQ(display->speed(), 9600);
+    EXPECT_FALSE(cmd.isOpen());
+}
+
+TEST_F(SimRunTest, FontDownloadOnKT310IIDStores77NamedFiles)
+{
+    start("KT310-IID", 3);
+    ASSERT_EQ(run.StartFontDownload(), RunOutcome::Finished);
+    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 77 / Failed 0]");
+    const auto files = display->files();
+    EXPECT_EQ(files.size(), 77u);
+    for (int pos : {1, 2, 17, 27, 76, 92}) {
+        const auto it = files.find(DownloadItemAt(pos).FileName);
+        ASSERT_NE(it, files.end()) << pos;
+        EXPECT_EQ(it->second, LoadResource(ResourceName(pos, 3))) << pos;
+    }
+    EXPECT_TRUE(redLines().empty());
+    EXPECT_EQ(display->speed(), 9600);
+}
+
+TEST_F(SimRunTest, SingleItemFromAFileOfOnesOwn)
+{
+    start("KT310--IIB", 1);
+    const Bytes content = patterned(3000);
+    ASSERT_EQ(run.StartSingleDownload(20, writeFile("own.bin", content)), RunOutcome::Finished);
+    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 1 / Failed 0]");
+    EXPECT_EQ(display->blocks().at(0x000C8000), content);
+}
+
+TEST_F(SimRunTest, FirmwareUpdateOnKT310IICThroughTheLoaderEntry)
+{
+    start("KT310--IIC", 2, {}, 11);
+    ASSERT_EQ(run.StartFirmwareUpdate(), RunOutcome::Finished);
+    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 1 / Failed 0]");
+    ASSERT_TRUE(display->firmware());
+    EXPECT_EQ(*display->firmware(), LoadResource("KT310II"));
+    EXPECT_EQ(display->restarts(), 1);
+    EXPECT_TRUE(display->recordsNamed("DownloadServiceSetup").empty());
+    EXPECT_EQ(display->recordsNamed("Announce").size(), 1u);
+    EXPECT_EQ(redLines(), (std::vector<std::string>{"big52gbk [Failed]:not suport"}));
+}
+
+TEST_F(SimRunTest, SilentDisplayEndsTheRunWithTimeOut)
+{
+    sim::Faults faults;
+    faults.stopAfterBlocks = 3;
+    start("KT310--IIA", 0, faults);
+    ASSERT_EQ(run.StartSingleDownload(1, writeFile("f.bin", patterned(5000))), RunOutcome::TimedOut);
+    EXPECT_EQ(out.lastBox().text, "Time Out!");
+    EXPECT_FALSE(cmd.isOpen());
+    EXPECT_EQ(out.calls.back().name, "box");
+    EXPECT_EQ(out.callsNamed("reset").size(), 1u);
+}
+
+TEST_F(SimRunTest, HangUpMidTransferEndsAtOnce)
+{
+    sim::Faults faults;
+    faults.hangUpAfterBlocks = 3;
+    start("KT310--IIA", 0, faults);
+    const std::string file = writeFile("f.bin", patterned(50000));
+    const double before = wallMs();
+    ASSERT_EQ(run.StartSingleDownload(1, file), RunOutcome::HungUp);
+    EXPECT_LT(wallMs() - before, 1500); // no waiting out the time-out
+    EXPECT_NE(out.lastBox().text.find("hung up"), std::string::npos);
+    EXPECT_FALSE(cmd.isOpen());
+}
+
+TEST_F(SimRunTest, WrongEndCrcFailsTheItemAndTheRunGoesOn)
+{
+    sim::Faults faults;
+    faults.wrongCrc = true;
+    start("KT310--IIA", 0, faults);
+    ASSERT_EQ(run.StartSingleDownload(51, writeFile("f.bin", patterned(1728))), RunOutcome::Finished);
+    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 0 / Failed 1]");
+    EXPECT_EQ(redLines(), (std::vector<std::string>{"USA [Failed]:CRC check error"}));
+    EXPECT_EQ(display->speed(), 9600); // the run ended normally
+}
+
+TEST_F(SimRunTest, GarbageBetweenFramesIsSkipped)
+{
+    sim::Faults faults;
+    faults.garbageBytes = 7;
+    start("KT310--IIA", 0);
+    // Garbage only once the blocks flow (the model probes would not survive it).
+    std::thread injector([&] {
+        if (display->waitForRecord("StartDownload", 5000))
+            display->setFaults(faults);
+    });
+    const Bytes content = patterned(40000);
+    const RunOutcome outcome = run.StartSingleDownload(3, writeFile("f.bin", content));
+    injector.join();
+    ASSERT_EQ(outcome, RunOutcome::Finished) << out.lastBox().text;
+    EXPECT_GT(display->recordsNamed("Block").size(), 150u);
+    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 1 / Failed 0]");
+    EXPECT_EQ(display->blocks().at(0x001A9000), content);
+}
+
+TEST_F(SimRunTest, RefusedMakeFileAbandonsTheRun)
+{
+    sim::Faults faults;
+    faults.refuseMakeFile = true;
+    start("KT310-II", 5, faults);
+    ASSERT_EQ(run.StartSingleDownload(1, writeFile("f.bin", patterned(1000))), RunOutcome::Abandoned);
+    EXPECT_EQ(out.lastBox().text, "Make Flie failed !");
+    EXPECT_EQ(display->speed(), 9600); // speed restored
+    EXPECT_FALSE(cmd.isOpen());
+}
+
+TEST_F(SimRunTest, EmptyFileIsSkippedWithTheTallyAtOnce)
+{
+    start("KT310--IIA", 0);
+    ASSERT_EQ(run.StartSingleDownload(1, writeFile("empty.bin", "")), RunOutcome::Finished);
+    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 0 / Failed 0]");
+    EXPECT_TRUE(display->transfers().empty());
+}

@@ -68,10 +68,15 @@ DisplayCore::DisplayCore(Config config)
     : m_config(std::move(config)), m_model(findModel(m_config.model)), m_speed(m_config.baud),
       m_configuredSpeed(m_config.baud), m_rng(m_config.seed)
 {
-    if (!m_model)
-        throw std::invalid_argument("unknown display model \"" + m_config.model + "\"");
+    if (!m_model) {
+        std::string known;
+        for (const auto& m : models())
+            known += std::string(known.empty() ? "" : ", ") + m.name;
+        throw std::invalid_argument("unknown display model \"" + m_config.model + "\" (known: " + known + ")");
+    }
     if (!isSupportedBaud(m_config.baud))
-        throw std::invalid_argument("unsupported line speed " + std::to_string(m_config.baud));
+        throw std::invalid_argument("unsupported line speed " + std::to_string(m_config.baud)
+                                    + " (9600, 19200, 38400, 57600 or 115200)");
 }
 
 void DisplayCore::setFaults(const Faults& faults)

@@ -92,25 +92,25 @@ TEST(VirtualDisplayLine, AnswersTheModelQueryOnlyAtItsOwnSpeed)
 
 TEST(VirtualDisplayLine, PacesBothDirectionsAtTheLineRate)
 {
-    auto display = startSim(simOptions("KT310-IID", 19200, true));
+    auto display = startSim(simOptions("KT310-IID", 9600, true));
     ASSERT_TRUE(display);
     SimLine line;
-    ASSERT_TRUE(line.open(display->devicePath(), 19200));
+    ASSERT_TRUE(line.open(display->devicePath(), 9600));
     const std::size_t docSize = display->settingsText().size() + 1;
     const double start = nowMs();
     ASSERT_TRUE(line.write(kGetConfiguration));
     const Bytes answer = line.readUntil('\0', 3000);
     const double took = nowMs() - start;
     ASSERT_EQ(answer.size(), docSize);
-    const double lineTime = (4 + docSize) * 10.0 * 1000.0 / 19200; // about 330 ms
+    const double lineTime = (4 + docSize) * 10.0 * 1000.0 / 9600; // about 515 ms
     EXPECT_GE(took, lineTime * 0.95);
-    EXPECT_LE(took, lineTime + 300);
+    EXPECT_LE(took, lineTime + 500);
 
     // Unpaced, the same answer comes at once.
-    auto fast = startSim(simOptions("KT310-IID", 19200, false));
+    auto fast = startSim(simOptions("KT310-IID", 9600, false));
     ASSERT_TRUE(fast);
     SimLine quick;
-    ASSERT_TRUE(quick.open(fast->devicePath(), 19200));
+    ASSERT_TRUE(quick.open(fast->devicePath(), 9600));
     const double t0 = nowMs();
     ASSERT_TRUE(quick.write(kGetConfiguration));
     EXPECT_EQ(quick.readUntil('\0', 3000).size(), docSize);

@@ -1,3 +1,4 @@
+#include "ui/screenshots.h"
 #include "ui/tarselmain.h"
 
 #include <QApplication>
@@ -8,6 +9,12 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Tarsel"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tarsel"));
     QApplication::setDesktopFileName(QStringLiteral("tarsel"));
+
+    // Hidden mode used by scripts/screenshots: a picture of every tab, then exit.
+    const QString shots = qEnvironmentVariable("TARSEL_SCREENSHOTS");
+    if (!shots.isEmpty())
+        return tarsel::ui::writeScreenshots(shots, qEnvironmentVariable("TARSEL_SCREENSHOT_PORT"));
+
     TarselMain window;
     window.show();
     return app.exec();

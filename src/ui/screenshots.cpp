@@ -1,0 +1,94 @@
+#include "ui/screenshots.h"
+
+#include "link/port_list.h"
+#include "ui/tarselmain.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QPixmap>
+#include <QTabWidget>
+#include <QTextStream>
+#include <QThread>
+
+namespace tarsel::ui {
+namespace {
+
+void settle(int ms)
+{
+    QDeadlineTimer until(ms);
+    while (!until.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+}
+
+QString choosePort(QComboBox* ports, const QString& wanted)
+{
+    if (!wanted.isEmpty())
+        return wanted;
+    const QString virtualFolder = QString::fromStdString(tarsel::VirtualPortFolder());
+    for (int i = 0; i < ports->count(); ++i)
+        if (ports->itemText(i).startsWith(virtualFolder))
+            return ports->itemText(i);
+    return ports->count() > 0 ? ports->itemText(0) : QString();
+}
+
+bool shootLanguage(const QString& folder, const QString& portName, std::uint16_t langId, const QString& tag)
+{
+    QTextStream err(stderr);
+    TarselMain::Options options;
+    options.sysLangId = langId;
+    options.messageBoxHook = [&err](const QString& text, int flags) {
+        err << "box (" << flags << "): " << QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')) << "\n";
+        err.flush();
+        return (flags & 0x0F) == 4 ? 7 : 1;
+    };
+    TarselMain window(options);
+    window.show();
+    settle(200);
+
+    auto* ports = window.control<QComboBox>("cbb_SerialPort");
+    const QString port = choosePort(ports, portName);
+    if (ports->findText(port) < 0)
+        ports->addItem(port);
+    ports->setCurrentIndex(ports->findText(port));
+    err << "connecting to " << port << "\n";
+    err.flush();
+    window.btnConnectClick();
+    QDeadlineTimer limit(20000);
+    while (window.isBusy() && !limit.hasExpired())
+        settle(50);
+    settle(200);
+
+    auto* tabs = window.control<QTabWidget>("PageControl1");
+    bool ok = true;
+    for (int i = 0; i < tabs->count(); ++i) {
+        tabs->setTabVisible(i, true);
+        tabs->setCurrentIndex(i);
+        settle(150);
+        const QString file = QDir(folder).filePath(
+            QStringLiteral("%1-%2-%3.png").arg(tag).arg(i + 1).arg(tabs->widget(i)->objectName()));
+        if (!window.grab().save(file)) {
+            err << "cannot write " << file << "\n";
+            ok = false;
+        } else {
+            err << "wrote " << file << "\n";
+        }
+    }
+    window.close();
+    return ok;
+}
+
+} // namespace
+
+int writeScreenshots(const QString& folder, const QString& portName)
+{
+    QDir().mkpath(folder);
+    const bool en = shootLanguage(folder, portName, 1033, QStringLiteral("en"));
+    const bool zh = shootLanguage(folder, portName, 2052, QStringLiteral("zh"));
+    return en && zh ? 0 : 1;
+}
+
+} // namespace tarsel::ui

@@ -1,0 +1,84 @@
+#include "support/ui_test_support.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTabWidget>
+#include <QThread>
+
+namespace tarsel::uitest {
+
+bool SimFixture::start(const std::string& model, int baud, int version, bool silent)
+{
+    sim::Options o;
+    o.model = model;
+    o.baud = baud;
+    o.version = version;
+    o.registerLink = true;
+    o.linkFolder = m_dir.path().toStdString();
+    o.pacing = false;
+    o.faults.silent = silent;
+    m_display = std::make_unique<sim::VirtualDisplay>(o);
+    return m_display->start(&lastError);
+}
+
+void SimFixture::stop()
+{
+    if (m_display)
+        m_display->stop();
+}
+
+QString SimFixture::portPath() const
+{
+    return m_display ? QString::fromStdString(m_display->devicePath()) : QString();
+}
+
+TarselMain::Options testOptions(BoxRecorder& boxes, const QString& portFolder, std::uint16_t langId)
+{
+    TarselMain::Options o;
+    o.messageBoxHook = boxes.hook();
+    o.sysLangId = langId;
+    if (!portFolder.isEmpty())
+        o.virtualPortFolder = portFolder.toStdString() + "/";
+    return o;
+}
+
+bool selectPort(TarselMain& window, const QString& path)
+{
+    auto* ports = window.control<QComboBox>("cbb_SerialPort");
+    window.refreshPortList();
+    const int index = ports->findText(path);
+    if (index < 0)
+        return false;
+    ports->setCurrentIndex(index);
+    return window.link().PortName == path.toStdString();
+}
+
+bool waitIdle(TarselMain& window, int timeoutMs)
+{
+    QDeadlineTimer limit(timeoutMs);
+    while (window.isBusy()) {
+        if (limit.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+    QCoreApplication::processEvents();
+    return true;
+}
+
+bool shownOnPage(QWidget* widget)
+{
+    for (QWidget* w = widget; w && !w->objectName().startsWith(QLatin1String("ts")); w = w->parentWidget())
+        if (w->isHidden())
+            return false;
+    return true;
+}
+
+bool tabVisible(TarselMain& window, const char* page)
+{
+    auto* tabs = window.control<QTabWidget>("PageControl1");
+    return tabs->isTabVisible(tabs->indexOf(window.control<QWidget>(page)));
+}
+
+} // namespace tarsel::uitest

@@ -1,0 +1,64 @@
+// Helpers for the window tests: a recording message-box hook, a virtual display
+// registered in a private port folder, waiting for the device worker.
+#pragma once
+
+#include "sim/virtual_display.h"
+#include "ui/tarselmain.h"
+
+#include <QList>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace tarsel::uitest {
+
+// Records every message box and answers it (1 for OK boxes, `yesNoAnswer` for questions).
+struct BoxRecorder {
+    struct Box { QString text; int flags; };
+    QList<Box> boxes;
+    int yesNoAnswer = 7;
+
+    std::function<int(const QString&, int)> hook()
+    {
+        return [this](const QString& text, int flags) {
+            boxes.append({text, flags});
+            return (flags & 0x0F) == 4 ? yesNoAnswer : 1;
+        };
+    }
+};
+
+// A private virtual-port folder with one virtual display registered in it.
+class SimFixture {
+public:
+    // Starts a display of `model` answering at `baud` with firmware `version`.
+    bool start(const std::string& model, int baud, int version = 12, bool silent = false);
+    void stop();
+    sim::VirtualDisplay* display() const { return m_display.get(); }
+    QString portPath() const;
+    QString folder() const { return m_dir.path(); }
+    std::string lastError;
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<sim::VirtualDisplay> m_display;
+};
+
+// Options for a window in tests: boxes answered by `boxes`, English unless a language
+// id is given, ports listed from `portFolder` (plus whatever the machine has).
+TarselMain::Options testOptions(BoxRecorder& boxes, const QString& portFolder = {},
+                                std::uint16_t langId = 1033);
+
+// Selects `path` in the port combo (it must be listed).
+bool selectPort(TarselMain& window, const QString& path);
+
+// Waits until the window is no longer busy; false after `timeoutMs`.
+bool waitIdle(TarselMain& window, int timeoutMs = 15000);
+
+// Shown on its tab page, whether or not that page is the current one.
+bool shownOnPage(QWidget* widget);
+
+// The tab page's visibility in PageControl1.
+bool tabVisible(TarselMain& window, const char* page);
+
+} // namespace tarsel::uitest

@@ -1,0 +1,286 @@
+// Connect against virtual displays (real ptys, real time) and against a scripted
+// line: the baud scan, model detection, model-dependent controls, version check,
+// failure handling, and that the window keeps answering meanwhile.
+#include "support/fake_port.h"
+#include "support/ui_test_support.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <unistd.h>
+
+using namespace tarsel::uitest;
+
+namespace {
+
+const char* const kWarning =
+    "The current firmware version is lower than the latest version.\n\nPlease update the firmware version.";
+
+int countRecords(tarsel::sim::VirtualDisplay* d, const char* name)
+{
+    return static_cast<int>(d->recordsNamed(name).size());
+}
+
+bool allVisible(TarselMain& w, std::initializer_list<const char*> names)
+{
+    for (const char* n : names)
+        if (!shownOnPage(w.control<QWidget>(n)))
+            return false;
+    return true;
+}
+
+bool noneVisible(TarselMain& w, std::initializer_list<const char*> names)
+{
+    for (const char* n : names)
+        if (shownOnPage(w.control<QWidget>(n)))
+            return false;
+    return true;
+}
+
+} // namespace
+
+class TstConnect : public QObject {
+    Q_OBJECT
+
+private slots:
+    void findsDisplayAt38400WithOldFirmware();
+    void currentFirmwareGivesNoWarning();
+    void modelWithoutSlot86OrVersionCheck();
+    void secondConnectStartsOverAndHidesControls();
+    void silentLineShowsOneError();
+    void portThatCannotBeOpened();
+    void windowKeepsAnsweringDuringConnect();
+};
+
+void TstConnect::findsDisplayAt38400WithOldFirmware()
+{
+    SimFixture sim;
+    QVERIFY2(sim.start("KT710-II", 38400, 11), sim.lastError.c_str());
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, sim.folder()));
+    w.show();
+    QVERIFY(selectPort(w, sim.portPath()));
+    auto* baud = w.control<QComboBox>("cbb_BaudRate");
+    QSignalSpy tried(baud, &QComboBox::currentIndexChanged);
+    QSignalSpy connected(&w, &TarselMain::deviceConnected);
+
+    QTest::mouseClick(w.control<QPushButton>("btnConnect"), Qt::LeftButton);
+    QVERIFY(w.isBusy());
+    QVERIFY(waitIdle(w));
+
+    // 9600 (already shown), 19200, then 38400 answers.
+    QCOMPARE(tried.count(), 2);
+    QCOMPARE(tried.at(0).at(0).toInt(), 1);
+    QCOMPARE(tried.at(1).at(0).toInt(), 2);
+    QCOMPARE(baud->currentText(), QStringLiteral("38400"));
+    QCOMPARE(w.link().BaudRate, 38400);
+    QVERIFY(countRecords(sim.display(), "Noise") >= 1); // the tries at other speeds
+
+    QCOMPARE(w.modelIndex(), 6);
+    QCOMPARE(w.control<QComboBox>("cbbDisplayMode")->currentText(), QStringLiteral("KT710-II"));
+    QCOMPARE(connected.count(), 1);
+    QCOMPARE(connected.at(0).at(0).toInt(), 6);
+    QVERIFY(allVisible(w, {"cxImage86", "CheckBox86", "Button27", "Button28"}));
+    QVERIFY(allVisible(w, {"lbl_PicNo", "ud_PicNo", "btn_ShowQrCodeAt"}));
+    QVERIFY(tabVisible(w, "tsFirmwareUpdates"));
+    QVERIFY(!tabVisible(w, "tsDownloadFile"));
+    QCOMPARE(w.control<QLabel>("lbl_show_deviceModel")->text(), QStringLiteral("KT710-II"));
+    QCOMPARE(w.control<QLabel>("lbl_show_currentVersion")->text(), QStringLiteral("V11"));
+    QCOMPARE(countRecords(sim.display(), "ClearDisplay"), 1);
+    QCOMPARE(countRecords(sim.display(), "ReadVersion"), 1);
+
+    QCOMPARE(boxes.boxes.size(), 2);
+    QCOMPARE(boxes.boxes[0].text, QStringLiteral("Connected to KT710-II!"));
+    QCOMPARE(boxes.boxes[0].flags, 64);
+    QCOMPARE(boxes.boxes[1].text, QString::fromLatin1(kWarning));
+    QCOMPARE(boxes.boxes[1].flags, 48);
+
+    // Connected: everything usable except the baud and model lists.
+    QVERIFY(w.control<QWidget>("PageControl1")->isEnabled());
+    QVERIFY(w.control<QWidget>("btn_AllDownload")->isEnabled());
+    QVERIFY(w.control<QWidget>("btnConnect")->isEnabled());
+    QVERIFY(!baud->isEnabled());
+    QVERIFY(!w.control<QWidget>("cbbDisplayMode")->isEnabled());
+}
+
+void TstConnect::currentFirmwareGivesNoWarning()
+{
+    SimFixture sim;
+    QVERIFY2(sim.start("KT710-II", 9600, 12), sim.lastError.c_str());
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, sim.folder()));
+    w.show();
+    QVERIFY(selectPort(w, sim.portPath()));
+    w.btnConnectClick();
+    QVERIFY(waitIdle(w));
+    QCOMPARE(w.link().BaudRate, 9600);
+    QCOMPARE(w.modelIndex(), 6);
+    QCOMPARE(w.control<QLabel>("lbl_show_currentVersion")->text(), QStringLiteral("V12"));
+    QVERIFY(!tabVisible(w, "tsFirmwareUpdates"));
+    QCOMPARE(boxes.boxes.size(), 1);
+    QCOMPARE(boxes.boxes[0].text, QStringLiteral("Connected to KT710-II!"));
+}
+
+void TstConnect::modelWithoutSlot86OrVersionCheck()
+{
+    SimFixture sim;
+    QVERIFY2(sim.start("KT310--IIB", 19200, 5), sim.lastError.c_str());
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, sim.folder()));
+    w.show();
+    QVERIFY(selectPort(w, sim.portPath()));
+    w.btnConnectClick();
+    QVERIFY(waitIdle(w));
+    QCOMPARE(w.modelIndex(), 1);
+    QCOMPARE(w.control<QComboBox>("cbb_BaudRate")->currentText(), QStringLiteral("19200"));
+    QVERIFY(allVisible(w, {"lbl_PicNo", "ud_PicNo", "btn_ShowQrCodeAt"}));
+    QVERIFY(noneVisible(w, {"cxImage86", "CheckBox86", "Button27", "Button28"}));
+    QVERIFY(!tabVisible(w, "tsFirmwareUpdates"));
+    QCOMPARE(countRecords(sim.display(), "ReadVersion"), 0);
+    QVERIFY(w.control<QLabel>("lbl_show_deviceModel")->text().isEmpty());
+    QCOMPARE(boxes.boxes.size(), 1);
+    QCOMPARE(boxes.boxes[0].text, QStringLiteral("Connected to KT310--IIB!"));
+}
+
+void TstConnect::secondConnectStartsOverAndHidesControls()
+{
+    SimFixture sim;
+    QVERIFY2(sim.start("KT710-II", 38400, 11), sim.lastError.c_str());
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, sim.folder()));
+    w.show();
+    QVERIFY(selectPort(w, sim.portPath()));
+    w.btnConnectClick();
+    QVERIFY(waitIdle(w));
+    QCOMPARE(w.modelIndex(), 6);
+    QVERIFY(tabVisible(w, "tsFirmwareUpdates"));
+
+    // Another display on the same port: a KT310--IIA at 9600.
+    sim.stop();
+    QVERIFY2(sim.start("KT310--IIA", 9600, 11), sim.lastError.c_str());
+    QVERIFY(selectPort(w, sim.portPath()));
+    boxes.boxes.clear();
+    auto* baud = w.control<QComboBox>("cbb_BaudRate");
+    QSignalSpy tried(baud, &QComboBox::currentIndexChanged);
+    w.btnConnectClick();
+    // Hidden at once, before the display answers.
+    QVERIFY(noneVisible(w, {"cxImage86", "CheckBox86", "Button27", "Button28", "lbl_PicNo", "ud_PicNo", "btn_ShowQrCodeAt"}));
+    QVERIFY(!tabVisible(w, "tsFirmwareUpdates"));
+    QVERIFY(waitIdle(w));
+    QCOMPARE(tried.count(), 1);
+    QCOMPARE(tried.at(0).at(0).toInt(), 0); // starts again from 9600
+    QCOMPARE(w.link().BaudRate, 9600);
+    QCOMPARE(w.modelIndex(), 0);
+    QVERIFY(noneVisible(w, {"cxImage86", "CheckBox86", "Button27", "Button28", "lbl_PicNo", "ud_PicNo", "btn_ShowQrCodeAt"}));
+    QVERIFY(!tabVisible(w, "tsFirmwareUpdates"));
+    QCOMPARE(boxes.boxes.size(), 1);
+    QCOMPARE(boxes.boxes[0].text, QStringLiteral("Connected to KT310--IIA!"));
+}
+
+// A scripted line that never answers, on a virtual clock: the scan ends at once.
+void TstConnect::silentLineShowsOneError()
+{
+    QTemporaryDir folder;
+    const QString port = QDir(folder.path()).filePath(QStringLiteral("silent"));
+    QVERIFY(::symlink("/dev/null", port.toLocal8Bit().constData()) == 0);
+    tarsel::test::VirtualClock clock;
+    tarsel::test::FakeLine line(clock);
+    BoxRecorder boxes;
+    auto options = testOptions(boxes, folder.path());
+    options.clock = &clock;
+    int made = 0;
+    options.portFactory = [&] {
+        return std::unique_ptr<tarsel::SerialPort>(new tarsel::test::FakePort(line, made++ == 0 ? "cmd" : "text"));
+    };
+    TarselMain w(options);
+    w.show();
+    QVERIFY(selectPort(w, port));
+    w.btnConnectClick();
+    QVERIFY(waitIdle(w));
+
+    QCOMPARE(boxes.boxes.size(), 1);
+    QCOMPARE(boxes.boxes[0].text, QStringLiteral("Not found Device : Time out !"));
+    QCOMPARE(boxes.boxes[0].flags, 16);
+    QCOMPARE(line.openBauds, (std::vector<int>{9600, 19200, 38400, 57600, 115200}));
+    tarsel::Bytes queries;
+    for (int i = 0; i < 5; ++i)
+        queries += tarsel::bytesOf({0x02, 0x07, 0x16, 0x01});
+    QCOMPARE(line.written("cmd"), queries);
+    QVERIFY(line.written("text").empty()); // no ClearDisplay
+    // Left on the last speed; nothing else changed.
+    QCOMPARE(w.control<QComboBox>("cbb_BaudRate")->currentText(), QStringLiteral("115200"));
+    QCOMPARE(w.link().BaudRate, 115200);
+    QCOMPARE(w.modelIndex(), -1);
+    QVERIFY(!w.control<QWidget>("PageControl1")->isEnabled());
+    QVERIFY(!w.control<QWidget>("btn_GetSetting")->isEnabled());
+    QVERIFY(w.control<QWidget>("grp_Settings")->isEnabled());
+    QVERIFY(!w.control<QWidget>("cbb_BaudRate")->isEnabled());
+    QVERIFY(noneVisible(w, {"cxImage86", "lbl_PicNo", "ud_PicNo", "btn_ShowQrCodeAt"}));
+}
+
+void TstConnect::portThatCannotBeOpened()
+{
+    QTemporaryDir folder;
+    const QString port = QDir(folder.path()).filePath(QStringLiteral("busy"));
+    QVERIFY(::symlink("/dev/null", port.toLocal8Bit().constData()) == 0);
+    tarsel::test::VirtualClock clock;
+    tarsel::test::FakeLine line(clock);
+    line.failOpen = true;
+    BoxRecorder boxes;
+    auto options = testOptions(boxes, folder.path());
+    options.clock = &clock;
+    options.portFactory = [&] { return std::unique_ptr<tarsel::SerialPort>(new tarsel::test::FakePort(line, "cmd")); };
+    TarselMain w(options);
+    QVERIFY(selectPort(w, port));
+    w.btnConnectClick();
+    QVERIFY(waitIdle(w));
+    QCOMPARE(boxes.boxes.size(), 1);
+    QCOMPARE(boxes.boxes[0].text, QStringLiteral(" Error opening serial port!"));
+    QVERIFY(line.writes.empty());
+}
+
+// A silent display in real time: the scan takes about 1.5 s; meanwhile the window's
+// event loop keeps running (a 10 ms timer never waits much longer than its interval).
+void TstConnect::windowKeepsAnsweringDuringConnect()
+{
+    SimFixture sim;
+    QVERIFY2(sim.start("KT710-II", 9600, 12, /*silent=*/true), sim.lastError.c_str());
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, sim.folder()));
+    w.show();
+    QVERIFY(selectPort(w, sim.portPath()));
+
+    QElapsedTimer clock;
+    qint64 last = 0;
+    qint64 worstGap = 0;
+    int ticks = 0;
+    QTimer probe;
+    probe.setInterval(10);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        worstGap = std::max(worstGap, now - last);
+        last = now;
+        ++ticks;
+    });
+    clock.start();
+    probe.start();
+    w.btnConnectClick();
+    QTRY_VERIFY_WITH_TIMEOUT(!w.isBusy(), 10000);
+    probe.stop();
+    qInfo("Connect against a silent line: %lld ms, %d timer ticks, longest gap %lld ms",
+          static_cast<long long>(clock.elapsed()), ticks, static_cast<long long>(worstGap));
+    QVERIFY(clock.elapsed() > 1000); // the scan really waited on the line
+    QVERIFY2(worstGap < 100, qPrintable(QStringLiteral("window blocked for %1 ms").arg(worstGap)));
+    QCOMPARE(boxes.boxes.size(), 1);
+    QCOMPARE(boxes.boxes[0].text, QStringLiteral("Not found Device : Time out !"));
+    QVERIFY(countRecords(sim.display(), "ModelQuery") >= 1);
+}
+
+QTEST_MAIN(TstConnect)
+#include "tst_connect.moc"

@@ -1,0 +1,626 @@
+// The main window without a display: start-up state, controls and their names,
+// captions in both languages, the outlets, the Busy state and the port list.
+#include "support/ui_test_support.h"
+#include "ui/language_table.h"
+#include "ui/qt_outlets.h"
+#include "ui/sys_lang.h"
+#include "ui/widgets.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLoggingCategory>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QThread>
+#include <QTimer>
+#include <QtTest>
+
+#include <atomic>
+#include <unistd.h>
+
+using namespace tarsel::uitest;
+using tarsel::ui::RadioGroup;
+using tarsel::ui::SlotImage;
+
+namespace {
+
+QStringList g_trace;
+QtMessageHandler g_previousHandler = nullptr;
+
+void captureTrace(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (context.category && QLatin1String(context.category) == QLatin1String("tarsel.frames"))
+        g_trace << text;
+    else if (g_previousHandler)
+        g_previousHandler(type, context, text);
+}
+
+const char* const kBottomButtons[] = {"btn_Default", "btn_loadsettings", "btn_savesettings",
+    "btn_GetSetting", "btn_AllDownload", "btn_ResetDisplay", "btn_RestartDisplay"};
+
+} // namespace
+
+class TstWindow : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_ports; // an empty virtual-port folder
+
+private slots:
+    void startState();
+    void everyNamedControlExists();
+    void selectorsAreFilled();
+    void pictureSlots();
+    void englishCaptions();
+    void chineseCaptions();
+    void languageIds();
+    void logLinesAndColours();
+    void progressAndStatusPanels();
+    void elapsedSecondsTimer();
+    void traceGoesToFramesCategory();
+    void boxFromWorkerWaitsForAnswer();
+    void realMessageBox();
+    void busyDisablesGroupAndRestores();
+    void cancelStopsASleepingJob();
+    void closingDuringAJobDoesNotHang();
+    void portListFollowsPorts();
+};
+
+void TstWindow::startState()
+{
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, m_ports.path()));
+    w.show();
+    QCOMPARE(w.windowTitle(), QStringLiteral("Tarsel v3.1"));
+    QCOMPARE(w.minimumSize(), QSize(856, 671));
+    QCOMPARE(w.maximumSize(), QSize(856, 671));
+
+    QVERIFY(!w.control<QWidget>("PageControl1")->isEnabled());
+    for (const char* b : kBottomButtons)
+        QVERIFY2(!w.control<QWidget>(b)->isEnabled(), b);
+    QVERIFY(w.control<QWidget>("btn_Exit")->isEnabled());
+    QVERIFY(w.control<QWidget>("cbb_SerialPort")->isEnabled());
+    QVERIFY(w.control<QWidget>("btnConnect")->isEnabled());
+    QVERIFY(!w.control<QWidget>("cbb_BaudRate")->isEnabled());
+    QVERIFY(!w.control<QWidget>("cbbDisplayMode")->isEnabled());
+
+    auto* tabs = w.control<QTabWidget>("PageControl1");
+    QCOMPARE(tabs->currentWidget()->objectName(), QStringLiteral("tsBasicSet"));
+    QVERIFY(!tabVisible(w, "tsDownloadFile"));
+    QVERIFY(!tabVisible(w, "tsFirmwareUpdates"));
+    for (const char* page : {"tsBasicSet", "tsDisplaySet", "tsCodepageSet", "tsPictureManagement", "tsDisplayTest"})
+        QVERIFY2(tabVisible(w, page), page);
+
+    QCOMPARE(w.control<QComboBox>("cbb_BaudRate")->currentText(), QStringLiteral("9600"));
+    QCOMPARE(w.link().BaudRate, 9600);
+    QCOMPARE(w.link().SysLangId, std::uint16_t(1033));
+    QCOMPARE(w.modelIndex(), -1);
+    QCOMPARE(w.control<QComboBox>("cbbDisplayMode")->currentIndex(), -1);
+    QVERIFY(w.control<QWidget>("chk_Scroll1")->isHidden());
+    QVERIFY(!w.control<QWidget>("chk_Scroll2")->isHidden());
+    QCOMPARE(w.control<QLineEdit>("edt_line1")->maxLength(), 20);
+    QCOMPARE(w.control<QLineEdit>("edt_line2")->maxLength(), 60);
+    QCOMPARE(w.control<QLabel>("lbl_show_latestVersion")->text(), QStringLiteral("V12"));
+    QCOMPARE(w.control<QLineEdit>("edt_Text")->text(), QStringLiteral("1234567890ABCDEFGHIJ"));
+
+    // Status bar at rest.
+    QVERIFY(w.control<QProgressBar>("cxProgressBar1")->isHidden());
+    QVERIFY(w.control<QProgressBar>("cxProgressBar2")->isHidden());
+    for (const char* p : {"StatusBar1Panel1", "StatusBar1Panel2", "StatusBar1Panel3"})
+        QVERIFY(w.control<QLabel>(p)->text().isEmpty());
+    QCOMPARE(w.control<QWidget>("StatusBar1Panel0")->width(), 400);
+    QCOMPARE(w.control<QWidget>("StatusBar1Panel1")->width(), 200);
+    QCOMPARE(w.control<QWidget>("StatusBar1Panel2")->width(), 100);
+    QCOMPARE(w.control<QWidget>("StatusBar1Panel3")->width(), 50);
+
+    // Model-dependent controls wait for Connect.
+    for (const char* n : {"cxImage86", "CheckBox86", "Button27", "Button28", "lbl_PicNo", "ud_PicNo", "btn_ShowQrCodeAt"})
+        QVERIFY2(!shownOnPage(w.control<QWidget>(n)), n);
+    QVERIFY(boxes.boxes.isEmpty());
+}
+
+void TstWindow::everyNamedControlExists()
+{
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, m_ports.path()));
+    const char* const names[] = {
+        "grp_Settings", "lab_SerialPort", "cbb_SerialPort", "lab_BaudRate", "cbb_BaudRate", "labModel",
+        "cbbDisplayMode", "btnConnect", "PageControl1", "tsBasicSet", "tsDisplaySet", "tsCodepageSet",
+        "tsPictureManagement", "tsDisplayTest", "tsDownloadFile", "tsFirmwareUpdates", "btn_Default",
+        "btn_loadsettings", "btn_savesettings", "btn_GetSetting", "btn_AllDownload", "btn_ResetDisplay",
+        "btn_RestartDisplay", "btn_Exit", "StatusBar1", "cxProgressBar1", "cxProgressBar2", "redt_log",
+        // Basic setting
+        "grp_WelcomeMessage", "lab_Line1", "edt_line1", "lab_Line2", "edt_line2", "chk_Scroll1", "chk_Scroll2",
+        "lbl_mess1_count", "lbl_mess2_count", "lbl_codepage_welmsg", "cbb_CodePage", "lbl_codepage_hint_welmsg",
+        "btn_welText_center", "btn_DownloadSetting", "grp_commandSet", "lab_commandmode", "cbb_down_CommandMode",
+        "btn_commandSet", "grp_baudrateSet", "lab_Set_BaudRate", "cbb_down_BaudRate", "btn_baudrateSet",
+        // Display setting
+        "grpHeader", "labHeaderTextColor", "labHeaderBgColor", "pnlColorTextHeader", "pnlColorBgHeader",
+        "rbtnHeaderText", "rbtnHeaderPicture", "btn_HeaderSet", "grpText", "labTextTextColor", "labTextBgColoer",
+        "pnlColorTextText", "pnlColorBgText", "rbtnTextLine2", "rbtnTextLine4", "edtMianText1", "edtMianText2",
+        "edtMianText3", "edtMianText4", "lbl_codepage_maintext", "cbb_codepage_maintext",
+        "lbl_codepage_hint_maintext", "btn_mainText_center", "btn_TextSet", "grpFooter", "labFooterTextColoer",
+        "labFooterBgColoer", "pnlColorTextFooter", "pnlColorBgFooter", "btn_FooterSet", "rg_brightness",
+        "btn_brightness_set",
+        // Code page setting
+        "rg_Down_InterChar", "rg_Down_CodePage", "btn_DownloadCodePage",
+        // Pictures
+        "grpPicManagement", "chkSelectALL", "btn_DownloadPictrue", "grp_playsetting", "lbl_standbytime",
+        "ud_StandbyTime", "lbl_standbytime_memo", "lbl_playinteral", "ud_PlayInterval", "lbl_playinterval_memo",
+        "lbl_selected", "lbl_selected_nums", "btn_SetToPlay",
+        // Display test
+        "grp_TestText", "lab_TestContent", "edt_Text", "chk_PositionAt", "lab_Row", "ud_Row", "lab_Column",
+        "ud_Column", "btn_TextSend", "btn_ClearDisplay", "btn_textText_center", "lbl_codeage_test",
+        "cbb_codepage_test", "lbl_codepage_hint_test", "rg_QrCodeAlign", "btn_ShowQrCode", "lbl_PicNo",
+        "edt_PicNo", "ud_PicNo", "btn_ShowQrCodeAt", "grp_Test_InterChar", "grp_Test_CodePage", "btn_203F",
+        "btn_405F", "btn_607F", "btn_809F", "btn_A0BF", "btn_C0DF", "btn_E0FF",
+        // Download file
+        "cbbCharset", "pnlCharsetFilename", "edt_addr", "edt_filename", "btn_CharacterSetSelectFile",
+        "btn_CharacterSetDownSingle", "btn_CharacterSetDownAll", "btn_Format",
+        // Firmware
+        "lbl_DevModel", "lbl_show_deviceModel", "lbl_CurrentVersion", "lbl_show_currentVersion",
+        "lbl_LatestVersion", "lbl_show_latestVersion", "btn_update",
+    };
+    for (const char* n : names) {
+        const auto found = w.findChildren<QObject*>(QString::fromLatin1(n));
+        QVERIFY2(found.size() == 1, n);
+    }
+    for (int i = 1; i <= 28; ++i)
+        QVERIFY(w.findChild<QPushButton*>(QStringLiteral("Button%1").arg(i)));
+    // The picture-number edit is the text field of its spin box.
+    QCOMPARE(w.control<QLineEdit>("edt_PicNo")->parent(), w.control<QSpinBox>("ud_PicNo"));
+    QVERIFY(tarsel::ui::applyCaptions(&w, false).isEmpty());
+
+    // Every input control can be found by assistive technology: a caption label as
+    // buddy, or an accessible name of its own.
+    QSet<QWidget*> buddies;
+    for (QLabel* l : w.findChildren<QLabel*>())
+        if (l->buddy())
+            buddies.insert(l->buddy());
+    const auto inputs = w.findChildren<QWidget*>();
+    for (QWidget* input : inputs) {
+        const bool isInput = qobject_cast<QComboBox*>(input) || qobject_cast<QAbstractSpinBox*>(input)
+            || qobject_cast<tarsel::ui::ColorPanel*>(input) || qobject_cast<QTextEdit*>(input)
+            || (qobject_cast<QLineEdit*>(input) && !qobject_cast<QAbstractSpinBox*>(input->parent()));
+        if (!isInput || input->objectName().isEmpty())
+            continue;
+        QVERIFY2(buddies.contains(input) || !input->accessibleName().isEmpty(), qPrintable(input->objectName()));
+    }
+}
+
+void TstWindow::selectorsAreFilled()
+{
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, m_ports.path()));
+    auto items = [&](const char* name) {
+        QStringList out;
+        auto* c = w.control<QComboBox>(name);
+        for (int i = 0; i < c->count(); ++i)
+            out << c->itemText(i);
+        return out;
+    };
+    const QStringList bauds{"9600", "19200", "38400", "57600", "115200"};
+    QCOMPARE(items("cbb_BaudRate"), bauds);
+    QCOMPARE(items("cbb_down_BaudRate"), bauds);
+    QCOMPARE(items("cbbDisplayMode"), (QStringList{"KT310--IIA", "KT310--IIB", "KT310--IIC", "KT310-IID",
+                                                    "KT710--II", "KT310-II", "KT710-II"}));
+    const QStringList commands = items("cbb_down_CommandMode");
+    QCOMPARE(commands.size(), 15);
+    QCOMPARE(commands.first(), QStringLiteral("LD220"));
+    QCOMPARE(commands.last(), QStringLiteral("AUTO"));
+    const QStringList pages = items("cbb_CodePage");
+    QCOMPARE(pages.size(), 26);
+    QCOMPARE(pages.at(16), QStringLiteral("CP950_BIG5"));
+    QCOMPARE(items("cbb_codepage_test"), pages);
+    QCOMPARE(items("cbb_codepage_maintext"), pages);
+    QCOMPARE(w.control<RadioGroup>("rg_Down_CodePage")->items(), pages);
+    QCOMPARE(w.control<RadioGroup>("rg_Down_CodePage")->columns(), 5);
+    const QStringList catalogue = items("cbbCharset");
+    QCOMPARE(catalogue.size(), 93);
+    QCOMPARE(catalogue.at(0), QStringLiteral("CP437"));
+    QCOMPARE(catalogue.at(26), QStringLiteral("mini_CP437"));
+    QCOMPARE(catalogue.at(79), QStringLiteral("Picture_1"));
+    QCOMPARE(catalogue.at(92), QStringLiteral("firmware"));
+    QCOMPARE(w.control<QComboBox>("cbbCharset")->currentIndex(), -1);
+    auto* inter = w.control<RadioGroup>("rg_Down_InterChar");
+    QCOMPARE(inter->count(), 20);
+    QCOMPARE(inter->items().at(3), QStringLiteral("U.K."));
+    QCOMPARE(w.control<RadioGroup>("rg_QrCodeAlign")->items(), (QStringList{"Left", "Center", "Right"}));
+    QCOMPARE(w.control<RadioGroup>("rg_QrCodeAlign")->itemIndex(), 1);
+    QCOMPARE(w.control<RadioGroup>("rg_brightness")->items(), (QStringList{"20%", "40%", "60%", "100%"}));
+}
+
+void TstWindow::pictureSlots()
+{
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, m_ports.path()));
+    // "-" / "+" pairs of every slot.
+    const int pairs[][3] = {{73, 21, 22}, {74, 23, 24}, {75, 25, 26}, {86, 27, 28}, {76, 1, 2}, {77, 3, 4},
+        {78, 5, 6}, {79, 7, 8}, {80, 9, 10}, {81, 11, 12}, {82, 13, 14}, {83, 15, 16}, {84, 17, 18}, {85, 19, 20}};
+    for (const auto& p : pairs) {
+        auto* minus = w.findChild<QPushButton*>(QStringLiteral("Button%1").arg(p[1]));
+        auto* plus = w.findChild<QPushButton*>(QStringLiteral("Button%1").arg(p[2]));
+        QCOMPARE(minus->text(), QStringLiteral("-"));
+        QCOMPARE(plus->text(), QStringLiteral("+"));
+        QCOMPARE(minus->property("tag").toInt(), p[0]);
+        QCOMPARE(plus->property("tag").toInt(), p[0]);
+        auto* image = w.findChild<SlotImage*>(QStringLiteral("cxImage%1").arg(p[0]));
+        QVERIFY(image);
+        QCOMPARE(image->size(), p[0] == 75 ? QSize(274, 80) : QSize(130, 80));
+        QCOMPARE(image->property("tag").toInt(), p[0]);
+        auto* tick = w.findChild<QCheckBox*>(QStringLiteral("CheckBox%1").arg(p[0]));
+        QVERIFY(tick);
+        QVERIFY(tick->text().isEmpty());
+        QCOMPARE(tick->property("tag").toInt(), p[0]);
+        // Every slot widget lies inside the grid that "Select All" works on.
+        QVERIFY(w.control<QWidget>("grpPicManagement")->isAncestorOf(tick));
+    }
+}
+
+void TstWindow::englishCaptions()
+{
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, m_ports.path(), 1028)); // Chinese (Taiwan) stays English
+    auto* tabs = w.control<QTabWidget>("PageControl1");
+    QCOMPARE(tabs->tabText(0), QStringLiteral(" Basic Setting"));
+    QCOMPARE(tabs->tabText(3), QStringLiteral("Picture Management "));
+    QCOMPARE(w.control<QPushButton>("btn_Exit")->text(), QStringLiteral("Exit"));
+    QCOMPARE(w.control<QPushButton>("btn_ResetDisplay")->text(), QStringLiteral("Restore Display"));
+    QCOMPARE(w.control<QLabel>("labHeaderBgColor")->text(), QStringLiteral("Backgroud Color"));
+    QCOMPARE(w.control<QGroupBox>("rg_brightness")->title(), QStringLiteral("Brightness adjustment"));
+    QCOMPARE(w.control<RadioGroup>("rg_Down_InterChar")->items().first(), QStringLiteral("USA"));
+}
+
+void TstWindow::chineseCaptions()
+{
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, m_ports.path(), 2052));
+    QCOMPARE(w.link().SysLangId, std::uint16_t(2052));
+    auto* tabs = w.control<QTabWidget>("PageControl1");
+    QCOMPARE(tabs->tabText(0), QStringLiteral(" 基本设置 "));
+    QCOMPARE(tabs->tabText(tabs->indexOf(w.control<QWidget>("tsDownloadFile"))), QStringLiteral("  文件下载 "));
+    QCOMPARE(w.control<QPushButton>("btn_Exit")->text(), QStringLiteral("退出"));
+    QCOMPARE(w.control<QGroupBox>("grp_Settings")->title(), QStringLiteral("串口设置"));
+    QCOMPARE(w.control<QLabel>("lbl_codepage_hint_test")->text(), QStringLiteral("（仅为文本做编码转换）"));
+    QCOMPARE(w.control<QRadioButton>("rbtnTextLine4")->text(), QStringLiteral("4 行文本"));
+    // Radio group: the title changes, the items stay (except the national sets).
+    QCOMPARE(w.control<QGroupBox>("rg_QrCodeAlign")->title(), QStringLiteral("二维码位置"));
+    QCOMPARE(w.control<RadioGroup>("rg_QrCodeAlign")->items(), (QStringList{"Left", "Center", "Right"}));
+    const QStringList inter = w.control<RadioGroup>("rg_Down_InterChar")->items();
+    QCOMPARE(inter.size(), 20);
+    QCOMPARE(inter.first(), QStringLiteral("美国"));
+    QCOMPARE(inter.last(), QStringLiteral("其他"));
+    // Texts that are not captions stay English.
+    QCOMPARE(w.control<QPushButton>("btn_CharacterSetSelectFile")->text(), QStringLiteral("Select File"));
+    QCOMPARE(tarsel::ui::captionTable().size(), std::size_t(88));
+}
+
+void TstWindow::languageIds()
+{
+    using tarsel::ui::langIdForLocale;
+    QCOMPARE(langIdForLocale(QLocale(QStringLiteral("zh_CN"))), std::uint16_t(2052));
+    QCOMPARE(langIdForLocale(QLocale(QStringLiteral("zh_TW"))), std::uint16_t(1028));
+    QCOMPARE(langIdForLocale(QLocale(QStringLiteral("zh_SG"))), std::uint16_t(4100));
+    QCOMPARE(langIdForLocale(QLocale(QStringLiteral("en_US"))), std::uint16_t(1033));
+    QCOMPARE(langIdForLocale(QLocale(QStringLiteral("en_GB"))), std::uint16_t(2057));
+    QCOMPARE(langIdForLocale(QLocale(QStringLiteral("de_DE"))), std::uint16_t(1031));
+    QCOMPARE(langIdForLocale(QLocale(QStringLiteral("de_AT"))), std::uint16_t(3079));
+    QCOMPARE(langIdForLocale(QLocale(QStringLiteral("fr_FR"))), std::uint16_t(1036));
+    QCOMPARE(langIdForLocale(QLocale(QStringLiteral("ru_RU"))), std::uint16_t(1049));
+    QCOMPARE(langIdForLocale(QLocale(QStringLiteral("ja_JP"))), std::uint16_t(1041));
+    QCOMPARE(langIdForLocale(QLocale::c()), std::uint16_t(1033));
+}
+
+void TstWindow::logLinesAndColours()
+{
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, m_ports.path()));
+    auto& out = w.outlets();
+    out.ShowLogOnRichEdit("CP437 [Failed]:CRC check error", true);
+    out.ShowLogOnRichEdit("CP737 [Succeed]", false);
+    auto* log = w.control<QTextEdit>("redt_log");
+    QVERIFY(log->isReadOnly());
+    QTextDocument* doc = log->document();
+    QCOMPARE(doc->blockCount(), 2);
+    auto colourOf = [](const QTextBlock& b) { return b.begin().fragment().charFormat().foreground().color(); };
+    QCOMPARE(doc->firstBlock().text(), QStringLiteral("CP437 [Failed]:CRC check error"));
+    QCOMPARE(colourOf(doc->firstBlock()), QColor(255, 0, 0));
+    QCOMPARE(doc->lastBlock().text(), QStringLiteral("CP737 [Succeed]"));
+    QCOMPARE(colourOf(doc->lastBlock()), log->palette().text().color());
+
+    // Kind 1 empties the log; other kinds keep it.
+    out.StartProgress("x", 10, 0);
+    QCOMPARE(doc->blockCount(), 2);
+    out.StartProgress("x", 10, 1);
+    QVERIFY(log->toPlainText().isEmpty());
+    out.ResetProgress();
+}
+
+void TstWindow::progressAndStatusPanels()
+{
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, m_ports.path()));
+    w.show();
+    auto& out = w.outlets();
+    auto* bar1 = w.control<QProgressBar>("cxProgressBar1");
+    auto* bar2 = w.control<QProgressBar>("cxProgressBar2");
+    auto* p1 = w.control<QLabel>("StatusBar1Panel1");
+    auto* p2 = w.control<QLabel>("StatusBar1Panel2");
+
+    out.StartProgress("All Settings Downloading......", 100, 2);
+    QCOMPARE(p1->text(), QStringLiteral("All Settings Downloading......"));
+    QVERIFY(bar1->isVisible());
+    QVERIFY(w.control<QWidget>("StatusBar1Panel0")->isAncestorOf(bar1));
+    QCOMPARE(bar1->maximum(), 100);
+    QCOMPARE(bar2->maximum(), 100);
+
+    // A picture position lays the slot bar over its slot: 80 -> slot 76.
+    w.control<QTabWidget>("PageControl1")->setCurrentWidget(w.control<QWidget>("tsPictureManagement"));
+    QCoreApplication::processEvents();
+    out.ShowTransferStatus("Download Picture_1", "1 of  2", 80);
+    QCOMPARE(p1->text(), QStringLiteral("Download Picture_1"));
+    QCOMPARE(p2->text(), QStringLiteral("1 of  2"));
+    auto* slot = w.control<QWidget>("cxImage76");
+    QVERIFY(bar2->isVisible());
+    QCOMPARE(bar2->size(), slot->size());
+    QCOMPARE(bar2->mapToGlobal(QPoint(0, 0)), slot->mapToGlobal(QPoint(0, 0)));
+
+    out.SetProgressMax(5, 80);
+    QCOMPARE(bar1->maximum(), 5);
+    QCOMPARE(bar2->maximum(), 5);
+    out.SetProgressPosition(3, 80);
+    QCOMPARE(bar1->value(), 3);
+    QCOMPARE(bar2->value(), 3);
+    QVERIFY(bar2->isVisible());
+    out.SetProgressPosition(5, 80);
+    QVERIFY(!bar2->isVisible()); // hidden once full
+
+    // A font position changes only the texts and the main bar.
+    out.SetProgressMax(50, 12);
+    QCOMPARE(bar2->maximum(), 5);
+    out.ShowTransferStatus("Download CP864", "3 of  9", 12);
+    QCOMPARE(p1->text(), QStringLiteral("Download CP864"));
+    QVERIFY(!bar2->isVisible());
+
+    out.ResetProgress();
+    QVERIFY(p1->text().isEmpty() && p2->text().isEmpty());
+    QVERIFY(w.control<QLabel>("StatusBar1Panel3")->text().isEmpty());
+    QVERIFY(!bar1->isVisible() && !bar2->isVisible());
+    QCOMPARE(bar1->value(), 0);
+    QCOMPARE(bar2->value(), 0);
+    out.StartProgress("again", 10, 0);
+    QVERIFY(bar1->isVisible());
+    out.ResetProgress();
+}
+
+void TstWindow::elapsedSecondsTimer()
+{
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, m_ports.path()));
+    auto* panel = w.control<QLabel>("StatusBar1Panel3");
+    auto* tmr1 = w.findChild<QTimer*>(QStringLiteral("tmr1"));
+    QVERIFY(tmr1);
+    QVERIFY(!tmr1->isActive());
+    QCOMPARE(tmr1->interval(), 1000);
+    w.outlets().StartProgress("run", 10, 0);
+    QVERIFY(tmr1->isActive());
+    QTRY_COMPARE_WITH_TIMEOUT(panel->text(), QStringLiteral("1s"), 2500);
+    w.outlets().ResetProgress();
+    QVERIFY(!tmr1->isActive());
+    QVERIFY(panel->text().isEmpty());
+    // A new run counts from 0 again.
+    w.outlets().StartProgress("run", 10, 0);
+    QVERIFY(panel->text().isEmpty());
+    w.outlets().ResetProgress();
+}
+
+void TstWindow::traceGoesToFramesCategory()
+{
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, m_ports.path()));
+    QLoggingCategory::setFilterRules(QStringLiteral("tarsel.frames.debug=true"));
+    g_trace.clear();
+    g_previousHandler = qInstallMessageHandler(captureTrace);
+    w.outlets().TraceOut("----> 02071601");
+    w.outlets().TraceOut("");
+    w.link().traceOut("<---- 4B543731302D494900");
+    qInstallMessageHandler(g_previousHandler);
+    QLoggingCategory::setFilterRules(QString());
+    QCOMPARE(g_trace, (QStringList{"----> 02071601", "<---- 4B543731302D494900"}));
+}
+
+void TstWindow::boxFromWorkerWaitsForAnswer()
+{
+    BoxRecorder boxes;
+    boxes.yesNoAnswer = 6;
+    auto options = testOptions(boxes, m_ports.path());
+    Qt::HANDLE hookThread = nullptr;
+    auto record = boxes.hook();
+    options.messageBoxHook = [&](const QString& text, int flags) {
+        hookThread = QThread::currentThreadId();
+        return record(text, flags);
+    };
+    TarselMain w(options);
+    std::atomic<int> yes{0}, ok{0};
+    bool done = false;
+    w.runDeviceJob([&] {
+        yes = w.outlets().ShowMessageBox("Do you want to download all settings?", 36);
+        ok = w.outlets().ShowMessageBox("Done!", 64);
+    }, [&] { done = true; });
+    QVERIFY(waitIdle(w));
+    QVERIFY(done);
+    QCOMPARE(yes.load(), 6);
+    QCOMPARE(ok.load(), 1);
+    QCOMPARE(hookThread, QThread::currentThreadId()); // shown by the window's thread
+    QCOMPARE(boxes.boxes.size(), 2);
+    QCOMPARE(boxes.boxes[0].flags, 36);
+    QCOMPARE(boxes.boxes[1].text, QStringLiteral("Done!"));
+
+    boxes.yesNoAnswer = 7;
+    w.runDeviceJob([&] { yes = w.outlets().ShowMessageBox("Are you sure?", 36); });
+    QVERIFY(waitIdle(w));
+    QCOMPARE(yes.load(), 7);
+}
+
+void TstWindow::realMessageBox()
+{
+    // The standard box: title, icon and buttons from the flags; No answers 7.
+    QString title;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+    QTimer::singleShot(50, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        title = box->windowTitle();
+        icon = box->icon();
+        buttons = box->standardButtons();
+        box->button(QMessageBox::No)->click();
+    });
+    QCOMPARE(tarsel::ui::QtOutlets::execBox(nullptr, QStringLiteral("Format?"), 36), 7);
+    QCOMPARE(title, QStringLiteral("Tarsel"));
+    QCOMPARE(icon, QMessageBox::Question);
+    QCOMPARE(buttons, QMessageBox::Yes | QMessageBox::No);
+
+    QTimer::singleShot(50, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        icon = box->icon();
+        buttons = box->standardButtons();
+        box->button(QMessageBox::Ok)->click();
+    });
+    QCOMPARE(tarsel::ui::QtOutlets::execBox(nullptr, QStringLiteral("Load Settings Error!"), 48), 1);
+    QCOMPARE(icon, QMessageBox::Warning);
+    QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+}
+
+void TstWindow::busyDisablesGroupAndRestores()
+{
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, m_ports.path()));
+    QSignalSpy busySpy(&w, &TarselMain::busyChanged);
+    std::atomic<bool> release{false};
+    bool groupDuringDone = true;
+    w.runDeviceJob([&] { while (!release) QThread::msleep(1); },
+                   [&] {
+                       groupDuringDone = w.control<QWidget>("grp_Settings")->isEnabled();
+                       w.actBtnEnableExecute();
+                   });
+    QVERIFY(w.isBusy());
+    QVERIFY(!w.control<QWidget>("grp_Settings")->isEnabled());
+    QVERIFY(!w.control<QWidget>("btnConnect")->isEnabled());
+    QVERIFY(w.control<QWidget>("btn_Exit")->isEnabled());
+    release = true;
+    QVERIFY(waitIdle(w));
+    QVERIFY(!groupDuringDone);
+    QCOMPARE(busySpy.count(), 2);
+    // `done` enabled the group: everything but the baud and model lists.
+    QVERIFY(w.control<QWidget>("PageControl1")->isEnabled());
+    for (const char* b : kBottomButtons)
+        QVERIFY2(w.control<QWidget>(b)->isEnabled(), b);
+    QVERIFY(!w.control<QWidget>("cbb_BaudRate")->isEnabled());
+    QVERIFY(!w.control<QWidget>("cbbDisplayMode")->isEnabled());
+
+    // Without a change during the job the previous state comes back.
+    w.actBtnDisableExecute();
+    w.control<QWidget>("grp_Settings")->setEnabled(true);
+    w.runDeviceJob([] {});
+    QVERIFY(!w.control<QWidget>("grp_Settings")->isEnabled());
+    QVERIFY(waitIdle(w));
+    QVERIFY(w.control<QWidget>("grp_Settings")->isEnabled());
+    QVERIFY(!w.control<QWidget>("PageControl1")->isEnabled());
+    QVERIFY(!w.control<QWidget>("btn_Default")->isEnabled());
+
+    // Jobs run one at a time, in order.
+    QStringList order;
+    std::mutex m;
+    for (int i = 0; i < 3; ++i)
+        w.runDeviceJob([&, i] { QThread::msleep(5); std::lock_guard l(m); order << QString::number(i); });
+    QVERIFY(waitIdle(w));
+    QCOMPARE(order, (QStringList{"0", "1", "2"}));
+}
+
+void TstWindow::cancelStopsASleepingJob()
+{
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, m_ports.path()));
+    std::atomic<bool> started{false};
+    w.runDeviceJob([&] { started = true; w.link().clock.sleepMs(20000); });
+    QTRY_VERIFY(started.load());
+    w.cancelDeviceWork();
+    QVERIFY(waitIdle(w, 3000));
+    // The next job's sleeps are not cancelled any more.
+    double slept = 0;
+    w.runDeviceJob([&] {
+        const double t0 = w.link().clock.nowMs();
+        w.link().clock.sleepMs(30);
+        slept = w.link().clock.nowMs() - t0;
+    });
+    QVERIFY(waitIdle(w));
+    QVERIFY(slept >= 29);
+}
+
+void TstWindow::closingDuringAJobDoesNotHang()
+{
+    BoxRecorder boxes;
+    auto options = testOptions(boxes, m_ports.path());
+    options.messageBoxHook = nullptr; // a real box would be shown; closing must release it
+    TarselMain w(options);
+    w.show();
+    std::atomic<bool> finished{false};
+    std::atomic<int> answer{0};
+    w.runDeviceJob([&] {
+        w.link().clock.sleepMs(200);
+        answer = w.outlets().ShowMessageBox("Do you want to upgrade the firmware?", 36);
+        w.link().clock.sleepMs(20000);
+        finished = true;
+    });
+    // Close while the question is shown (its nested loop runs this timer).
+    QTimer::singleShot(400, &w, [&] { w.close(); });
+    QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 5000);
+    QVERIFY(finished.load());
+    QCOMPARE(answer.load(), 7);
+}
+
+void TstWindow::portListFollowsPorts()
+{
+    QTemporaryDir folder;
+    auto link = [&](const char* name) {
+        return ::symlink("/dev/null", QDir(folder.path()).filePath(QString::fromLatin1(name)).toLocal8Bit().constData()) == 0;
+    };
+    QVERIFY(link("display-b"));
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, folder.path()));
+    auto* ports = w.control<QComboBox>("cbb_SerialPort");
+    const QString b = QDir(folder.path()).filePath(QStringLiteral("display-b"));
+    const QString a = QDir(folder.path()).filePath(QStringLiteral("display-a"));
+    QVERIFY(ports->findText(b) >= 0);
+    QVERIFY(selectPort(w, b));
+
+    // A port that appears is listed by the periodic rescan; the selection stays.
+    QVERIFY(link("display-a"));
+    QTRY_VERIFY_WITH_TIMEOUT(ports->findText(a) >= 0, 5000);
+    QCOMPARE(ports->currentText(), b);
+    QCOMPARE(QString::fromStdString(w.link().PortName), b);
+    QVERIFY(ports->findText(a) < ports->findText(b)); // sorted
+
+    // The selected port disappears: the first port is taken.
+    QVERIFY(QFile::remove(b));
+    w.refreshPortList();
+    QCOMPARE(ports->findText(b), -1);
+    QCOMPARE(ports->currentIndex(), 0);
+    QCOMPARE(QString::fromStdString(w.link().PortName), ports->currentText());
+    QVERIFY(boxes.boxes.isEmpty());
+}
+
+QTEST_MAIN(TstWindow)
+#include "tst_window.moc"

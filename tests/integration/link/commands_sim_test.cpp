@@ -1,0 +1,142 @@
+// Device commands over a real pty against the virtual display, in real time.
+#include "link/commands.h"
+#include "link/link.h"
+#include "link/port_list.h"
+#include "link/ports.h"
+#include "link/termios_port.h"
+#include "support/sim_line.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <future>
+#include <thread>
+
+namespace tarsel {
+namespace {
+
+struct RealLink {
+    TermiosPort cmd, text;
+    SteadyClock clock;
+    Link link{cmd, text, clock};
+    std::vector<std::string> traces;
+
+    RealLink(const std::string& port, int baud)
+    {
+        link.PortName = port;
+        link.BaudRate = baud;
+        link.trace = [this](const std::string& line) { traces.push_back(line); };
+    }
+};
+
+TEST(CommandsOnVirtualDisplay, DetectModelFindsTheDisplayOnlyAtItsSpeed)
+{
+    auto sim = test::startSim(test::simOptions("KT710-II", 38400, /*pacing=*/true));
+    ASSERT_TRUE(sim);
+
+    RealLink at38400(sim->devicePath(), 38400);
+    std::string message;
+    EXPECT_EQ(DetectModel(at38400.link, message), 6) << message;
+    EXPECT_FALSE(at38400.cmd.isOpen());
+    ASSERT_FALSE(at38400.traces.empty());
+    EXPECT_EQ(at38400.traces.back(), "<---- " "4B543731302D494900");
+
+    RealLink at9600(sim->devicePath(), 9600);
+    const double start = at9600.clock.nowMs();
+    EXPECT_EQ(DetectModel(at9600.link, message), -1);
+    const double took = at9600.clock.nowMs() - start;
+    EXPECT_EQ(message, "Not found Device : Time out !");
+    EXPECT_GE(took, 186.4);
+    EXPECT_FALSE(at9600.cmd.isOpen());
+    // The display heard the query at 9600 only as noise.
+    EXPECT_FALSE(sim->recordsNamed("Noise").empty());
+}
+
+TEST(CommandsOnVirtualDisplay, RegisteredDisplayIsListedAndAnswersThroughItsLink)
+{
+    sim::Options options = test::simOptions("KT310--IIB", 115200, true);
+    options.registerLink = true;
+    auto sim = test::startSim(options);
+    ASSERT_TRUE(sim);
+    ASSERT_FALSE(sim->linkPath().empty());
+
+    std::vector<std::string> ports;
+    std::string message;
+    ASSERT_TRUE(ListComPorts(ports, message)) << message;
+    EXPECT_NE(std::find(ports.begin(), ports.end(), sim->linkPath()), ports.end());
+
+    RealLink link(sim->linkPath(), 115200);
+    EXPECT_EQ(DetectModel(link.link, message), 1) << message;
+    EXPECT_EQ(ReadVersion(link.link), 12);
+}
+
+TEST(CommandsOnVirtualDisplay, TextPortIsRefusedWhileCmdPortIsOpen)
+{
+    auto sim = test::startSim(test::simOptions("KT710-II", 115200));
+    ASSERT_TRUE(sim);
+    RealLink link(sim->devicePath(), 115200);
+    std::string message;
+    ASSERT_EQ(OpenCmdPort(link.link, message), 1) << message;
+
+    // ClearDisplay needs TextPort: the same port, exclusively held by CmdPort.
+    EXPECT_FALSE(ClearDisplay(link.link, message));
+    EXPECT_EQ(message, " Error opening serial port!");
+
+    // CmdPort still works.
+    EXPECT_TRUE(ProbeModel(link.link, message)) << message;
+    CloseCmdPort(link.link);
+}
+
+TEST(CommandsOnVirtualDisplay, EchoedColourCommandSucceeds)
+{
+    auto sim = test::startSim(test::simOptions("KT310-IID", 57600, true));
+    ASSERT_TRUE(sim);
+    RealLink link(sim->devicePath(), 57600);
+    std::string message;
+    EXPECT_TRUE(SetTextColor(link.link, ColorArea::Footer, 0x8000FF, message)) << message;
+    EXPECT_EQ(message, "OK");
+    ASSERT_EQ(sim->recordsNamed("SetTextColor").size(), 1u);
+    EXPECT_EQ(sim->recordsNamed("SetTextColor")[0].bytes, bytesOf({0x02, 0x07, 0x10, 0xFF, 0x00, 0x80}));
+}
+
+TEST(CommandsOnVirtualDisplay, HangUpDuringAWaitEndsPromptlyWithAMessage)
+{
+    sim::Options options = test::simOptions("KT710-II", 115200);
+    options.faults.silent = true;
+    auto sim = test::startSim(options);
+    ASSERT_TRUE(sim);
+    RealLink link(sim->devicePath(), 115200);
+
+    // WaitDeviceReady on a silent line would take about 10 s; the display goes away after 300 ms.
+    auto waited = std::async(std::launch::async, [&] {
+        std::string message;
+        const double start = link.clock.nowMs();
+        const bool ready = WaitDeviceReady(link.link, /*keepOpen=*/false, message);
+        return std::make_tuple(ready, message, link.clock.nowMs() - start);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    sim->stop();
+
+    ASSERT_EQ(waited.wait_for(std::chrono::seconds(5)), std::future_status::ready) << "the wait hung";
+    auto [ready, message, took] = waited.get();
+    EXPECT_FALSE(ready);
+    EXPECT_FALSE(message.empty());
+    EXPECT_LT(took, 3000.0);
+    EXPECT_FALSE(link.cmd.isOpen());
+}
+
+TEST(CommandsOnVirtualDisplay, SettingsDocumentArrivesWholeWithItsTerminator)
+{
+    auto sim = test::startSim(test::simOptions("KT710-II", 115200, true));
+    ASSERT_TRUE(sim);
+    RealLink link(sim->devicePath(), 115200);
+    Bytes reply;
+    std::string message;
+    ASSERT_TRUE(GetConfiguration(link.link, reply, message)) << message;
+    ASSERT_FALSE(reply.empty());
+    EXPECT_EQ(reply.back(), '\0');
+    EXPECT_EQ(reply.substr(0, reply.size() - 1), sim->settingsText());
+}
+
+} // namespace
+} // namespace tarsel

@@ -7,6 +7,7 @@
 #include "ui/device_worker.h"
 #include "ui/fill_lists.h"
 #include "ui/language_table.h"
+#include "ui/pictures_controller.h"
 #include "ui/qt_outlets.h"
 #include "ui/settings_controller.h"
 #include "ui/sys_lang.h"
@@ -70,8 +71,13 @@ int baudOf(const QString& text)
 
 } // namespace
 
+// The placeholder pictures are compiled into the static window library; make sure
+// they are linked in and registered.
+static void initPlaceholderResources() { Q_INIT_RESOURCE(placeholders); }
+
 TarselMain::TarselMain(Options options, QWidget* parent) : QMainWindow(parent), m_options(std::move(options))
 {
+    initPlaceholderResources();
     if (m_options.clock) {
         m_clock = m_options.clock;
     } else {

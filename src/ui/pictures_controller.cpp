@@ -1,0 +1,264 @@
+#include "ui/pictures_controller.h"
+
+#include "link/commands.h"
+#include "link/models.h"
+#include "link/outlets.h"
+#include "link/ports.h"
+#include "pictures/convert.h"
+#include "pictures/resample.h"
+#include "transfer/download_run.h"
+#include "ui/imageconvert.h"
+#include "ui/settings_controller.h"
+#include "ui/tarselmain.h"
+#include "ui/widgets.h"
+#include "util/codepage.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <memory>
+
+using tarsel::ui::RadioGroup;
+using tarsel::ui::SlotImage;
+
+namespace {
+
+// The display pauses after the speed switches around a QR picture.
+constexpr double kQrSpeedUpPauseMs = 500;
+constexpr double kQrSpeedBackPauseMs = 300;
+
+const char* const kQrOpenFilter =
+    "All (*.png *.jpg *.jpeg *.bmp);;Portable Network Graphics (*.png);;JPEG Image File (*.jpg);;"
+    "JPEG Image File (*.jpeg);;Bitmaps (*.bmp)";
+
+int slotIndex(int slot) { return slot - tarsel::kFirstSlot; }
+
+QString slotName(const char* prefix, int slot) { return QStringLiteral("%1%2").arg(QLatin1String(prefix)).arg(slot); }
+
+// The "-" and "+" button numbers of each slot.
+struct SlotButtons {
+    int slot;
+    int minus;
+    int plus;
+};
+constexpr SlotButtons kButtons[] = {
+    {73, 21, 22}, {74, 23, 24}, {75, 25, 26}, {86, 27, 28}, {76, 1, 2},   {77, 3, 4},   {78, 5, 6},
+    {79, 7, 8},   {80, 9, 10},  {81, 11, 12}, {82, 13, 14}, {83, 15, 16}, {84, 17, 18}, {85, 19, 20},
+};
+
+} // namespace
+
+PicturesController::PicturesController(TarselMain* window) : QObject(window), m_window(window)
+{
+    setObjectName(QStringLiteral("PicturesController"));
+    auto* w = m_window;
+    for (const SlotButtons& b : kButtons) {
+        const int slot = b.slot;
+        if (auto* minus = w->findChild<QPushButton*>(QStringLiteral("Button%1").arg(b.minus)))
+            connect(minus, &QPushButton::clicked, this, [this, slot] { Button21Click(slot); });
+        if (auto* plus = w->findChild<QPushButton*>(QStringLiteral("Button%1").arg(b.plus)))
+            connect(plus, &QPushButton::clicked, this, [this, slot] { Button22Click(slot); });
+    }
+    for (int slot = tarsel::kFirstPlaySlot; slot < tarsel::kFirstPlaySlot + tarsel::kPlaySlotCount; ++slot) {
+        if (auto* image = w->findChild<SlotImage*>(slotName("cxImage", slot)))
+            connect(image, &SlotImage::clicked, this, [this, slot] { cxImage76Click(slot); });
+        // Every change of a play tick counts: by the user, by "Select All" or by a
+        // settings document being applied.
+        if (auto* tick = w->findChild<QCheckBox*>(slotName("CheckBox", slot)))
+            connect(tick, &QCheckBox::toggled, this, [this] { CheckBox76Click(); });
+    }
+    if (auto* all = w->control<QCheckBox>("chkSelectALL"))
+        connect(all, &QCheckBox::clicked, this, [this] { chkSelectALLClick(); });
+    if (auto* qr = w->control<QPushButton>("btn_ShowQrCode"))
+        connect(qr, &QPushButton::clicked, this, &PicturesController::btn_ShowQrCodeClick);
+    if (auto* download = w->control<QPushButton>("btn_DownloadPictrue"))
+        connect(download, &QPushButton::clicked, this, &PicturesController::btn_DownloadPictrueClick);
+}
+
+bool PicturesController::picList(int position) const
+{
+    const int slot = tarsel::QueuePositionSlot(position);
+    return tarsel::IsSlot(slot) && m_picList[static_cast<std::size_t>(slotIndex(slot))];
+}
+
+const tarsel::Image& PicturesController::slotBitmap(int slot) const
+{
+    static const tarsel::Image none;
+    return tarsel::IsSlot(slot) ? m_bitmaps[static_cast<std::size_t>(slotIndex(slot))] : none;
+}
+
+void PicturesController::Button22Click(int slot)
+{
+    const auto size = tarsel::SlotTargetSize(slot, m_window->modelIndex());
+    if (!size)
+        return; // no display model yet, or the guest slot on a model without it
+    tarsel::Image bitmap(size->width, size->height);
+    const bool taken = convertHook ? convertHook(slot, bitmap) : tarsel::ui::RunImageConvert(m_window, slot, bitmap);
+    if (!taken || bitmap.width != size->width || bitmap.height != size->height)
+        return;
+    setUserPicture(slot, std::move(bitmap));
+}
+
+void PicturesController::setUserPicture(int slot, tarsel::Image bitmap)
+{
+    const auto i = static_cast<std::size_t>(slotIndex(slot));
+    if (auto* image = m_window->findChild<SlotImage*>(slotName("cxImage", slot)))
+        image->setPicture(tarsel::ui::ToQImage(bitmap));
+    m_bitmaps[i] = std::move(bitmap);
+    m_picList[i] = true;
+    if (auto* tick = m_window->findChild<QCheckBox*>(slotName("CheckBox", slot)))
+        tick->setChecked(true);
+}
+
+void PicturesController::Button21Click(int slot)
+{
+    if (!tarsel::IsSlot(slot))
+        return;
+    const auto i = static_cast<std::size_t>(slotIndex(slot));
+    auto* image = m_window->findChild<SlotImage*>(slotName("cxImage", slot));
+    if (image)
+        image->clearPicture();
+    if (auto* tick = m_window->findChild<QCheckBox*>(slotName("CheckBox", slot)))
+        tick->setChecked(false);
+    m_picList[i] = false;
+    m_bitmaps[i] = tarsel::Image();
+    if (image)
+        image->setPicture(TarselMain::placeholder(slot));
+}
+
+void PicturesController::cxImage76Click(int slot)
+{
+    const int number = tarsel::PlayPictureNumber(slot);
+    if (number == 0 || m_window->isBusy())
+        return;
+    m_window->runDeviceJob([w = m_window, number] {
+        std::string message;
+        if (!tarsel::ShowPicture(w->link(), static_cast<std::uint8_t>(number), message))
+            w->outlets().ShowMessageBox(message, tarsel::kBoxError);
+    });
+}
+
+void PicturesController::CheckBox76Click() { updatePlaySelection(); }
+
+void PicturesController::updatePlaySelection()
+{
+    std::array<bool, tarsel::kPlaySlotCount> ticks{};
+    for (int k = 0; k < tarsel::kPlaySlotCount; ++k) {
+        auto* tick = m_window->findChild<QCheckBox*>(slotName("CheckBox", tarsel::kFirstPlaySlot + k));
+        ticks[static_cast<std::size_t>(k)] = tick && tick->isChecked();
+    }
+    const tarsel::PlaySelection selection = tarsel::PlaySelectionFromTicks(ticks);
+    m_picReg = selection.picReg;
+    if (auto* label = m_window->control<QLabel>("lbl_selected_nums"))
+        label->setText(QString::number(selection.count));
+}
+
+void PicturesController::chkSelectALLClick()
+{
+    auto* all = m_window->control<QCheckBox>("chkSelectALL");
+    auto* grid = m_window->control<QGroupBox>("grpPicManagement");
+    if (!all || !grid)
+        return;
+    const bool checked = all->isChecked();
+    for (QCheckBox* tick : grid->findChildren<QCheckBox*>())
+        tick->setChecked(checked);
+}
+
+void PicturesController::btn_ShowQrCodeClick()
+{
+    auto* w = m_window;
+    const int model = w->modelIndex();
+    if (model < 0 || w->isBusy())
+        return;
+    const int alignIndex = w->control<RadioGroup>("rg_QrCodeAlign")->itemIndex();
+    const auto align = static_cast<std::uint8_t>(alignIndex + 1);
+
+    if (!tarsel::QrFromPictureFile(model)) {
+        const QString text = w->control<QLineEdit>("edt_Text")->text();
+        const tarsel::Bytes bytes = tarsel::WideToHost(text.toStdU16String());
+        w->runDeviceJob([w, align, bytes] {
+            std::string message;
+            if (!tarsel::ShowQrCode(w->link(), align, 0, bytes, message))
+                w->outlets().ShowMessageBox(message, tarsel::kBoxError);
+        });
+        return;
+    }
+
+    const QString file = qrFileDialogHook
+        ? qrFileDialogHook()
+        : QFileDialog::getOpenFileName(w, QString(), QString(), QString::fromLatin1(kQrOpenFilter));
+    if (file.isEmpty())
+        return;
+    auto code = std::make_shared<int>(0);
+    w->runDeviceJob(
+        [w, align, path = file.toStdString(), code] {
+            tarsel::Link& link = w->link();
+            std::string message;
+            if (!link.CmdPort.isOpen() && tarsel::OpenCmdPort(link, message) != tarsel::kStatusOpened)
+                return; // the action stops silently when the port cannot be opened
+            tarsel::SwitchLineSpeed(link, tarsel::kTransferBaud, kQrSpeedUpPauseMs, message);
+            *code = tarsel::SendQrPicture(link, path, align, 0, &tarsel::BitmapTo1bppFile);
+            tarsel::SwitchDeviceBaud(link, link.BaudRate, message);
+            link.clock.sleepMs(kQrSpeedBackPauseMs);
+            tarsel::CloseCmdPort(link);
+        },
+        [w, code] {
+            if (*code != 0)
+                w->showMessageBox(QStringLiteral("Error：%1").arg(*code), tarsel::kBoxError);
+        });
+}
+
+tarsel::Bytes PicturesController::PictureBytes(const tarsel::Image& bitmap, int slot, int model)
+{
+    if (bitmap.empty())
+        return {};
+    if (tarsel::ModelStoresJpegPictures(model))
+        return tarsel::BitmapToJpegBytes(bitmap, false);
+    const auto size = tarsel::SlotTargetSize(slot, model);
+    if (!size)
+        return {};
+    if (bitmap.width == size->width && bitmap.height == size->height)
+        return tarsel::BitmapToRgb565Bytes(bitmap, size->width, size->height);
+    return tarsel::BitmapToRgb565Bytes(tarsel::ScaleImage(bitmap, size->width, size->height), size->width,
+                                       size->height);
+}
+
+void PicturesController::btn_DownloadPictrueClick()
+{
+    auto* w = m_window;
+    if (w->isBusy())
+        return;
+    if (auto* settings = w->findChild<SettingsController*>())
+        settings->gatherSettings();
+    updatePlaySelection();
+
+    // Ticked slots that hold a user picture; a snapshot of their pictures goes to
+    // the worker so that the slots may change while the run goes on.
+    std::vector<int> positions;
+    auto pictures = std::make_shared<std::array<tarsel::Image, tarsel::kSlotCount>>();
+    for (int slot : tarsel::kSlots) {
+        auto* tick = w->findChild<QCheckBox*>(slotName("CheckBox", slot));
+        const auto i = static_cast<std::size_t>(slotIndex(slot));
+        if (tick && tick->isChecked() && m_picList[i]) {
+            positions.push_back(tarsel::SlotQueuePosition(slot));
+            (*pictures)[i] = m_bitmaps[i];
+        }
+    }
+    if (positions.empty())
+        return; // nothing to send: no port is opened, no message shown
+    const int model = w->modelIndex();
+    w->runDeviceJob([w, model, positions, pictures] {
+        tarsel::DownloadRun run(w->link(), w->outlets());
+        run.setModelIndex(model);
+        run.StartPictureDownload(positions, [pictures, model](int position) {
+            const int slot = tarsel::QueuePositionSlot(position);
+            if (!tarsel::IsSlot(slot))
+                return tarsel::Bytes();
+            return PictureBytes((*pictures)[static_cast<std::size_t>(slotIndex(slot))], slot, model);
+        });
+    });
+}

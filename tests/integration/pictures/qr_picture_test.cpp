@@ -1,0 +1,109 @@
+// The QR code picture end to end: a code from a standard generator, saved as a PNG,
+// JPEG or BMP file, reduced to the display's 192 × 192 one-bit picture, sent to a
+// virtual display, and read back from the stored bytes by a standard decoder.
+#include "integration/pictures/qr_tools.h"
+#include "link/commands.h"
+#include "link/models.h"
+#include "link/ports.h"
+#include "link/termios_port.h"
+#include "pictures/codecs.h"
+#include "pictures/convert.h"
+#include "support/sim_line.h"
+#include "util/files.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace tarsel {
+namespace {
+
+using qrtest::MakeQrPicture;
+using qrtest::ReadQrFromOneBit;
+
+std::string tempFile(const std::string& name)
+{
+    return (std::filesystem::path(::testing::TempDir()) / ("tarsel-qr-" + name)).string();
+}
+
+TEST(QrPicture, StandardCodesSurviveTheReductionFromEveryFormat)
+{
+    struct Variant {
+        const char* text;
+        int modulePx;
+        std::uint8_t ink;
+    };
+    const Variant variants[] = {
+        {"1234567890ABCDEFGHIJ", 3, 0},      // smaller than 192: enlarged
+        {"1234567890ABCDEFGHIJ", 11, 0},     // larger: reduced by a fraction
+        {"https://example.org/r?id=4711", 7, 60}, // dark grey modules
+    };
+    for (const Variant& v : variants) {
+        const Image code = MakeQrPicture(v.text, v.modulePx, v.ink);
+        ASSERT_FALSE(code.empty());
+        const std::pair<std::string, Bytes> files[] = {
+            {"code.png", EncodePng(code)},
+            {"code.jpg", EncodeJpeg(code, 75)},
+            {"code.bmp", EncodeBmp(code)},
+        };
+        for (const auto& [name, content] : files) {
+            SCOPED_TRACE(std::string(v.text) + " " + std::to_string(v.modulePx) + " px " + name);
+            const std::string path = tempFile(name);
+            std::string error;
+            ASSERT_TRUE(WriteFileAtomic(path, content, error)) << error;
+            const Bytes bits = BitmapTo1bppFile(path, kQrPictureSize, kQrPictureSize);
+            ASSERT_EQ(bits.size(), 4608u);
+            const auto texts = ReadQrFromOneBit(bits, kQrPictureSize, kQrPictureSize);
+            ASSERT_EQ(texts.size(), 1u);
+            EXPECT_EQ(texts[0], v.text);
+            std::remove(path.c_str());
+        }
+    }
+}
+
+TEST(QrPicture, SentToAVirtualDisplayAndReadBack)
+{
+    auto display = test::startSim(test::simOptions("KT310--IIC", 9600));
+    ASSERT_TRUE(display);
+    TermiosPort cmd, text;
+    SteadyClock clock;
+    Link link(cmd, text, clock);
+    link.PortName = display->devicePath();
+    link.BaudRate = 9600;
+
+    const std::string message = "TARSEL-QR-0042";
+    const std::string path = tempFile("sent.png");
+    std::string error;
+    ASSERT_TRUE(WriteFileAtomic(path, EncodePng(MakeQrPicture(message, 5)), error));
+
+    std::string status;
+    ASSERT_EQ(OpenCmdPort(link, status), kStatusOpened) << status;
+    SwitchLineSpeed(link, kTransferBaud, 500, status);
+    const std::uint8_t code = SendQrPicture(link, path, 2, 0, &BitmapTo1bppFile);
+    SwitchDeviceBaud(link, link.BaudRate, status);
+    CloseCmdPort(link);
+    EXPECT_EQ(code, 0);
+
+    const auto pictures = display->qrPictures();
+    ASSERT_EQ(pictures.size(), 1u);
+    EXPECT_EQ(pictures[0].align, 2);
+    EXPECT_EQ(pictures[0].slot, 0);
+    ASSERT_EQ(pictures[0].bytes.size(), 4608u);
+    EXPECT_EQ(pictures[0].bytes, BitmapTo1bppFile(path, 192, 192));
+    const auto texts = ReadQrFromOneBit(pictures[0].bytes, 192, 192);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], message);
+
+    // A file that is no picture: code 19, nothing sent.
+    const std::string bad = tempFile("bad.png");
+    ASSERT_TRUE(WriteFileAtomic(bad, "no picture here", error));
+    ASSERT_EQ(OpenCmdPort(link, status), kStatusOpened) << status;
+    EXPECT_EQ(SendQrPicture(link, bad, 2, 0, &BitmapTo1bppFile), kQrConversionFailed);
+    CloseCmdPort(link);
+    EXPECT_EQ(display->qrPictures().size(), 1u);
+    std::remove(path.c_str());
+    std::remove(bad.c_str());
+}
+
+} // namespace
+} // namespace tarsel

@@ -112,6 +112,7 @@ TarselMain::TarselMain(Options options, QWidget* parent) : QMainWindow(parent), 
     // apply their own start-up steps (default settings document, code-page test
     // buttons, picture slots).
     new SettingsController(this);
+    new PicturesController(this);
 
     // Start-up, second part: ports, link speed, device controls, limits, pictures.
     formCreate();

@@ -262,6 +262,9 @@ void TstWindow::pictureSlots()
         QVERIFY(tick);
         QVERIFY(tick->text().isEmpty());
         QCOMPARE(tick->property("tag").toInt(), p[0]);
+        // Each slot starts with its placeholder picture.
+        QVERIFY2(image->hasPicture(), qPrintable(image->objectName()));
+        QCOMPARE(image->picture().size(), p[0] == 75 ? QSize(274, 80) : QSize(130, 80));
         // Every slot widget lies inside the grid that "Select All" works on.
         QVERIFY(w.control<QWidget>("grpPicManagement")->isAncestorOf(tick));
     }

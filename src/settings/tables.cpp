@@ -48,7 +48,7 @@ std::uint8_t BacklightFromLevel(int level)
     case 1: return 6;
     case 2: return 5;
     case 3: return 4;
-    case 4: return 3;
+    case 4: return 1;
     default: return 0;
     }
 }

@@ -142,7 +142,9 @@ inline constexpr int kHostCodePage = 1252;
 
 // Brightness: the window's level 1..4 ("20%", "40%", "60%", "100%") and the
 // display's backlight code.
-// Level 1 -> 6, 2 -> 5, 3 -> 4, 4 -> 3; a level outside 1..4 gives 0.
+// Level 1 -> 6, 2 -> 5, 3 -> 4, 4 -> 1; a level outside 1..4 gives 0. The display
+// keeps 1 (or 2) for its brightest level and reports 3 and 4 as "60%", so "100%" is
+// stored as 1: a saved "100%" then loads as "100%".
 std::uint8_t BacklightFromLevel(int level);
 // Code 1, 2 -> 4; 3, 4 -> 3; 5 -> 2; 6 -> 1; 0 and above 6 -> 3.
 std::uint8_t LevelFromBacklight(int backLight);

@@ -4,6 +4,7 @@
 #include "util/codepage.h"
 #include "util/text.h"
 
+#include <algorithm>
 #include <string>
 
 namespace tarsel {
@@ -182,6 +183,8 @@ void ApplySettings(TDisplayInfo& info, WindowValues& v)
         v.CheckBox[static_cast<std::size_t>(i)] = BitIsSet(info.pic_reg_lo, i + 1) != 0;
     v.CheckBox[8] = BitIsSet(info.pic_reg_hi, 1) != 0;
     v.CheckBox[9] = BitIsSet(info.pic_reg_hi, 2) != 0;
+    // The count beside the boxes follows them, so it never shows a stale number.
+    v.lbl_selected_nums = numberText(static_cast<int>(std::count(v.CheckBox.begin(), v.CheckBox.end(), true)));
 
     // 9. Line count.
     if (info.line_mode == 2) {

@@ -53,8 +53,8 @@ void GatherSettings(WindowValues& values, TDisplayInfo& info);
 
 // Record to window, in the display's order of steps: selectors, texts, colours,
 // brightness, play boxes, line count, header mode, main text, play times. Also
-// sets the record's window-only fields (the "888" colours, back_light_set,
-// pic_reg_lo/hi).
+// updates the play-count caption and sets the record's window-only fields (the
+// "888" colours, back_light_set, pic_reg_lo/hi).
 void ApplySettings(TDisplayInfo& info, WindowValues& values);
 
 // Code-page selectors kept in step (each as the click on its control does).

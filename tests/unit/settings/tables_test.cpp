@@ -41,7 +41,10 @@ TEST(SettingsTables, BrightnessMappings)
     EXPECT_EQ(BacklightFromLevel(1), 6);
     EXPECT_EQ(BacklightFromLevel(2), 5);
     EXPECT_EQ(BacklightFromLevel(3), 4);
-    EXPECT_EQ(BacklightFromLevel(4), 3);
+    EXPECT_EQ(BacklightFromLevel(4), 1);
+    // Every level comes back as itself.
+    for (int level = 1; level <= 4; ++level)
+        EXPECT_EQ(LevelFromBacklight(BacklightFromLevel(level)), level);
     const int expected[] = {3, 4, 4, 3, 3, 2, 1, 3, 3};
     for (int code = 0; code <= 8; ++code)
         EXPECT_EQ(LevelFromBacklight(code), expected[code]) << code;

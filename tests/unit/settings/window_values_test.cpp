@@ -44,7 +44,7 @@ TEST(GatherSettings, ReadsTheWindowAndPadsTheTexts)
     EXPECT_EQ(info.wel_mess1, "ABC                 ");
     EXPECT_EQ(v.edt_line2.size(), 70u);
     EXPECT_EQ(info.back_light_set, 4);
-    EXPECT_EQ(info.back_light, 3);
+    EXPECT_EQ(info.back_light, 1);
     EXPECT_EQ(info.pic_reg, 0x0201);
     EXPECT_EQ(v.lbl_selected_nums, u"2");
     EXPECT_EQ(info.line_mode, 2);
@@ -65,7 +65,7 @@ TEST(GatherSettings, ReadsTheWindowAndPadsTheTexts)
     WindowValues back;
     ASSERT_TRUE(ParseSettingsDocument(BuildSettingsDocument(info), shown, back, error)) << error;
     EXPECT_EQ(back.pnlColorTextHeader, 0xF88040u);
-    EXPECT_EQ(back.rg_brightness, 2); // code 3 shows "60%"
+    EXPECT_EQ(back.rg_brightness, 3); // "100%" comes back as "100%"
 }
 
 TEST(GatherSettings, TextsUseTheirCodePageSelectors)
@@ -110,10 +110,12 @@ TEST(ApplySettings, PlayBoxesBrightnessAndMainText)
     ApplySettings(s.info, s.values);
     for (bool b : s.values.CheckBox)
         EXPECT_TRUE(b);
+    EXPECT_EQ(s.values.lbl_selected_nums, u"10");
     s.info.pic_reg = 1024;
     ApplySettings(s.info, s.values);
     for (bool b : s.values.CheckBox)
         EXPECT_FALSE(b);
+    EXPECT_EQ(s.values.lbl_selected_nums, u"0");
     EXPECT_EQ(s.info.pic_reg_hi, 4);
 
     s.info.back_light = 1;

@@ -1,0 +1,393 @@
+// The settings feature in the real window (offscreen) against the virtual display.
+#include "settings/display_info.h"
+#include "settings/settings_document.h"
+#include "settings/window_values.h"
+#include "sim/virtual_display.h"
+#include "ui/settings_controller.h"
+#include "ui/tarselmain.h"
+#include "ui/widgets.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using tarsel::WindowValues;
+using tarsel::ui::ColorPanel;
+using tarsel::ui::RadioGroup;
+
+namespace {
+
+// Pauses shorter than on the wall clock: the fixed protocol pauses check nothing here.
+class FastClock : public tarsel::Clock {
+public:
+    double nowMs() override { return m_real.nowMs() * 4; }
+    void sleepMs(double ms) override { m_real.sleepMs(ms / 4); }
+
+private:
+    tarsel::SteadyClock m_real;
+};
+
+// Names of the members that differ, for failure messages.
+QString differences(const WindowValues& a, const WindowValues& b)
+{
+    QStringList d;
+#define TARSEL_CMP(m) if (!(a.m == b.m)) d << QStringLiteral(#m);
+    TARSEL_CMP(cbb_down_BaudRate) TARSEL_CMP(chk_Scroll1) TARSEL_CMP(chk_Scroll2) TARSEL_CMP(rg_Down_InterChar)
+    TARSEL_CMP(rg_Down_CodePage) TARSEL_CMP(cbb_CodePage) TARSEL_CMP(cbb_codepage_test) TARSEL_CMP(cbb_codepage_maintext)
+    TARSEL_CMP(cbb_down_CommandMode) TARSEL_CMP(edt_line1) TARSEL_CMP(edt_line2) TARSEL_CMP(pnlColorTextText)
+    TARSEL_CMP(pnlColorBgText) TARSEL_CMP(pnlColorBgFooter) TARSEL_CMP(pnlColorTextFooter) TARSEL_CMP(pnlColorBgHeader)
+    TARSEL_CMP(pnlColorTextHeader) TARSEL_CMP(rg_brightness) TARSEL_CMP(CheckBox) TARSEL_CMP(lbl_selected_nums)
+    TARSEL_CMP(rbtnTextLine2) TARSEL_CMP(rbtnTextLine4) TARSEL_CMP(edtMianText) TARSEL_CMP(edtMianText3Visible)
+    TARSEL_CMP(edtMianText4Visible) TARSEL_CMP(rbtnHeaderText) TARSEL_CMP(rbtnHeaderPicture) TARSEL_CMP(ud_StandbyTime)
+    TARSEL_CMP(ud_PlayInterval)
+#undef TARSEL_CMP
+    return d.join(QStringLiteral(", "));
+}
+
+struct Box {
+    QString text;
+    int flags;
+};
+
+} // namespace
+
+class TestSettings : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void defaultsAtCreation();
+    void saveThenLoadRestoresTheWindow();
+    void failedSaveAndBadFileChangeNothing();
+    void editingAidsAndSelectors();
+    void getSettingAfterAllDownloadBringsBackWhatWasSent();
+
+private:
+    void createWindow(bool withDisplay);
+    SettingsController* controller() const { return m_window->findChild<SettingsController*>(); }
+    template <class T>
+    T* c(const char* name) const { return m_window->control<T>(name); }
+    void click(const char* name) { c<QPushButton>(name)->click(); }
+    Box lastBox() const { return m_boxes.isEmpty() ? Box{QStringLiteral("(no box)"), 0} : m_boxes.last(); }
+    void waitIdle() { QTRY_VERIFY_WITH_TIMEOUT(!m_window->isBusy(), 30000); }
+    void editWindow();
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<tarsel::sim::VirtualDisplay> m_display;
+    FastClock m_clock;
+    std::unique_ptr<TarselMain> m_window;
+    QList<Box> m_boxes;
+    int m_questionAnswer = tarsel::kAnswerYes;
+};
+
+void TestSettings::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_boxes.clear();
+    m_questionAnswer = tarsel::kAnswerYes;
+}
+
+void TestSettings::cleanup()
+{
+    m_window.reset();
+    m_display.reset();
+    m_dir.reset();
+}
+
+void TestSettings::createWindow(bool withDisplay)
+{
+    const QString ports = m_dir->filePath(QStringLiteral("ports"));
+    QDir().mkpath(ports);
+    QFile::setPermissions(ports, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    if (withDisplay) {
+        tarsel::sim::Options o;
+        o.model = "KT310-II";
+        o.baud = 9600;
+        o.pacing = false;
+        o.registerLink = true;
+        o.linkFolder = ports.toStdString();
+        o.linkName = "virtual-settings";
+        m_display = std::make_unique<tarsel::sim::VirtualDisplay>(o);
+        std::string error;
+        QVERIFY2(m_display->start(&error), error.c_str());
+    }
+    TarselMain::Options options;
+    options.clock = &m_clock;
+    options.sysLangId = 1033;
+    options.virtualPortFolder = ports.toStdString();
+    options.messageBoxHook = [this](const QString& text, int flags) {
+        m_boxes.push_back({text, flags});
+        return flags == tarsel::kBoxQuestion ? m_questionAnswer : tarsel::kAnswerOk;
+    };
+    m_window = std::make_unique<TarselMain>(options);
+    m_window->show();
+    QVERIFY(controller());
+    // Without a display the device controls stay disabled; these tests use them anyway.
+    if (!withDisplay)
+        m_window->actBtnEnableExecute();
+}
+
+void TestSettings::editWindow()
+{
+    c<QComboBox>("cbb_down_BaudRate")->setCurrentIndex(2);
+    c<QCheckBox>("chk_Scroll1")->setChecked(false);
+    c<RadioGroup>("rg_Down_InterChar")->button(16)->click(); // Turkey, and CP857 everywhere
+    c<QComboBox>("cbb_down_CommandMode")->setCurrentIndex(7);
+    c<QLineEdit>("edt_line1")->setText(QStringLiteral("G\u00FCle g\u00FCle"));
+    c<QLineEdit>("edt_line2")->setText(QStringLiteral("\u015Eimdi"));
+    c<ColorPanel>("pnlColorTextText")->setColor(QColor(0x40, 0x80, 0xF8));
+    c<ColorPanel>("pnlColorBgText")->setColor(QColor(0x08, 0x04, 0x10));
+    c<ColorPanel>("pnlColorTextHeader")->setColor(QColor(0xF8, 0, 0));
+    c<ColorPanel>("pnlColorBgHeader")->setColor(QColor(0, 0xFC, 0));
+    c<ColorPanel>("pnlColorTextFooter")->setColor(QColor(0x10, 0x20, 0x30));
+    c<ColorPanel>("pnlColorBgFooter")->setColor(QColor(0x88, 0x44, 0x28));
+    c<RadioGroup>("rg_brightness")->setItemIndex(3);
+    c<QCheckBox>("CheckBox77")->setChecked(true);
+    c<QCheckBox>("CheckBox85")->setChecked(true);
+    c<QRadioButton>("rbtnTextLine4")->click();
+    c<QRadioButton>("rbtnHeaderPicture")->click();
+    c<QLineEdit>("edtMianText1")->setText(QStringLiteral("one"));
+    c<QLineEdit>("edtMianText4")->setText(QStringLiteral("\u00C7ok"));
+    c<QSpinBox>("ud_StandbyTime")->setValue(45);
+    c<QSpinBox>("ud_PlayInterval")->setValue(7);
+}
+
+void TestSettings::defaultsAtCreation()
+{
+    createWindow(false);
+    QCOMPARE(c<QComboBox>("cbb_down_BaudRate")->currentText(), QStringLiteral("9600"));
+    QCOMPARE(c<QComboBox>("cbb_down_CommandMode")->currentText(), QStringLiteral("AUTO"));
+    QCOMPARE(c<RadioGroup>("rg_Down_CodePage")->itemIndex(), 0);
+    QCOMPARE(c<QComboBox>("cbb_codepage_maintext")->currentText(), QStringLiteral("CP437"));
+    QCOMPARE(c<RadioGroup>("rg_brightness")->itemIndex(), 1);
+    QCOMPARE(c<QLineEdit>("edt_line1")->text(), QStringLiteral("*** TFT DISPLAY *** "));
+    QCOMPARE(c<QLabel>("lbl_mess1_count")->text(), QStringLiteral("20"));
+    QCOMPARE(c<QLabel>("lbl_mess2_count")->text(), QStringLiteral("33"));
+    QVERIFY(c<QRadioButton>("rbtnTextLine2")->isChecked());
+    QVERIFY(c<QWidget>("edtMianText3")->isHidden());
+    QCOMPARE(c<ColorPanel>("pnlColorTextText")->color(), QColor(0, 0xFC, 0xF8));
+    QCOMPARE(c<QSpinBox>("ud_PlayInterval")->value(), 1);
+    QCOMPARE(c<QPushButton>("btn_E0FF")->property("tag").toInt(), 204);
+    QVERIFY(m_boxes.isEmpty());
+}
+
+void TestSettings::saveThenLoadRestoresTheWindow()
+{
+    createWindow(false);
+    editWindow();
+    QString proposedSeen;
+    const QString chosen = m_dir->filePath(QStringLiteral("mine.txt"));
+    controller()->fileDialogHook = [&](bool save, const QString&, const QString& proposed) {
+        if (save)
+            proposedSeen = proposed;
+        return chosen;
+    };
+    click("btn_savesettings");
+    QCOMPARE(proposedSeen, QStringLiteral("Tarsel"));
+    const QString file = m_dir->filePath(QStringLiteral("mine.ini"));
+    QVERIFY(QFile::exists(file));
+    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(lastBox().text, QStringLiteral("Save Settings File Success:") + file);
+    QCOMPARE(lastBox().flags, int(tarsel::kBoxInfo));
+    QCOMPARE(controller()->saveFolder(), m_dir->path());
+    // Saving pads the texts in the window.
+    QCOMPARE(c<QLineEdit>("edtMianText1")->text(), QStringLiteral("one") + QString(17, QLatin1Char(' ')));
+    const WindowValues saved = controller()->readValues();
+    const tarsel::TDisplayInfo savedInfo = controller()->displayInfo();
+
+    click("btn_Default");
+    QVERIFY(!(controller()->readValues() == saved));
+
+    controller()->fileDialogHook = [&](bool save, const QString&, const QString&) {
+        return save ? QString() : file;
+    };
+    click("btn_loadsettings");
+    QCOMPARE(lastBox().text, QStringLiteral("Load Settings Success!"));
+    QCOMPARE(lastBox().flags, int(tarsel::kBoxInfo));
+    const WindowValues loaded = controller()->readValues();
+    QVERIFY2(loaded == saved, qPrintable(differences(loaded, saved)));
+    QCOMPARE(c<QLineEdit>("edt_line1")->text(), QStringLiteral("G\u00FCle g\u00FCle") + QString(11, QLatin1Char(' ')));
+    QCOMPARE(c<RadioGroup>("rg_brightness")->itemIndex(), 3);
+    QCOMPARE(tarsel::BuildSettingsDocument(controller()->displayInfo()), tarsel::BuildSettingsDocument(savedInfo));
+}
+
+void TestSettings::failedSaveAndBadFileChangeNothing()
+{
+    createWindow(false);
+    controller()->fileDialogHook = [&](bool, const QString&, const QString&) {
+        return m_dir->filePath(QStringLiteral("missing/folder/x.ini"));
+    };
+    click("btn_savesettings");
+    QCOMPARE(lastBox().flags, int(tarsel::kBoxError));
+    QVERIFY(lastBox().text.contains(QStringLiteral("No such file or directory")));
+
+    // A file that is no settings document: one warning, the window as it was.
+    const QString bad = m_dir->filePath(QStringLiteral("bad.ini"));
+    QFile f(bad);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(200000, '['));
+    f.close();
+    const WindowValues before = controller()->readValues();
+    controller()->fileDialogHook = [&](bool, const QString&, const QString&) { return bad; };
+    click("btn_loadsettings");
+    QCOMPARE(lastBox().text, QStringLiteral("Parsing failed!"));
+    QCOMPARE(lastBox().flags, int(tarsel::kBoxWarning));
+    QVERIFY(controller()->readValues() == before);
+
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.close();
+    click("btn_loadsettings");
+    QCOMPARE(lastBox().text, QStringLiteral("Load Settings Error!"));
+
+    // Cancel writes nothing and shows nothing.
+    const int boxes = m_boxes.size();
+    controller()->fileDialogHook = [](bool, const QString&, const QString&) { return QString(); };
+    click("btn_savesettings");
+    click("btn_loadsettings");
+    QCOMPARE(m_boxes.size(), boxes);
+}
+
+void TestSettings::editingAidsAndSelectors()
+{
+    createWindow(false);
+    // Centring.
+    c<QLineEdit>("edt_line1")->setText(QStringLiteral("ABC"));
+    c<QLineEdit>("edt_line2")->setText(QStringLiteral("0123456789"));
+    click("btn_welText_center");
+    QCOMPARE(c<QLineEdit>("edt_line1")->text(), QString(8, QLatin1Char(' ')) + QStringLiteral("ABC") + QString(9, QLatin1Char(' ')));
+    QCOMPARE(c<QLineEdit>("edt_line2")->text().size(), 60);
+    QCOMPARE(c<QLabel>("lbl_mess2_count")->text(), QStringLiteral("60"));
+
+    // Line count switch.
+    c<QRadioButton>("rbtnTextLine4")->click();
+    QVERIFY(!c<QWidget>("edtMianText4")->isHidden());
+    c<QRadioButton>("rbtnTextLine2")->click();
+    QVERIFY(c<QWidget>("edtMianText4")->isHidden());
+
+    // Selectors in step.
+    c<RadioGroup>("rg_Down_InterChar")->button(10)->click(); // Denmark II
+    QCOMPARE(c<QComboBox>("cbb_CodePage")->currentText(), QStringLiteral("CP850"));
+    QCOMPARE(c<QComboBox>("cbb_codepage_maintext")->currentText(), QStringLiteral("CP850"));
+    auto* test = c<QComboBox>("cbb_codepage_test");
+    test->setCurrentIndex(20);
+    emit test->activated(20); // the user's choice
+    QCOMPARE(c<RadioGroup>("rg_Down_CodePage")->itemIndex(), 20);
+    QCOMPARE(c<QComboBox>("cbb_CodePage")->currentIndex(), 20);
+    auto* main = c<QComboBox>("cbb_codepage_maintext");
+    main->setCurrentIndex(12);
+    emit main->activated(12);
+    QCOMPARE(c<RadioGroup>("rg_Down_CodePage")->itemIndex(), 20);
+
+    // Colour picker starts at the last colour chosen, not the panel's.
+    QList<QColor> starts;
+    controller()->colorDialogHook = [&](const QColor& start) -> std::optional<QColor> {
+        starts << start;
+        return QColor(0x40, 0x80, 0xFF);
+    };
+    emit c<ColorPanel>("pnlColorBgFooter")->clicked();
+    QCOMPARE(c<ColorPanel>("pnlColorBgFooter")->color(), QColor(0x40, 0x80, 0xFF));
+    controller()->colorDialogHook = [&](const QColor& start) -> std::optional<QColor> {
+        starts << start;
+        return std::nullopt;
+    };
+    emit c<ColorPanel>("pnlColorTextHeader")->clicked();
+    QCOMPARE(starts.size(), 2);
+    QCOMPARE(starts[1], QColor(0x40, 0x80, 0xFF));
+    QCOMPARE(c<ColorPanel>("pnlColorTextHeader")->color(), QColor(0xF8, 0xFC, 0xF8));
+
+    // Service code.
+    auto* tabs = c<QTabWidget>("PageControl1");
+    const int fw = tabs->indexOf(c<QWidget>("tsFirmwareUpdates"));
+    const int dl = tabs->indexOf(c<QWidget>("tsDownloadFile"));
+    QVERIFY(!tabs->isTabVisible(fw));
+    c<QLineEdit>("edt_Text")->setText(QStringLiteral("593012"));
+    QVERIFY(tabs->isTabVisible(fw));
+    QVERIFY(!tabs->isTabVisible(dl));
+    c<QLineEdit>("edt_Text")->setText(QStringLiteral("5930127"));
+    QVERIFY(tabs->isTabVisible(dl));
+}
+
+void TestSettings::getSettingAfterAllDownloadBringsBackWhatWasSent()
+{
+    createWindow(true);
+    auto* ports = c<QComboBox>("cbb_SerialPort");
+    m_window->refreshPortList();
+    const int port = ports->findText(QString::fromStdString(m_display->devicePath()));
+    QVERIFY2(port >= 0, m_display->devicePath().c_str());
+    ports->setCurrentIndex(port);
+    m_window->btnConnectClick();
+    waitIdle();
+    QCOMPARE(lastBox().text, QStringLiteral("Connected to KT310-II!"));
+
+    editWindow();
+    m_questionAnswer = tarsel::kAnswerNo;
+    click("btn_AllDownload");
+    waitIdle();
+    QCOMPARE(lastBox().text, QStringLiteral("Do you want to download all settings?"));
+    QVERIFY(m_display->recordsNamed("SetBrightness").empty());
+
+    m_questionAnswer = tarsel::kAnswerYes;
+    click("btn_AllDownload");
+    waitIdle();
+    QVERIFY2(!lastBox().text.contains(QStringLiteral("Failed")), qPrintable(lastBox().text));
+    QCOMPARE(lastBox().flags, int(tarsel::kBoxInfo));
+    QCOMPARE(m_display->recordsNamed("SetBrightness").at(0).bytes, tarsel::bytesOf({0x1F, 0x58, 0x04}));
+    const WindowValues sent = controller()->readValues();
+
+    click("btn_Default");
+    click("btn_GetSetting");
+    waitIdle();
+    QCOMPARE(lastBox().text, QStringLiteral("Get Settings from Display Success!"));
+    const WindowValues got = controller()->readValues();
+    // What "All Download" carries comes back; the rest is the display's own.
+    QCOMPARE(got.rg_brightness, sent.rg_brightness);
+    QCOMPARE(got.pnlColorTextText, sent.pnlColorTextText);
+    QCOMPARE(got.pnlColorBgText, sent.pnlColorBgText);
+    QCOMPARE(got.pnlColorTextHeader, sent.pnlColorTextHeader);
+    QCOMPARE(got.pnlColorBgHeader, sent.pnlColorBgHeader);
+    QCOMPARE(got.pnlColorTextFooter, sent.pnlColorTextFooter);
+    QCOMPARE(got.pnlColorBgFooter, sent.pnlColorBgFooter);
+    QVERIFY(got.rbtnHeaderPicture);
+    QVERIFY(got.rbtnTextLine4);
+    QVERIFY(got.edtMianText3Visible);
+    QCOMPARE(got.chk_Scroll1, false);
+    QCOMPARE(got.chk_Scroll2, true);
+    QCOMPARE(got.rg_Down_InterChar, 16);
+    QCOMPARE(got.rg_Down_CodePage, 6);
+    QCOMPARE(got.cbb_codepage_test, 6);
+    QVERIFY(got.edt_line1 == sent.edt_line1);
+    QVERIFY(got.edt_line2 == sent.edt_line2);
+    QCOMPARE(got.cbb_down_CommandMode, 14); // not sent by "All Download"
+
+    // Code page "Setting" and a test pattern reach the display byte for byte.
+    click("btn_DownloadCodePage");
+    waitIdle();
+    QCOMPARE(lastBox().text, QStringLiteral("Done!"));
+    QCOMPARE(m_display->recordsNamed("SetInterChar").back().bytes, tarsel::bytesOf({0x02, 0x05, 0x11}));
+    QCOMPARE(m_display->recordsNamed("SetCodePage").back().bytes, tarsel::bytesOf({0x02, 0x06, 0x09}));
+
+    // Baud rate "Setting" moves the connection to the new speed.
+    c<QComboBox>("cbb_down_BaudRate")->setCurrentIndex(2);
+    click("btn_baudrateSet");
+    waitIdle();
+    QCOMPARE(lastBox().text, QStringLiteral("Done!"));
+    QCOMPARE(c<QComboBox>("cbb_BaudRate")->currentText(), QStringLiteral("38400"));
+    QCOMPARE(m_window->link().BaudRate, 38400);
+    click("btn_HeaderSet");
+    waitIdle();
+    QCOMPARE(lastBox().text, QStringLiteral("Done!"));
+}
+
+QTEST_MAIN(TestSettings)
+#include "tst_settings.moc"

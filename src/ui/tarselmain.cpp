@@ -11,6 +11,7 @@
 #include "ui/qt_outlets.h"
 #include "ui/settings_controller.h"
 #include "ui/sys_lang.h"
+#include "ui/transfer_controller.h"
 #include "ui/widgets.h"
 
 #include <QApplication>
@@ -112,6 +113,7 @@ TarselMain::TarselMain(Options options, QWidget* parent) : QMainWindow(parent), 
     // apply their own start-up steps (default settings document, code-page test
     // buttons, picture slots).
     new SettingsController(this);
+    new TransferController(this);
     new PicturesController(this);
 
     // Start-up, second part: ports, link speed, device controls, limits, pictures.

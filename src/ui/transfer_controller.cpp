@@ -1,0 +1,189 @@
+#include "ui/transfer_controller.h"
+
+#include "link/clock.h"
+#include "transfer/catalogue.h"
+#include "ui/language_table.h"
+#include "ui/tarselmain.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+
+namespace {
+
+constexpr int kCancelEscalationMs = 1500;
+
+} // namespace
+
+TransferController::TransferController(TarselMain* window)
+    : QObject(window), m_window(window),
+      m_run(std::make_unique<tarsel::DownloadRun>(window->link(), window->outlets())),
+      m_singlePictures(std::make_shared<tarsel::PictureSource>())
+{
+    setObjectName(QStringLiteral("TransferController"));
+    m_run->setCancelCheck([this] { return cancelRequested(); });
+
+    auto* charset = m_window->control<QComboBox>("cbbCharset");
+    connect(charset, &QComboBox::currentIndexChanged, this, [this] { cbbCharsetChange(); });
+    connect(m_window->control<QPushButton>("btn_CharacterSetSelectFile"), &QPushButton::clicked, this,
+            [this] { btn_CharacterSetSelectFileClick(); });
+    connect(m_window->control<QPushButton>("btn_CharacterSetDownSingle"), &QPushButton::clicked, this,
+            [this] { btn_CharacterSetDownSingleClick(); });
+    connect(m_window->control<QPushButton>("btn_CharacterSetDownAll"), &QPushButton::clicked, this,
+            [this] { btn_CharacterSetDownAllClick(); });
+    connect(m_window->control<QPushButton>("btn_update"), &QPushButton::clicked, this,
+            [this] { btn_updateClick(); });
+
+    // Start-up: nothing chosen yet.
+    m_window->control<QPushButton>("btn_CharacterSetSelectFile")->setEnabled(false);
+    m_window->control<QPushButton>("btn_CharacterSetDownSingle")->setEnabled(false);
+
+    // Cancel sits in the status bar, next to the progress, which stays usable while
+    // the device controls are disabled.
+    const bool chinese = tarsel::ui::isChineseLangId(window->link().SysLangId);
+    m_cancelButton = new QPushButton(chinese ? QStringLiteral("取消") : QStringLiteral("Cancel"));
+    m_cancelButton->setObjectName(QStringLiteral("btn_CancelRun"));
+    m_cancelButton->setAccessibleName(QStringLiteral("Cancel download"));
+    m_cancelButton->setToolTip(QStringLiteral("Stop the running download"));
+    m_cancelButton->hide();
+    m_window->statusBar()->addPermanentWidget(m_cancelButton);
+    connect(m_cancelButton, &QPushButton::clicked, this, &TransferController::cancelRun);
+}
+
+TransferController::~TransferController() = default;
+
+void TransferController::setTransferTimeoutMs(double ms) { m_run->setTransferTimeoutMs(ms); }
+
+void TransferController::setPictureSource(tarsel::PictureSource pictures)
+{
+    // Shared with a job that may be running; a new source applies to later runs.
+    m_singlePictures = std::make_shared<tarsel::PictureSource>(std::move(pictures));
+}
+
+bool TransferController::cancelRequested() const
+{
+    if (m_cancel.load())
+        return true;
+    auto* steady = dynamic_cast<tarsel::SteadyClock*>(&m_window->link().clock);
+    return steady && steady->cancelled();
+}
+
+// ---------------------------------------------------------------------------
+// The "Download File" page
+
+void TransferController::cbbCharsetChange()
+{
+    auto* charset = m_window->control<QComboBox>("cbbCharset");
+    auto* select = m_window->control<QPushButton>("btn_CharacterSetSelectFile");
+    auto* download = m_window->control<QPushButton>("btn_CharacterSetDownSingle");
+    auto* addr = m_window->control<QLineEdit>("edt_addr");
+    auto* name = m_window->control<QLineEdit>("edt_filename");
+    const int index = charset->currentIndex();
+    if (index < 0 || index >= tarsel::kCatalogueSize) {
+        select->setEnabled(false);
+        download->setEnabled(false);
+        addr->clear();
+        name->clear();
+        return;
+    }
+    select->setEnabled(true);
+    download->setEnabled(!m_window->control<QLabel>("pnlCharsetFilename")->text().isEmpty());
+    const tarsel::DownloadItem& item = tarsel::DownloadItemAt(index + 1);
+    addr->setText(QString::fromLatin1(item.FlashAddress));
+    name->setText(QString::fromLatin1(item.FileName));
+}
+
+void TransferController::btn_CharacterSetSelectFileClick()
+{
+    const QString path = fileDialogHook
+        ? fileDialogHook()
+        : QFileDialog::getOpenFileName(m_window, QString(), QString(),
+                                       QStringLiteral("Bin Files (*.bin);;JPEG Image File (*.jpg)"));
+    auto* file = m_window->control<QLabel>("pnlCharsetFilename");
+    auto* download = m_window->control<QPushButton>("btn_CharacterSetDownSingle");
+    if (path.isEmpty()) {
+        file->clear();
+        download->setEnabled(false);
+        return;
+    }
+    file->setText(path);
+    download->setEnabled(m_window->control<QComboBox>("cbbCharset")->currentIndex() >= 0);
+}
+
+void TransferController::btn_CharacterSetDownSingleClick()
+{
+    const int index = m_window->control<QComboBox>("cbbCharset")->currentIndex();
+    if (index < 0 || index >= tarsel::kCatalogueSize)
+        return;
+    const int position = index + 1;
+    const std::string file = m_window->control<QLabel>("pnlCharsetFilename")->text().toStdString();
+    auto pictures = m_singlePictures;
+    startRun([position, file, pictures](tarsel::DownloadRun& run) {
+        run.setPictureSource([pictures](int pos) { return *pictures ? (*pictures)(pos) : tarsel::Bytes(); });
+        return run.StartSingleDownload(position, file);
+    });
+}
+
+void TransferController::btn_CharacterSetDownAllClick()
+{
+    startRun([](tarsel::DownloadRun& run) { return run.StartFontDownload(); });
+}
+
+void TransferController::btn_updateClick()
+{
+    startRun([](tarsel::DownloadRun& run) { return run.StartFirmwareUpdate(); });
+}
+
+bool TransferController::startPictureDownload(const std::vector<int>& positions, tarsel::PictureSource pictures)
+{
+    auto source = std::make_shared<tarsel::PictureSource>(std::move(pictures));
+    return startRun([positions, source](tarsel::DownloadRun& run) {
+        return run.StartPictureDownload(positions, [source](int pos) { return (*source)(pos); });
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Running and cancelling
+
+bool TransferController::startRun(std::function<tarsel::RunOutcome(tarsel::DownloadRun&)> body)
+{
+    if (m_active || m_window->isBusy())
+        return false;
+    m_cancel.store(false);
+    m_active = true;
+    m_run->setModelIndex(m_window->modelIndex());
+    if (m_cancelButton) {
+        m_cancelButton->setEnabled(true);
+        m_cancelButton->show();
+    }
+    emit runStarted();
+    auto outcome = std::make_shared<tarsel::RunOutcome>(tarsel::RunOutcome::NotStarted);
+    m_window->runDeviceJob([this, body = std::move(body), outcome] { *outcome = body(*m_run); },
+                           [this, outcome] {
+                               m_active = false;
+                               m_lastOutcome = *outcome;
+                               if (m_cancelButton)
+                                   m_cancelButton->hide();
+                               emit runFinished(static_cast<int>(*outcome));
+                           });
+    return true;
+}
+
+void TransferController::cancelRun()
+{
+    if (!m_active)
+        return;
+    m_cancel.store(true);
+    if (m_cancelButton)
+        m_cancelButton->setEnabled(false);
+    // A run waiting out a long pause (a silent display probed 51 times) stops at
+    // once when the clock's sleeps are cut short too; the speed is then left as is.
+    QTimer::singleShot(kCancelEscalationMs, this, [this] {
+        if (m_active)
+            m_window->cancelDeviceWork();
+    });
+}

@@ -1,0 +1,75 @@
+// The window side of the download runs: the "Download File" page (item, file,
+// Download, Font Download), the firmware "Update" button, a "Cancel" button in the
+// status bar while a run is active, and the entry the picture page uses to send its
+// slots. Each run is one job on the window's device worker.
+#pragma once
+
+#include "transfer/download_run.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QPushButton;
+class TarselMain;
+
+class TransferController : public QObject {
+    Q_OBJECT
+
+public:
+    // Connects to the window's controls by name; adds the Cancel button to the
+    // status bar. The object is named "TransferController" (findChild).
+    explicit TransferController(TarselMain* window);
+    ~TransferController() override;
+
+    // Starts a picture run (positions 77..90). `pictures` is called on the device
+    // worker with each position and returns the bytes to store (RGB565 or JPEG for
+    // the connected model), empty when that slot has nothing to send. False when the
+    // window is busy and nothing was started.
+    bool startPictureDownload(const std::vector<int>& positions, tarsel::PictureSource pictures);
+
+    // Where a single download of a picture position (77..90) from the "Download File"
+    // page takes its bytes (called on the device worker). Unset: such a position has
+    // nothing to send.
+    void setPictureSource(tarsel::PictureSource pictures);
+
+    // Handlers (public so that tests can drive them).
+    void cbbCharsetChange();
+    void btn_CharacterSetSelectFileClick();
+    void btn_CharacterSetDownSingleClick();
+    void btn_CharacterSetDownAllClick();
+    void btn_updateClick();
+    // Ends the running download: the port is closed and the display's speed restored
+    // when it still answers. Escalates to the window's cancel when the run does not
+    // stop within a second and a half.
+    void cancelRun();
+
+    bool runActive() const { return m_active; }
+    tarsel::RunOutcome lastOutcome() const { return m_lastOutcome; }
+
+    // Tests: replaces the open-file dialog (returns the chosen path, empty = cancelled)
+    // and shortens the block phase's time-out.
+    std::function<QString()> fileDialogHook;
+    void setTransferTimeoutMs(double ms);
+
+signals:
+    void runStarted();
+    void runFinished(int outcome); // a tarsel::RunOutcome
+
+private:
+    bool startRun(std::function<tarsel::RunOutcome(tarsel::DownloadRun&)> body);
+    bool cancelRequested() const;
+
+    TarselMain* m_window;
+    std::unique_ptr<tarsel::DownloadRun> m_run;
+    QPointer<QPushButton> m_cancelButton;
+    std::atomic<bool> m_cancel{false};
+    bool m_active = false;
+    tarsel::RunOutcome m_lastOutcome = tarsel::RunOutcome::NotStarted;
+    std::shared_ptr<tarsel::PictureSource> m_singlePictures;
+};

@@ -1,0 +1,222 @@
+// The download page, the Update button and Cancel, driving the real window against
+// the virtual display. The link's clock runs 20 times faster than the wall clock so
+// that the protocol's fixed pauses do not make the runs slow; the display answers
+// without pacing.
+#include "support/ui_test_support.h"
+#include "transfer/download_run.h"
+#include "transfer/resources.h"
+#include "transfer/synthetic_pack.h"
+#include "ui/transfer_controller.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QtTest>
+
+#include <cstdlib>
+#include <fstream>
+
+using namespace tarsel::uitest;
+
+namespace {
+
+class FastClock : public tarsel::Clock {
+public:
+    double nowMs() override { return m_real.nowMs() * 20; }
+    void sleepMs(double ms) override { m_real.sleepMs(ms / 20); }
+
+private:
+    tarsel::SteadyClock m_real;
+};
+
+// A window on the display's port with the model chosen, as after Connect.
+struct Session {
+    BoxRecorder boxes;
+    FastClock clock;
+    std::unique_ptr<TarselMain> window;
+    TransferController* controller = nullptr;
+
+    bool open(SimFixture& sim, int modelIndex)
+    {
+        auto options = testOptions(boxes, sim.folder());
+        options.clock = &clock;
+        window = std::make_unique<TarselMain>(options);
+        window->show();
+        if (!selectPort(*window, sim.portPath()))
+            return false;
+        window->control<QComboBox>("cbbDisplayMode")->setCurrentIndex(modelIndex);
+        window->actBtnEnableExecute();
+        controller = window->findChild<TransferController*>(QStringLiteral("TransferController"));
+        if (controller)
+            controller->setTransferTimeoutMs(2000);
+        return controller && window->modelIndex() == modelIndex;
+    }
+    QString log() const { return window->control<QTextEdit>("redt_log")->toPlainText(); }
+};
+
+} // namespace
+
+class TstTransfer : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void fontDownloadShowsTallyAndLog();
+    void downloadPageControls();
+    void firmwareRowFromOwnFileUsesTheLoaderEntry();
+    void cancelEndsTheRunAndGivesTheButtonsBack();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TstTransfer::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    const std::string pack = m_dir.filePath(QStringLiteral("pack")).toStdString();
+    std::string error;
+    QVERIFY2(tarsel::WriteSyntheticResourcePack(pack, 64, error), error.c_str());
+    qputenv("XDG_DATA_HOME", m_dir.filePath(QStringLiteral("none")).toLocal8Bit());
+    qputenv("XDG_DATA_DIRS", m_dir.filePath(QStringLiteral("none")).toLocal8Bit());
+    qunsetenv("TARSEL_RESOURCE_DIR");
+    tarsel::SetResourceFolderOverride({pack});
+}
+
+void TstTransfer::cleanupTestCase() { tarsel::SetResourceFolderOverride({}); }
+
+void TstTransfer::fontDownloadShowsTallyAndLog()
+{
+    SimFixture sim;
+    QVERIFY2(sim.start("KT310--IIA", 9600), sim.lastError.c_str());
+    Session s;
+    QVERIFY(s.open(sim, 0));
+    auto* cancel = s.window->control<QPushButton>("btn_CancelRun");
+    QVERIFY(cancel);
+    QVERIFY(cancel->isHidden());
+
+    QSignalSpy finished(s.controller, &TransferController::runFinished);
+    s.window->control<QPushButton>("btn_CharacterSetDownAll")->click();
+    QVERIFY(s.window->isBusy());
+    QVERIFY(!cancel->isHidden());
+    QVERIFY(!s.window->control<QWidget>("PageControl1")->isEnabled());
+    QVERIFY(waitIdle(*s.window, 30000));
+
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(s.controller->lastOutcome(), tarsel::RunOutcome::Finished);
+    QVERIFY(!s.boxes.boxes.isEmpty());
+    QCOMPARE(s.boxes.boxes.last().text, QStringLiteral("Done! [Succeed 74 / Failed 0]"));
+    QCOMPARE(s.boxes.boxes.last().flags, 64);
+    const QString log = s.log();
+    QVERIFY(log.contains(QStringLiteral("CP437 [Succeed]")));
+    QVERIFY(log.contains(QStringLiteral("mini_RUSSIA [Succeed]")));
+    QVERIFY(log.contains(QStringLiteral("CP437_40x40 [Failed]:not suport")));
+    QVERIFY(log.contains(QStringLiteral("big52gbk [Failed]:not suport")));
+    QCOMPARE(log.count(QStringLiteral("[Succeed]")), 74);
+    QCOMPARE(sim.display()->blocks().size(), std::size_t(74));
+    QCOMPARE(sim.display()->blocks().at(0x00000000), tarsel::LoadResource("CP437_480x272"));
+    // Buttons back, Cancel gone, the display at its own speed again.
+    QVERIFY(s.window->control<QWidget>("PageControl1")->isEnabled());
+    QVERIFY(cancel->isHidden());
+    QCOMPARE(sim.display()->speed(), 9600);
+    QVERIFY(!s.window->link().CmdPort.isOpen());
+}
+
+void TstTransfer::downloadPageControls()
+{
+    SimFixture sim;
+    QVERIFY2(sim.start("KT310--IIA", 9600), sim.lastError.c_str());
+    Session s;
+    QVERIFY(s.open(sim, 0));
+    auto* charset = s.window->control<QComboBox>("cbbCharset");
+    auto* select = s.window->control<QPushButton>("btn_CharacterSetSelectFile");
+    auto* download = s.window->control<QPushButton>("btn_CharacterSetDownSingle");
+    QCOMPARE(charset->count(), 93);
+    QCOMPARE(charset->currentIndex(), -1);
+    QVERIFY(!select->isEnabled());
+    QVERIFY(!download->isEnabled());
+
+    charset->setCurrentIndex(5);
+    QCOMPARE(s.window->control<QLineEdit>("edt_addr")->text(), QStringLiteral("0x00032000"));
+    QCOMPARE(s.window->control<QLineEdit>("edt_filename")->text(), QStringLiteral("850_80x40.bin"));
+    QVERIFY(select->isEnabled());
+    QVERIFY(!download->isEnabled());
+
+    s.controller->fileDialogHook = [] { return QStringLiteral("/tmp/some.bin"); };
+    select->click();
+    QCOMPARE(s.window->control<QLabel>("pnlCharsetFilename")->text(), QStringLiteral("/tmp/some.bin"));
+    QVERIFY(download->isEnabled());
+    charset->setCurrentIndex(7); // the chosen file stays
+    QVERIFY(download->isEnabled());
+    QCOMPARE(s.window->control<QLineEdit>("edt_filename")->text(), QStringLiteral("857_80x40.bin"));
+
+    s.controller->fileDialogHook = [] { return QString(); };
+    select->click();
+    QVERIFY(s.window->control<QLabel>("pnlCharsetFilename")->text().isEmpty());
+    QVERIFY(!download->isEnabled());
+}
+
+void TstTransfer::firmwareRowFromOwnFileUsesTheLoaderEntry()
+{
+    SimFixture sim;
+    QVERIFY2(sim.start("KT310--IIC", 9600), sim.lastError.c_str());
+    Session s;
+    QVERIFY(s.open(sim, 2));
+    QByteArray content(5000, '\0');
+    for (int i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>(i * 13);
+    const QString path = m_dir.filePath(QStringLiteral("fw.bin"));
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content);
+    }
+    s.window->control<QComboBox>("cbbCharset")->setCurrentIndex(92); // "firmware"
+    s.controller->fileDialogHook = [path] { return path; };
+    s.window->control<QPushButton>("btn_CharacterSetSelectFile")->click();
+    s.window->control<QPushButton>("btn_CharacterSetDownSingle")->click();
+    QVERIFY(waitIdle(*s.window, 15000));
+    QCOMPARE(s.boxes.boxes.last().text, QStringLiteral("Done! [Succeed 1 / Failed 0]"));
+    QVERIFY(sim.display()->firmware());
+    QCOMPARE(*sim.display()->firmware(), content.toStdString());
+    QVERIFY(sim.display()->recordsNamed("DownloadServiceSetup").empty());
+}
+
+void TstTransfer::cancelEndsTheRunAndGivesTheButtonsBack()
+{
+    SimFixture sim;
+    QVERIFY2(sim.start("KT310--IIA", 9600), sim.lastError.c_str());
+    Session s;
+    QVERIFY(s.open(sim, 0));
+    const QString path = m_dir.filePath(QStringLiteral("big.bin"));
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(2000000, 'x'));
+    }
+    s.window->control<QComboBox>("cbbCharset")->setCurrentIndex(0);
+    s.controller->fileDialogHook = [path] { return path; };
+    s.window->control<QPushButton>("btn_CharacterSetSelectFile")->click();
+    s.window->control<QPushButton>("btn_CharacterSetDownSingle")->click();
+    QVERIFY(s.window->isBusy());
+    QVERIFY(sim.display()->waitForRecord("Block", 10000, 20));
+    QCoreApplication::processEvents();
+    auto* cancel = s.window->control<QPushButton>("btn_CancelRun");
+    QVERIFY(!cancel->isHidden());
+    cancel->click();
+    QVERIFY(waitIdle(*s.window, 5000));
+    QCOMPARE(s.controller->lastOutcome(), tarsel::RunOutcome::Cancelled);
+    QVERIFY(!s.window->link().CmdPort.isOpen());
+    QVERIFY(cancel->isHidden());
+    QVERIFY(s.window->control<QWidget>("PageControl1")->isEnabled());
+    for (const auto& box : s.boxes.boxes)
+        QVERIFY(!box.text.startsWith(QStringLiteral("Done!")));
+    QVERIFY(s.log().contains(QStringLiteral("Download cancelled")));
+    QVERIFY(sim.display()->blocks().empty()); // the item never completed
+}
+
+QTEST_MAIN(TstTransfer)
+#include "tst_transfer.moc"

@@ -14,6 +14,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QProxyStyle>
+#include <QTabBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -32,7 +34,15 @@ QString name(const char* n) { return QString::fromLatin1(n); }
 
 QPushButton* makeButton(const char* objectName, const QString& text, QWidget* parent = nullptr)
 {
-    auto* b = new QPushButton(text, parent);
+    auto* b = new tarsel::ui::PaddedButton(text, parent);
+    b->setObjectName(name(objectName));
+    return b;
+}
+
+// The bottom row is tight: its buttons keep the style's own margins.
+QPushButton* makePlainButton(const char* objectName, const QString& text)
+{
+    auto* b = new QPushButton(text);
     b->setObjectName(name(objectName));
     return b;
 }
@@ -114,6 +124,18 @@ QLabel* makeHint(const char* objectName)
     return l;
 }
 
+// Tabs with less space around their captions, so that all seven fit in one row.
+class CompactTabStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override
+    {
+        if (metric == PM_TabBarTabHSpace)
+            return 10;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+
 } // namespace
 
 void TarselMain::buildWindow()
@@ -134,6 +156,9 @@ void TarselMain::buildWindow()
     auto* tabs = new QTabWidget(central);
     tabs->setObjectName(QStringLiteral("PageControl1"));
     tabs->setAccessibleName(QStringLiteral("Pages"));
+    auto* tabStyle = new CompactTabStyle;
+    tabStyle->setParent(tabs);
+    tabs->tabBar()->setStyle(tabStyle);
     tabs->addTab(buildBasicPage(), QStringLiteral(" Basic Setting"));
     tabs->addTab(buildDisplayPage(), QStringLiteral("Display Setting"));
     tabs->addTab(buildCodepagePage(), QStringLiteral("CodePage Setting"));
@@ -358,10 +383,16 @@ QWidget* TarselMain::buildPicturePage()
 
     auto* grid = makeGroup("grpPicManagement", QString());
     grid->setAccessibleName(QStringLiteral("Pictures"));
-    auto* gl = new QGridLayout(grid);
-    gl->setHorizontalSpacing(8);
-    gl->setVerticalSpacing(4);
+    auto* gl = new QVBoxLayout(grid);
+    gl->setSpacing(4);
     gl->setContentsMargins(8, 6, 8, 6);
+    // Row 1: 73, 74, 75 (double width), 86; rows 2 and 3: 76..80 and 81..85.
+    QHBoxLayout* rows[3];
+    for (auto*& row : rows) {
+        row = new QHBoxLayout;
+        row->setSpacing(8);
+        gl->addLayout(row);
+    }
 
     // Slot number, its "-" and "+" buttons, and its label for assistive technology.
     struct SlotDef { int slot; int minus; int plus; const char* label; };
@@ -408,15 +439,10 @@ QWidget* TarselMain::buildPicturePage()
         line->addWidget(minus);
         line->addWidget(plus);
         cv->addLayout(line);
-        // Row 1: 73, 74, 75 (double width), 86; rows 2 and 3: 76..80 and 81..85.
-        if (i < 4) {
-            static const int col[] = {0, 1, 2, 4};
-            gl->addWidget(cell, 0, col[i], 1, d.slot == 75 ? 2 : 1, Qt::AlignLeft | Qt::AlignTop);
-        } else {
-            const int k = i - 4;
-            gl->addWidget(cell, 1 + k / 5, k % 5, Qt::AlignLeft | Qt::AlignTop);
-        }
+        rows[i < 4 ? 0 : 1 + (i - 4) / 5]->addWidget(cell);
     }
+    for (auto* row : rows)
+        row->addStretch(1);
     auto* bar2 = new QProgressBar(grid);
     bar2->setObjectName(QStringLiteral("cxProgressBar2"));
     bar2->setTextVisible(true);
@@ -502,18 +528,18 @@ QWidget* TarselMain::buildTestPage()
     align->setTitle(QStringLiteral("QrCode Align"));
     align->setItems({QStringLiteral("Left"), QStringLiteral("Center"), QStringLiteral("Right")});
     align->setItemIndex(1);
-    qr->addWidget(align, 1);
-    auto* qrButtons = new QGridLayout;
-    qrButtons->addWidget(makeButton("btn_ShowQrCode", QStringLiteral("Show QrCode")), 0, 0, 1, 2);
+    align->setMinimumWidth(260);
+    qr->addWidget(align);
+    qr->addWidget(makeButton("btn_ShowQrCode", QStringLiteral("Show QrCode")), 0, Qt::AlignVCenter);
+    qr->addSpacing(16);
     auto* labPic = makeLabel("lbl_PicNo", QStringLiteral("Picture No:"));
     auto* picNo = makeSpin("ud_PicNo", 1, 10, 1, labPic);
     // The spin box's text field is the picture-number edit.
     if (auto* edit = picNo->findChild<QLineEdit*>())
         edit->setObjectName(QStringLiteral("edt_PicNo"));
-    qrButtons->addWidget(labPic, 1, 0);
-    qrButtons->addWidget(picNo, 1, 1);
-    qrButtons->addWidget(makeButton("btn_ShowQrCodeAt", QStringLiteral("Show QrCode At")), 1, 2);
-    qr->addLayout(qrButtons);
+    qr->addWidget(labPic, 0, Qt::AlignVCenter);
+    qr->addWidget(picNo, 0, Qt::AlignVCenter);
+    qr->addWidget(makeButton("btn_ShowQrCodeAt", QStringLiteral("Show QrCode At")), 0, Qt::AlignVCenter);
     qr->addStretch(1);
     v->addLayout(qr);
 
@@ -562,7 +588,7 @@ QWidget* TarselMain::buildDownloadPage()
 
     auto* labFile = new QLabel(QStringLiteral("File:"));
     auto* file = makeLabel("pnlCharsetFilename", QString());
-    file->setFrameShape(QFrame::Panel);
+    file->setFrameShape(QFrame::StyledPanel);
     file->setFrameShadow(QFrame::Sunken);
     file->setMinimumHeight(24);
     file->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -630,16 +656,16 @@ QWidget* TarselMain::buildButtonRow()
     row->setObjectName(QStringLiteral("pnlButtons"));
     auto* h = new QHBoxLayout(row);
     h->setContentsMargins(0, 0, 0, 0);
-    h->setSpacing(6);
-    h->addWidget(makeButton("btn_Default", QStringLiteral("Default Settings")));
-    h->addWidget(makeButton("btn_loadsettings", QStringLiteral("Load Settings")));
-    h->addWidget(makeButton("btn_savesettings", QStringLiteral("Save Settings")));
-    h->addWidget(makeButton("btn_GetSetting", QStringLiteral("Get Setting")));
-    h->addWidget(makeButton("btn_AllDownload", QStringLiteral("All Download")));
-    h->addWidget(makeButton("btn_ResetDisplay", QStringLiteral("Restore Display")));
-    h->addWidget(makeButton("btn_RestartDisplay", QStringLiteral("Restart Display")));
+    h->setSpacing(4);
+    h->addWidget(makePlainButton("btn_Default", QStringLiteral("Default Settings")));
+    h->addWidget(makePlainButton("btn_loadsettings", QStringLiteral("Load Settings")));
+    h->addWidget(makePlainButton("btn_savesettings", QStringLiteral("Save Settings")));
+    h->addWidget(makePlainButton("btn_GetSetting", QStringLiteral("Get Setting")));
+    h->addWidget(makePlainButton("btn_AllDownload", QStringLiteral("All Download")));
+    h->addWidget(makePlainButton("btn_ResetDisplay", QStringLiteral("Restore Display")));
+    h->addWidget(makePlainButton("btn_RestartDisplay", QStringLiteral("Restart Display")));
     h->addStretch(1);
-    h->addWidget(makeButton("btn_Exit", QStringLiteral("Exit")));
+    h->addWidget(makePlainButton("btn_Exit", QStringLiteral("Exit")));
     return row;
 }
 
@@ -650,8 +676,10 @@ void TarselMain::buildStatusBar()
     bar->setSizeGripEnabled(false);
 
     // Panel 0 holds the run's progress bar, 2 pixels narrower than the panel.
-    auto* panel0 = new QWidget(bar);
+    auto* panel0 = new QFrame(bar);
     panel0->setObjectName(QStringLiteral("StatusBar1Panel0"));
+    panel0->setFrameShape(QFrame::StyledPanel);
+    panel0->setFrameShadow(QFrame::Sunken);
     panel0->setFixedWidth(400);
     auto* p0 = new QHBoxLayout(panel0);
     p0->setContentsMargins(0, 1, 2, 1);

@@ -7,7 +7,19 @@
 #include <QPainter>
 #include <QRadioButton>
 
+#include <algorithm>
+
 namespace tarsel::ui {
+
+// ---- PaddedButton ----
+
+QSize PaddedButton::sizeHint() const
+{
+    QSize s = QPushButton::sizeHint();
+    if (text().size() > 1)
+        s.setWidth(std::max(s.width() + 10, 75));
+    return s;
+}
 
 // ---- RadioGroup ----
 

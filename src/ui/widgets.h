@@ -9,11 +9,24 @@
 #include <QStringList>
 #include <QVector>
 
+#include <QPushButton>
+
 class QButtonGroup;
 class QGridLayout;
 class QRadioButton;
 
 namespace tarsel::ui {
+
+// A push button with room around its caption (both languages' captions fit) and
+// at least the width of the classic 75-pixel button.
+class PaddedButton : public QPushButton {
+    Q_OBJECT
+
+public:
+    using QPushButton::QPushButton;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+};
 
 // A titled frame of radio buttons laid out in columns (filled column by column),
 // told apart by their item index. Index -1 means no item is selected.

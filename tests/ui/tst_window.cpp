@@ -6,6 +6,7 @@
 #include "ui/sys_lang.h"
 #include "ui/widgets.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -196,6 +197,23 @@ void TstWindow::everyNamedControlExists()
             continue;
         QVERIFY2(buddies.contains(input) || !input->accessibleName().isEmpty(), qPrintable(input->objectName()));
     }
+    // What a screen reader is told.
+    auto nameOf = [&](const char* control) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w.control<QWidget>(control));
+        return a ? a->text(QAccessible::Name) : QString();
+    };
+    // A combo box tells its current item as name and its label through the relation.
+    QAccessibleInterface* combo = QAccessible::queryAccessibleInterface(w.control<QWidget>("cbb_BaudRate"));
+    QVERIFY(combo);
+    bool labelled = false;
+    for (const auto& rel : combo->relations(QAccessible::Label))
+        labelled |= rel.first->text(QAccessible::Name) == QStringLiteral("Baud Rate:");
+    QVERIFY(labelled);
+    QCOMPARE(nameOf("edt_line1"), QStringLiteral("Line 1:"));
+    QCOMPARE(nameOf("ud_Column"), QStringLiteral("Column:"));
+    QCOMPARE(nameOf("btnConnect"), QStringLiteral("Connect"));
+    QCOMPARE(nameOf("edtMianText3"), QStringLiteral("Main text line 3"));
+    QCOMPARE(nameOf("cxImage80"), QStringLiteral("Picture 5"));
 }
 
 void TstWindow::selectorsAreFilled()

@@ -1,0 +1,417 @@
+// The picture slots of the main window: "+" with the target size per model, "-",
+// PicList, the play ticks and their count, "Select All", showing a play picture,
+// "Show QrCode", and the picture download against a virtual display.
+#include "integration/pictures/qr_tools.h"
+#include "pictures/codecs.h"
+#include "pictures/convert.h"
+#include "pictures/resample.h"
+#include "support/ui_test_support.h"
+#include "ui/imageconvert.h"
+#include "ui/pictures_controller.h"
+#include "ui/widgets.h"
+#include "unit/pictures/picture_files.h"
+#include "util/files.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace tarsel::uitest;
+using tarsel::Image;
+using tarsel::ui::SlotImage;
+
+namespace {
+
+PicturesController* controllerOf(TarselMain& w) { return w.findChild<PicturesController*>(); }
+
+QCheckBox* tick(TarselMain& w, int slot) { return w.findChild<QCheckBox*>(QStringLiteral("CheckBox%1").arg(slot)); }
+
+SlotImage* slotImage(TarselMain& w, int slot) { return w.findChild<SlotImage*>(QStringLiteral("cxImage%1").arg(slot)); }
+
+// The model and the device controls as Connect would leave them, without a display.
+void setModel(TarselMain& w, int model)
+{
+    w.control<QComboBox>("cbbDisplayMode")->setCurrentIndex(model);
+    w.actBtnEnableExecute();
+}
+
+// Connects the window to a virtual display of `model`.
+bool connectTo(TarselMain& w, SimFixture& sim, BoxRecorder& boxes)
+{
+    if (!selectPort(w, sim.portPath()))
+        return false;
+    w.btnConnectClick();
+    if (!waitIdle(w))
+        return false;
+    boxes.boxes.clear();
+    sim.display()->clearRecords();
+    return w.modelIndex() >= 0;
+}
+
+std::size_t countRecords(tarsel::sim::VirtualDisplay* d, const char* name) { return d->recordsNamed(name).size(); }
+
+} // namespace
+
+class TstPictures : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QTemporaryDir m_ports;
+
+private slots:
+    void plusUsesTheTargetSizeOfTheModel();
+    void plusThenMinusRestoresThePlaceholder();
+    void conversionWindowFillsASlot();
+    void playTicksAndCount();
+    void selectAllTicksEverySlot();
+    void pictureBytesPerModel();
+    void clickOnPlayPictureShowsIt();
+    void placeholderSlotsAreNotSent();
+    void slot74OnKT310IIAIsStoredAsRgb565();
+    void slot76OnKT310IIDIsStoredAsJpeg();
+    void qrCodeFromAFileArrivesAndReadsBack();
+    void qrCodeFromTextAndErrors();
+};
+
+void TstPictures::plusUsesTheTargetSizeOfTheModel()
+{
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, m_ports.path()));
+    auto* c = controllerOf(w);
+    QVERIFY(c);
+    QSize asked;
+    int askedSlot = 0;
+    c->convertHook = [&](int slot, Image& bitmap) {
+        askedSlot = slot;
+        asked = QSize(bitmap.width, bitmap.height);
+        return false;
+    };
+    setModel(w, 0); // KT310--IIA
+    w.findChild<QPushButton*>("Button24")->click(); // "+" of slot 74
+    QCOMPARE(askedSlot, 74);
+    QCOMPARE(asked, QSize(120, 40));
+    setModel(w, 4); // KT710--II
+    w.findChild<QPushButton*>("Button24")->click();
+    QCOMPARE(asked, QSize(240, 80));
+    w.findChild<QPushButton*>("Button26")->click(); // slot 75
+    QCOMPARE(asked, QSize(560, 80));
+    setModel(w, 1);
+    w.findChild<QPushButton*>("Button20")->click(); // slot 85
+    QCOMPARE(askedSlot, 85);
+    QCOMPARE(asked, QSize(480, 272));
+    setModel(w, 5);
+    w.findChild<QPushButton*>("Button28")->click(); // slot 86, guest
+    QCOMPARE(asked, QSize(800, 360));
+    // A cancelled conversion changes nothing.
+    for (int position = 77; position <= 90; ++position)
+        QVERIFY(!c->picList(position));
+    QVERIFY(!tick(w, 86)->isChecked());
+}
+
+void TstPictures::plusThenMinusRestoresThePlaceholder()
+{
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, m_ports.path()));
+    auto* c = controllerOf(w);
+    setModel(w, 2);
+    const QImage placeholder = TarselMain::placeholder(80);
+    QVERIFY(!placeholder.isNull());
+    QCOMPARE(slotImage(w, 80)->picture(), placeholder);
+
+    c->convertHook = [](int, Image& bitmap) {
+        bitmap = Image(bitmap.width, bitmap.height, 0, 0, 255);
+        return true;
+    };
+    w.findChild<QPushButton*>("Button10")->click(); // "+" of slot 80
+    w.findChild<QPushButton*>("Button2")->click();  // "+" of slot 76
+    QVERIFY(c->picList(84));
+    QVERIFY(c->picList(80));
+    QVERIFY(tick(w, 80)->isChecked());
+    QCOMPARE(slotImage(w, 80)->picture().size(), QSize(800, 480));
+    QCOMPARE(slotImage(w, 80)->picture().pixelColor(5, 5), QColor(255, 0, 0));
+    QCOMPARE(c->slotBitmap(80).width, 800);
+
+    w.findChild<QPushButton*>("Button9")->click(); // "-" of slot 80
+    QVERIFY(!c->picList(84));
+    QVERIFY(!tick(w, 80)->isChecked());
+    QCOMPARE(slotImage(w, 80)->picture(), placeholder);
+    QVERIFY(c->slotBitmap(80).empty());
+    // The other slot keeps its picture and flag.
+    QVERIFY(c->picList(80));
+    QVERIFY(tick(w, 76)->isChecked());
+    for (int position : {77, 78, 79, 81, 82, 83, 85, 86, 87, 88, 89, 90})
+        QVERIFY(!c->picList(position));
+}
+
+void TstPictures::conversionWindowFillsASlot()
+{
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, m_ports.path()));
+    setModel(w, 0);
+    const QString file = m_dir.filePath("logo.png");
+    std::string error;
+    QVERIFY(tarsel::WriteFileAtomic(file.toStdString(), tarsel::EncodePng(tarsel::testpics::TestPicture(240, 80)), error));
+    QString caption;
+    tarsel::ui::ImageConvert::shownHook = [&](tarsel::ui::ImageConvert& dlg) {
+        caption = dlg.findChild<QLabel*>("Panel4")->text();
+        dlg.openFile(file);
+        dlg.actEnterExecute();
+    };
+    w.findChild<QPushButton*>("Button24")->click();
+    tarsel::ui::ImageConvert::shownHook = nullptr;
+    QCOMPARE(caption, QStringLiteral("120*40"));
+    auto* c = controllerOf(w);
+    QVERIFY(c->picList(78));
+    QCOMPARE(c->slotBitmap(74).width, 120);
+    QCOMPARE(c->slotBitmap(74).height, 40);
+    // 240 × 80 is reduced column by column until its height rounds to 40: 121 × 40,
+    // centred one column left of the centred frame.
+    const Image shown = tarsel::ScaleImage(tarsel::testpics::TestPicture(240, 80), 121, 40);
+    QVERIFY(c->slotBitmap(74).pixels == tarsel::CropShown(shown, {-1, 0, 121, 40}, {120, 40}).pixels);
+}
+
+void TstPictures::playTicksAndCount()
+{
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, m_ports.path()));
+    w.show();
+    setModel(w, 2);
+    auto* c = controllerOf(w);
+    auto* count = w.control<QLabel>("lbl_selected_nums");
+    // Start from no play ticks whatever the default document said.
+    for (int slot = 76; slot <= 85; ++slot)
+        tick(w, slot)->setChecked(false);
+    QCOMPARE(count->text(), QStringLiteral("0"));
+    for (int slot : {76, 78, 85})
+        tick(w, slot)->click();
+    QCOMPARE(c->picReg(), std::uint16_t(0x205));
+    QCOMPARE(count->text(), QStringLiteral("3"));
+    tick(w, 73)->click();
+    tick(w, 86)->setChecked(true);
+    QCOMPARE(c->picReg(), std::uint16_t(0x205));
+    QCOMPARE(count->text(), QStringLiteral("3"));
+    tick(w, 78)->click();
+    QCOMPARE(c->picReg(), std::uint16_t(0x201));
+    QCOMPARE(count->text(), QStringLiteral("2"));
+}
+
+void TstPictures::selectAllTicksEverySlot()
+{
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, m_ports.path()));
+    w.show();
+    setModel(w, 0);
+    auto* all = w.control<QCheckBox>("chkSelectALL");
+    QVERIFY(tick(w, 86)->isHidden() || !tick(w, 86)->isVisible()); // hidden until a model with it connects
+    all->click();
+    QVERIFY(all->isChecked());
+    for (int slot = 73; slot <= 86; ++slot)
+        QVERIFY2(tick(w, slot)->isChecked(), qPrintable(QString::number(slot)));
+    QCOMPARE(w.control<QLabel>("lbl_selected_nums")->text(), QStringLiteral("10"));
+    QCOMPARE(controllerOf(w)->picReg(), std::uint16_t(0x3FF));
+    all->click();
+    for (int slot = 73; slot <= 86; ++slot)
+        QVERIFY(!tick(w, slot)->isChecked());
+    QCOMPARE(w.control<QLabel>("lbl_selected_nums")->text(), QStringLiteral("0"));
+}
+
+void TstPictures::pictureBytesPerModel()
+{
+    const Image small = tarsel::testpics::TestPicture(120, 40);
+    const tarsel::Bytes raw = PicturesController::PictureBytes(small, 74, 0);
+    QCOMPARE(raw.size(), size_t(9600));
+    QCOMPARE(raw, tarsel::BitmapToRgb565Bytes(small, 120, 40));
+    // Filled for a small screen, sent to a large one: scaled to the model's size.
+    QCOMPARE(PicturesController::PictureBytes(small, 74, 2).size(), size_t(240 * 80 * 2));
+    // Named-file models: the whole picture as a JPEG, whatever its size.
+    const tarsel::Bytes jpg = PicturesController::PictureBytes(small, 74, 3);
+    Image back;
+    std::string error;
+    QVERIFY(tarsel::DecodeImage(jpg, back, error));
+    QCOMPARE(back.width, 120);
+    QVERIFY(PicturesController::PictureBytes(Image(), 76, 0).empty());
+    QVERIFY(PicturesController::PictureBytes(small, 86, 0).empty());
+}
+
+void TstPictures::clickOnPlayPictureShowsIt()
+{
+    SimFixture sim;
+    QVERIFY2(sim.start("KT310--IIC", 9600), sim.lastError.c_str());
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, sim.folder()));
+    w.show();
+    QVERIFY(connectTo(w, sim, boxes));
+    QTest::mouseClick(slotImage(w, 80), Qt::LeftButton);
+    QVERIFY(waitIdle(w));
+    QVERIFY(sim.display()->waitForRecord("ShowPicture", 2000));
+    const auto shown = sim.display()->recordsNamed("ShowPicture");
+    QCOMPARE(shown.size(), size_t(1));
+    QCOMPARE(shown[0].bytes, tarsel::bytesOf({0x02, 0x07, 0x1A, 0x05}));
+    // Slots 73, 74, 75 react to no click.
+    for (int slot : {73, 74, 75})
+        QTest::mouseClick(slotImage(w, slot), Qt::LeftButton);
+    QVERIFY(waitIdle(w));
+    QTest::qWait(200);
+    QCOMPARE(countRecords(sim.display(), "ShowPicture"), size_t(1));
+    QVERIFY(boxes.boxes.isEmpty());
+}
+
+void TstPictures::placeholderSlotsAreNotSent()
+{
+    SimFixture sim;
+    QVERIFY2(sim.start("KT310--IIA", 9600), sim.lastError.c_str());
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, sim.folder()));
+    w.show();
+    QVERIFY(connectTo(w, sim, boxes));
+    w.control<QCheckBox>("chkSelectALL")->click(); // every tick, but no slot holds a picture
+    w.control<QPushButton>("btn_DownloadPictrue")->click();
+    QVERIFY(!w.isBusy());
+    QTest::qWait(300);
+    QVERIFY(boxes.boxes.isEmpty());
+    QVERIFY(sim.display()->records().empty());
+}
+
+void TstPictures::slot74OnKT310IIAIsStoredAsRgb565()
+{
+    SimFixture sim;
+    QVERIFY2(sim.start("KT310--IIA", 9600), sim.lastError.c_str());
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, sim.folder()));
+    w.show();
+    QVERIFY(connectTo(w, sim, boxes));
+    QCOMPARE(w.modelIndex(), 0);
+    auto* c = controllerOf(w);
+    const Image picture = tarsel::testpics::TestPicture(120, 40);
+    c->convertHook = [&](int, Image& bitmap) {
+        bitmap = picture;
+        return true;
+    };
+    w.findChild<QPushButton*>("Button24")->click(); // "+" of slot 74, ticks it
+    QVERIFY(tick(w, 74)->isChecked());
+    w.control<QPushButton>("btn_DownloadPictrue")->click();
+    QVERIFY(waitIdle(w, 30000));
+    const auto blocks = sim.display()->blocks();
+    QVERIFY(blocks.count(0x00F43000u) == 1);
+    const tarsel::Bytes stored = blocks.at(0x00F43000u);
+    QCOMPARE(stored.size(), size_t(9600));
+    QCOMPARE(stored, tarsel::BitmapToRgb565Bytes(picture, 120, 40));
+    QCOMPARE(blocks.size(), size_t(1));
+    QVERIFY(!boxes.boxes.isEmpty());
+    QVERIFY2(boxes.boxes.last().text.contains(QLatin1String("Succeed 1")), qPrintable(boxes.boxes.last().text));
+}
+
+void TstPictures::slot76OnKT310IIDIsStoredAsJpeg()
+{
+    SimFixture sim;
+    QVERIFY2(sim.start("KT310-IID", 9600), sim.lastError.c_str());
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, sim.folder()));
+    w.show();
+    QVERIFY(connectTo(w, sim, boxes));
+    QCOMPARE(w.modelIndex(), 3);
+    auto* c = controllerOf(w);
+    c->convertHook = [](int, Image& bitmap) {
+        bitmap = tarsel::testpics::TestPicture(bitmap.width, bitmap.height);
+        return true;
+    };
+    w.findChild<QPushButton*>("Button2")->click(); // "+" of slot 76
+    w.control<QPushButton>("btn_DownloadPictrue")->click();
+    QVERIFY(waitIdle(w, 30000));
+    const auto files = sim.display()->files();
+    QVERIFY(files.count("P1.jpg") == 1);
+    QCOMPARE(files.size(), size_t(1));
+    Image back;
+    std::string error;
+    QVERIFY2(tarsel::DecodeImage(files.at("P1.jpg"), back, error), error.c_str());
+    QCOMPARE(back.width, 800);
+    QCOMPARE(back.height, 480);
+    QCOMPARE(files.at("P1.jpg"), tarsel::BitmapToJpegBytes(c->slotBitmap(76), false));
+    QVERIFY(boxes.boxes.last().text.contains(QLatin1String("Succeed 1")));
+}
+
+void TstPictures::qrCodeFromAFileArrivesAndReadsBack()
+{
+    SimFixture sim;
+    QVERIFY2(sim.start("KT310--IIC", 9600), sim.lastError.c_str());
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, sim.folder()));
+    w.show();
+    QVERIFY(connectTo(w, sim, boxes));
+    QCOMPARE(w.modelIndex(), 2);
+
+    const std::string text = "Tarsel QR 2024-06";
+    const QString file = m_dir.filePath("code.jpg"); // a JPEG, with its noise
+    std::string error;
+    QVERIFY(tarsel::WriteFileAtomic(file.toStdString(), tarsel::EncodeJpeg(tarsel::qrtest::MakeQrPicture(text, 6), 80),
+                                    error));
+    controllerOf(w)->qrFileDialogHook = [file] { return file; };
+    w.control<QPushButton>("btn_ShowQrCode")->click();
+    QVERIFY(waitIdle(w, 15000));
+
+    const auto pictures = sim.display()->qrPictures();
+    QCOMPARE(pictures.size(), size_t(1));
+    QCOMPARE(pictures[0].bytes.size(), size_t(4608));
+    QCOMPARE(pictures[0].align, 2); // "Center", the default
+    QCOMPARE(pictures[0].bytes, tarsel::BitmapTo1bppFile(file.toStdString(), 192, 192));
+    const auto texts = tarsel::qrtest::ReadQrFromOneBit(pictures[0].bytes, 192, 192);
+    QCOMPARE(texts.size(), size_t(1));
+    QCOMPARE(texts[0], text);
+    QVERIFY(boxes.boxes.isEmpty());
+    // The line went back to the window's speed.
+    QCOMPARE(sim.display()->speed(), 9600);
+}
+
+void TstPictures::qrCodeFromTextAndErrors()
+{
+    SimFixture sim;
+    QVERIFY2(sim.start("KT310-IID", 9600), sim.lastError.c_str());
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, sim.folder()));
+    w.show();
+    QVERIFY(connectTo(w, sim, boxes));
+    bool dialogAsked = false;
+    controllerOf(w)->qrFileDialogHook = [&] {
+        dialogAsked = true;
+        return QString();
+    };
+    w.control<QLineEdit>("edt_Text")->setText(QStringLiteral("ABC"));
+    w.control<QPushButton>("btn_ShowQrCode")->click();
+    QVERIFY(waitIdle(w));
+    QVERIFY(!dialogAsked);
+    QVERIFY(sim.display()->waitForRecord("ShowQrCode", 2000));
+    QCOMPARE(sim.display()->recordsNamed("ShowQrCode")[0].bytes,
+             tarsel::bytesOf({0x02, 0x07, 0x1D, 0x02, 0x00, 'A', 'B', 'C', 0x00}));
+
+    // A picture model with a missing file: "Error：21".
+    SimFixture sim2;
+    QVERIFY2(sim2.start("KT710--II", 9600), sim2.lastError.c_str());
+    BoxRecorder boxes2;
+    TarselMain w2(testOptions(boxes2, sim2.folder()));
+    w2.show();
+    QVERIFY(connectTo(w2, sim2, boxes2));
+    QCOMPARE(w2.modelIndex(), 4);
+    controllerOf(w2)->qrFileDialogHook = [this] { return m_dir.filePath("no-such-code.png"); };
+    w2.control<QPushButton>("btn_ShowQrCode")->click();
+    QVERIFY(waitIdle(w2, 15000));
+    QCOMPARE(boxes2.boxes.size(), 1);
+    QCOMPARE(boxes2.boxes[0].text, QStringLiteral("Error：21"));
+    QCOMPARE(boxes2.boxes[0].flags, 16);
+    QVERIFY(sim2.display()->qrPictures().empty());
+    // A cancelled file dialog does nothing.
+    boxes2.boxes.clear();
+    sim2.display()->clearRecords();
+    controllerOf(w2)->qrFileDialogHook = [] { return QString(); };
+    w2.control<QPushButton>("btn_ShowQrCode")->click();
+    QVERIFY(!w2.isBusy());
+    QVERIFY(boxes2.boxes.isEmpty());
+    QVERIFY(sim2.display()->records().empty());
+}
+
+QTEST_MAIN(TstPictures)
+#include "tst_pictures.moc"

@@ -134,24 +134,6 @@ TEST_F(RunTest, FontDownloadOnAnAddressedModelSendsTheSmallScreenImages)
     EXPECT_EQ(out.calls.back().name, "reset");
 }
 
-TEST_F(RunTest, FontDownloadOnANamedFileModelSendsAll77Files)
-{
-    writePack();
-    ScriptedDisplay display(line, "KT310-IID");
-    run.setModelIndex(3);
-    EXPECT_EQ(run.StartFontDownload(), RunOutcome::Finished);
-    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 77 / Failed 0]");
-    ASSERT_EQ(display.byName.size(), 77u);
-    EXPECT_EQ(display.byName["437_40x40.bin"], LoadResource("CP437_40X40_800X480"));
-    EXPECT_EQ(display.byName["936_gbk_40x40.bin"], LoadResource("CP936_GBK_800X480"));
-    EXPECT_EQ(display.byName["big52gbk.bin"], LoadResource("big52gbk"));
-    EXPECT_EQ(display.byName["24x48_fxChar_RUSSIA.bin"], LoadResource("mini_RUSSIA_800x480"));
-    EXPECT_EQ(display.setupFrames, 0);
-    // big52gbk is booked but gets no log line of its own.
-    EXPECT_EQ(logLines(false).size(), 76u);
-    EXPECT_TRUE(logLines(true).empty());
-}
-
 TEST_F(RunTest, AWrongEndCrcFailsOnlyThatItem)
 {
     writePack();
@@ -165,19 +147,6 @@ TEST_F(RunTest, AWrongEndCrcFailsOnlyThatItem)
     EXPECT_EQ(red[0], "CP437_40x40 [Failed]:not suport");
     EXPECT_EQ(red[1], "CP737 [Failed]:CRC check error");
     EXPECT_EQ(logLines(false)[1], "CP737_S [Succeed]");
-}
-
-TEST_F(RunTest, GarbageBetweenFramesAndSplitRequestsAreHandled)
-{
-    const Bytes content(5000, 'z');
-    const auto file = writeFile("own.bin", content);
-    ScriptedDisplay display(line, "KT310--IIB");
-    display.garbageBeforeRequests = "\x01garbageAC";
-    display.splitRequests = true;
-    run.setModelIndex(1);
-    EXPECT_EQ(run.StartSingleDownload(6, file), RunOutcome::Finished);
-    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 1 / Failed 0]");
-    EXPECT_EQ(display.byAddress[0x00032000], content);
 }
 
 TEST_F(RunTest, SingleItemFromAFile)

@@ -228,7 +228,9 @@ TEST_F(ProtocolTest, BlockPhaseTimeOutIsRestartedByEveryRequest)
     display.silentAfterBlocks = 2;
     std::string msg;
     const Bytes file = fileOf(2000);
+    display.answerDelayMs = 0.5;
     ASSERT_TRUE(DownloadServiceSetup(link, "00010000", "000007D0", msg));
+    display.answerDelayMs = 3000;
     ASSERT_TRUE(SendStartDownload(link, msg));
     double lastWrite = 0;
     BlockPhaseOptions options;

@@ -15,7 +15,11 @@ int main(int argc, char** argv)
     if (!shots.isEmpty())
         return tarsel::ui::writeScreenshots(shots, qEnvironmentVariable("TARSEL_SCREENSHOT_PORT"));
 
-    TarselMain window;
+    // scripts/run names the virtual display it started, so that it is selected
+    // rather than a built-in port that has no display behind it.
+    TarselMain::Options options;
+    options.preferredPort = qEnvironmentVariable("TARSEL_PORT").toStdString();
+    TarselMain window(options);
     window.show();
     return app.exec();
 }

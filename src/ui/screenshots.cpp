@@ -40,6 +40,7 @@ bool shootLanguage(const QString& folder, const QString& portName, std::uint16_t
     QTextStream err(stderr);
     TarselMain::Options options;
     options.sysLangId = langId;
+    options.preferredPort = portName.toStdString();
     options.messageBoxHook = [&err](const QString& text, int flags) {
         err << "box (" << flags << "): " << QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')) << "\n";
         err.flush();

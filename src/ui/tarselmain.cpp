@@ -204,7 +204,8 @@ void TarselMain::formCreate()
         ports->clear();
         for (const std::string& p : list)
             ports->addItem(QString::fromStdString(p));
-        ports->setCurrentIndex(ports->count() > 0 ? 0 : -1);
+        const int preferred = ports->findText(QString::fromStdString(m_options.preferredPort));
+        ports->setCurrentIndex(preferred >= 0 ? preferred : (ports->count() > 0 ? 0 : -1));
     }
     setPortName(ports->currentText());
     m_link->BaudRate = baudOf(control<QComboBox>("cbb_BaudRate")->currentText());

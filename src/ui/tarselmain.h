@@ -35,6 +35,8 @@ struct TarselMainOptions {
     // Tests: answers message boxes without showing a dialog (window's thread).
     std::function<int(const QString& text, int flags)> messageBoxHook;
     std::optional<std::uint16_t> sysLangId; // default: from the system locale
+    // The port selected at start when it is listed (default: the first port).
+    std::string preferredPort;
     // Where virtual displays register; empty: the default folder. (Tests.)
     std::optional<std::string> virtualPortFolder;
 };

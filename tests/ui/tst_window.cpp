@@ -619,11 +619,17 @@ void TstWindow::portListFollowsPorts()
         return ::symlink("/dev/null", QDir(folder.path()).filePath(QString::fromLatin1(name)).toLocal8Bit().constData()) == 0;
     };
     QVERIFY(link("display-b"));
-    BoxRecorder boxes;
-    TarselMain w(testOptions(boxes, folder.path()));
-    auto* ports = w.control<QComboBox>("cbb_SerialPort");
+    QVERIFY(link("display-c"));
     const QString b = QDir(folder.path()).filePath(QStringLiteral("display-b"));
     const QString a = QDir(folder.path()).filePath(QStringLiteral("display-a"));
+    const QString c = QDir(folder.path()).filePath(QStringLiteral("display-c"));
+    BoxRecorder boxes;
+    auto options = testOptions(boxes, folder.path());
+    options.preferredPort = c.toStdString(); // selected at start instead of the first port
+    TarselMain w(options);
+    auto* ports = w.control<QComboBox>("cbb_SerialPort");
+    QCOMPARE(ports->currentText(), c);
+    QCOMPARE(QString::fromStdString(w.link().PortName), c);
     QVERIFY(ports->findText(b) >= 0);
     QVERIFY(selectPort(w, b));
 

@@ -31,6 +31,14 @@ std::string NoImagesMessage(const std::vector<std::string>& folders)
 
 DownloadRun::DownloadRun(Link& link, Outlets& outlets) : m_link(link), m_out(outlets) { SetDownListNull(); }
 
+bool DownloadRun::cancelled() const
+{
+    if (m_cancelled && m_cancelled())
+        return true;
+    const auto* steady = dynamic_cast<const SteadyClock*>(&m_link.clock);
+    return steady && steady->cancelled();
+}
+
 void DownloadRun::SetDownListNull()
 {
     DownList.fill(false);
@@ -332,7 +340,7 @@ DownloadRun::ItemResult DownloadRun::finishBlockPhase(int position)
 {
     BlockPhaseOptions options;
     options.timeoutMs = m_transferTimeoutMs;
-    options.cancelled = m_cancelled;
+    options.cancelled = [this] { return cancelled(); };
     options.turnaroundMs = m_turnaround;
     options.writeMs = m_writes;
     options.onBlockSent = [this, position](std::uint32_t blockNumber) {
@@ -368,7 +376,7 @@ DownloadRun::ItemResult DownloadRun::sendByStream(int position)
     m_out.ShowTransferStatus(std::string("Download ") + item.Name,
                              std::to_string(RunCount) + " of  " + std::to_string(RunTotal), position);
     StreamOptions options;
-    options.cancelled = m_cancelled;
+    options.cancelled = [this] { return cancelled(); };
     options.onPieceSent = [this, position](int piece) { m_out.SetProgressPosition(piece, position); };
     switch (StreamFile(m_link, FileData, options, message)) {
     case StreamEnd::Cancelled:

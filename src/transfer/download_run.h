@@ -49,7 +49,8 @@ public:
     // --- what the window supplies before a start
     void setModelIndex(int modelIndex) { m_model = modelIndex; }
     int modelIndex() const { return m_model; }
-    // Polled between steps and while waiting on the line; true ends the run.
+    // Polled between steps and while waiting on the line; true ends the run. A run
+    // also ends when the link's clock is a SteadyClock that has been cancelled.
     void setCancelCheck(std::function<bool()> cancelled) { m_cancelled = std::move(cancelled); }
     // The block phase's time-out (10 000 ms unless a test shortens it).
     void setTransferTimeoutMs(double ms) { m_transferTimeoutMs = ms; }
@@ -98,7 +99,8 @@ public:
 private:
     enum class ItemResult { Booked, Abandoned, TimedOut, HungUp, Cancelled };
 
-    bool cancelled() const { return m_cancelled && m_cancelled(); }
+    // The cancel check, or the link's steady clock cancelled (the window closing).
+    bool cancelled() const;
     bool openForTransfer(std::string& message);
     void raiseSpeed();
     void restoreSpeedAndClose();

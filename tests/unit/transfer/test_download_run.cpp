@@ -407,3 +407,20 @@ TEST_F(RunTest, DownListHelpers)
     run.Statistics_F = 1;
     EXPECT_EQ(run.TallyText(), "Done! [Succeed 3 / Failed 1]");
 }
+
+TEST_F(RunTest, ACancelledSteadyClockEndsAnyRun)
+{
+    // The window cancels its steady clock when it closes; a run started without a
+    // cancel check of its own must still end.
+    writePack();
+    SteadyClock steady;
+    Link windowLink{cmd, text, steady};
+    windowLink.PortName = link.PortName;
+    DownloadRun plain(windowLink, out);
+    ScriptedDisplay display(line, "KT310--IIA");
+    plain.setModelIndex(0);
+    steady.cancel();
+    EXPECT_EQ(plain.StartFontDownload(), RunOutcome::Cancelled);
+    EXPECT_FALSE(cmd.isOpen());
+    EXPECT_EQ(display.setupFrames, 0);
+}

@@ -10,6 +10,7 @@
 #include "ui/imageconvert.h"
 #include "ui/settings_controller.h"
 #include "ui/tarselmain.h"
+#include "ui/transfer_controller.h"
 #include "ui/widgets.h"
 #include "util/codepage.h"
 
@@ -77,6 +78,17 @@ PicturesController::PicturesController(TarselMain* window) : QObject(window), m_
         connect(qr, &QPushButton::clicked, this, &PicturesController::btn_ShowQrCodeClick);
     if (auto* download = w->control<QPushButton>("btn_DownloadPictrue"))
         connect(download, &QPushButton::clicked, this, &PicturesController::btn_DownloadPictrueClick);
+
+    // A picture position chosen on the "Download File" page takes its slot's picture.
+    // The run happens while the window is busy, so the slots do not change meanwhile.
+    if (auto* transfer = w->findChild<TransferController*>()) {
+        transfer->setPictureSource([this](int position) {
+            const int slot = tarsel::QueuePositionSlot(position);
+            if (!tarsel::IsSlot(slot) || !m_picList[static_cast<std::size_t>(slotIndex(slot))])
+                return tarsel::Bytes();
+            return PictureBytes(m_bitmaps[static_cast<std::size_t>(slotIndex(slot))], slot, m_window->modelIndex());
+        });
+    }
 }
 
 bool PicturesController::picList(int position) const
@@ -251,14 +263,20 @@ void PicturesController::btn_DownloadPictrueClick()
     if (positions.empty())
         return; // nothing to send: no port is opened, no message shown
     const int model = w->modelIndex();
-    w->runDeviceJob([w, model, positions, pictures] {
+    tarsel::PictureSource source = [pictures, model](int position) {
+        const int slot = tarsel::QueuePositionSlot(position);
+        if (!tarsel::IsSlot(slot))
+            return tarsel::Bytes();
+        return PictureBytes((*pictures)[static_cast<std::size_t>(slotIndex(slot))], slot, model);
+    };
+    // The transfer side runs it (with its Cancel button) when it is there.
+    if (auto* transfer = w->findChild<TransferController*>()) {
+        transfer->startPictureDownload(positions, std::move(source));
+        return;
+    }
+    w->runDeviceJob([w, model, positions, source] {
         tarsel::DownloadRun run(w->link(), w->outlets());
         run.setModelIndex(model);
-        run.StartPictureDownload(positions, [pictures, model](int position) {
-            const int slot = tarsel::QueuePositionSlot(position);
-            if (!tarsel::IsSlot(slot))
-                return tarsel::Bytes();
-            return PictureBytes((*pictures)[static_cast<std::size_t>(slotIndex(slot))], slot, model);
-        });
+        run.StartPictureDownload(positions, source);
     });
 }

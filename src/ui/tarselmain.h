@@ -143,6 +143,6 @@ private:
     int m_busyDepth = 0;
     std::vector<bool> m_groupState; // the group's enabled flags to restore after Busy
     bool m_centred = false;
-    bool m_closing = false;
+    std::atomic<bool> m_closing{false};
     QTimer* m_portTimer = nullptr;
 };

@@ -535,8 +535,10 @@ QWidget* TarselMain::buildTestPage()
     auto* labPic = makeLabel("lbl_PicNo", QStringLiteral("Picture No:"));
     auto* picNo = makeSpin("ud_PicNo", 1, 10, 1, labPic);
     // The spin box's text field is the picture-number edit.
-    if (auto* edit = picNo->findChild<QLineEdit*>())
+    if (auto* edit = picNo->findChild<QLineEdit*>()) {
         edit->setObjectName(QStringLiteral("edt_PicNo"));
+        edit->setAccessibleName(QStringLiteral("Picture No"));
+    }
     qr->addWidget(labPic, 0, Qt::AlignVCenter);
     qr->addWidget(picNo, 0, Qt::AlignVCenter);
     qr->addWidget(makeButton("btn_ShowQrCodeAt", QStringLiteral("Show QrCode At")), 0, Qt::AlignVCenter);

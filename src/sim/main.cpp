@@ -36,7 +36,7 @@ void printHelp()
         "  --no-register    do not create the link; use the printed /dev/pts path\n"
         "  --no-pacing      answer at once instead of at the line rate (10 bits a byte)\n"
         "  --restart-ms N   how long it is deaf after the restart command (default 300)\n"
-        "  --fault SPEC     misbehave; may be given several times. SPEC is one of:\n"
+        "  --fault FAULT    misbehave; may be given several times. FAULT is one of:\n"
         "                     silent            answer nothing at all\n"
         "                     garbage=N         N random bytes before every answer\n"
         "                     wrong-echo        echoes come back with one byte changed\n"
@@ -69,13 +69,13 @@ bool parseInt(const char* text, int& out)
     return true;
 }
 
-bool parseFault(const std::string& spec, Faults& f)
+bool parseFault(const std::string& text, Faults& f)
 {
-    const auto eq = spec.find('=');
-    const std::string key = spec.substr(0, eq);
+    const auto eq = text.find('=');
+    const std::string key = text.substr(0, eq);
     const bool hasValue = eq != std::string::npos;
     int value = 0;
-    if (hasValue && (!parseInt(spec.c_str() + eq + 1, value) || value < 0))
+    if (hasValue && (!parseInt(text.c_str() + eq + 1, value) || value < 0))
         return false;
     if (key == "silent" && !hasValue) f.silent = true;
     else if (key == "garbage" && hasValue) f.garbageBytes = value;
@@ -145,9 +145,9 @@ int main(int argc, char** argv)
             }
             options.restartSilenceMs = n;
         } else if (arg == "--fault") {
-            const std::string spec = value("a fault");
-            if (!parseFault(spec, options.faults)) {
-                std::fprintf(stderr, "tarsel-display-sim: unknown fault \"%s\" (see --help)\n", spec.c_str());
+            const std::string fault = value("a fault");
+            if (!parseFault(fault, options.faults)) {
+                std::fprintf(stderr, "tarsel-display-sim: unknown fault \"%s\" (see --help)\n", fault.c_str());
                 return 2;
             }
         } else if (arg == "--verbose" || arg == "-v") {

@@ -160,9 +160,9 @@ std::size_t FontImageSize(int position, bool bigScreen)
     return 0;
 }
 
-std::vector<ResourceSpec> ResourcePackSpec()
+std::vector<ResourceImage> ResourcePackImages()
 {
-    std::vector<ResourceSpec> pack;
+    std::vector<ResourceImage> pack;
     for (int pos = kFirstFontPos; pos <= kLastFontPos; ++pos) {
         for (int model : {0, 2}) { // one model of each screen size
             const std::size_t size = FontImageSize(pos, model >= 2);

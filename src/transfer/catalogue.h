@@ -62,13 +62,13 @@ inline constexpr const char* kCarriedFirmwareName = "KT310II";
 // The firmware version of the carried image.
 inline constexpr int kCarriedFirmwareVersion = 12;
 
-struct ResourceSpec {
+struct ResourceImage {
     std::string name;  // without ".bin"
     std::size_t size;
 };
 
 // Every image of the maker's pack: each font at both screen sizes where it exists,
 // "big52gbk" and the firmware image.
-std::vector<ResourceSpec> ResourcePackSpec();
+std::vector<ResourceImage> ResourcePackImages();
 
 } // namespace tarsel

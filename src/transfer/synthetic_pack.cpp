@@ -38,15 +38,15 @@ bool WriteSyntheticResourcePack(const std::string& folder, std::size_t divisor, 
     }
     if (divisor == 0)
         divisor = 1;
-    for (const auto& spec : ResourcePackSpec()) {
-        std::size_t size = spec.size / divisor;
+    for (const auto& entry : ResourcePackImages()) {
+        std::size_t size = entry.size / divisor;
         if (size == 0)
             size = 1;
-        const Bytes image = SyntheticImage(spec.name, size);
-        std::ofstream file(folder + "/" + spec.name + ".bin", std::ios::binary | std::ios::trunc);
+        const Bytes image = SyntheticImage(entry.name, size);
+        std::ofstream file(folder + "/" + entry.name + ".bin", std::ios::binary | std::ios::trunc);
         file.write(image.data(), static_cast<std::streamsize>(image.size()));
         if (!file) {
-            error = "cannot write " + folder + "/" + spec.name + ".bin";
+            error = "cannot write " + folder + "/" + entry.name + ".bin";
             return false;
         }
     }

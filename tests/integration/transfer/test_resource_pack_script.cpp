@@ -28,9 +28,9 @@ TEST(ResourcePackScript, WritesTheSyntheticPack)
         (void)entry;
         ++files;
     }
-    const auto spec = ResourcePackSpec();
-    EXPECT_EQ(files, spec.size());
-    for (const auto& image : spec) {
+    const auto images = ResourcePackImages();
+    EXPECT_EQ(files, images.size());
+    for (const auto& image : images) {
         const ResourceLookup lookup = FindResource(image.name);
         ASSERT_TRUE(lookup.found) << image.name;
         EXPECT_EQ(lookup.path, dir.string() + "/" + image.name + ".bin");

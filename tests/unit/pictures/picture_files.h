@@ -54,7 +54,7 @@ inline void pngWriteSink(png_structp png, png_bytep data, png_size_t n)
 }
 inline void pngNoFlush(png_structp) {}
 
-inline Bytes WritePng(const PngSpec& spec)
+inline Bytes WritePng(const PngSpec& desc)
 {
     Bytes out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -65,19 +65,19 @@ inline Bytes WritePng(const PngSpec& spec)
         return {};
     }
     png_set_write_fn(png, &out, pngWriteSink, pngNoFlush);
-    png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colorType,
-                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_IHDR(png, info, desc.width, desc.height, desc.bitDepth, desc.colorType,
+                 desc.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
-    if (!spec.palette.empty())
-        png_set_PLTE(png, info, spec.palette.data(), static_cast<int>(spec.palette.size()));
-    if (!spec.trnsAlpha.empty())
-        png_set_tRNS(png, info, spec.trnsAlpha.data(), static_cast<int>(spec.trnsAlpha.size()), nullptr);
-    if (spec.trnsColorSet)
-        png_set_tRNS(png, info, nullptr, 0, &spec.trnsColor);
+    if (!desc.palette.empty())
+        png_set_PLTE(png, info, desc.palette.data(), static_cast<int>(desc.palette.size()));
+    if (!desc.trnsAlpha.empty())
+        png_set_tRNS(png, info, desc.trnsAlpha.data(), static_cast<int>(desc.trnsAlpha.size()), nullptr);
+    if (desc.trnsColorSet)
+        png_set_tRNS(png, info, nullptr, 0, &desc.trnsColor);
     png_write_info(png, info);
     const std::size_t rowBytes = png_get_rowbytes(png, info);
-    for (int y = 0; y < spec.height; ++y)
-        rowPtrs.push_back(const_cast<png_bytep>(spec.rows.data() + rowBytes * y));
+    for (int y = 0; y < desc.height; ++y)
+        rowPtrs.push_back(const_cast<png_bytep>(desc.rows.data() + rowBytes * y));
     png_write_image(png, rowPtrs.data());
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);

@@ -69,7 +69,7 @@ TEST(Catalogue, PackSizes)
     EXPECT_EQ(FontImageSize(51, true), 4800u);
     EXPECT_EQ(FontImageSize(76, false), 768u);
     EXPECT_EQ(FontImageSize(17, false), 0u);
-    const auto pack = ResourcePackSpec();
+    const auto pack = ResourcePackImages();
     EXPECT_EQ(pack.size(), 74u + 76u + 2u); // 150 font images, big52gbk, firmware
 }
 
@@ -147,9 +147,9 @@ TEST_F(ResourceFolders, SyntheticPackHasEveryImageAtItsSize)
 {
     std::string error;
     ASSERT_TRUE(WriteSyntheticResourcePack((root / "a").string(), 1, error)) << error;
-    for (const auto& spec : ResourcePackSpec()) {
-        const Bytes image = LoadResource(spec.name);
-        ASSERT_EQ(image.size(), spec.size) << spec.name;
+    for (const auto& entry : ResourcePackImages()) {
+        const Bytes image = LoadResource(entry.name);
+        ASSERT_EQ(image.size(), entry.size) << entry.name;
     }
     EXPECT_EQ(LoadResource("CP437_800x480"), SyntheticImage("cp437_800X480", 102400));
     EXPECT_NE(SyntheticImage("CP437_800x480", 64), SyntheticImage("CP850_800x480", 64));

@@ -233,14 +233,15 @@ void RunBrightnessSetting(Link& link, Outlets& outlets, const TDisplayInfo& info
 int RunBaudRateSetting(Link& link, Outlets& outlets, const TDisplayInfo& info,
                        const std::function<void(int row)>& changed)
 {
+    // A code no row offers (a document can hold one) would move the display to a
+    // speed the tool cannot follow: refuse it rather than lose the display.
+    const int row = info.Baud_Rate;
     std::string message;
-    if (!SetDeviceBaud(link, info.Baud_Rate, message)) {
+    if (row >= static_cast<int>(ConnectBaudRateTable.size()) || !SetDeviceBaud(link, row, message)) {
         outlets.ShowMessageBox(kFail, kBoxWarning);
         return -1;
     }
-    const int row = info.Baud_Rate;
-    if (row >= 0 && row < static_cast<int>(ConnectBaudRateTable.size()))
-        link.BaudRate = std::stoi(ConnectBaudRateTable[static_cast<std::size_t>(row)].BaudRateName);
+    link.BaudRate = std::stoi(ConnectBaudRateTable[static_cast<std::size_t>(row)].BaudRateName);
     if (changed)
         changed(row);
     showDone(outlets);
@@ -249,8 +250,10 @@ int RunBaudRateSetting(Link& link, Outlets& outlets, const TDisplayInfo& info,
 
 void RunCommandSetSetting(Link& link, Outlets& outlets, int commandModeRow)
 {
+    // Without a selection there is no command set to send ("-1" means nothing to
+    // the display).
     std::string message;
-    if (SetCommandSet(link, commandModeRow, message))
+    if (commandModeRow >= 0 && commandModeRow < kCommandModeCount && SetCommandSet(link, commandModeRow, message))
         showDone(outlets);
     else
         outlets.ShowMessageBox(kFail, kBoxWarning);

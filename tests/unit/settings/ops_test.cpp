@@ -231,6 +231,23 @@ TEST(SettingButtons, BaudRateAndCommandSet)
     EXPECT_EQ(rig.outlets.lastBox().flags, kBoxWarning);
     RunCommandSetSetting(rig.link, rig.outlets, 1);
     EXPECT_EQ(rig.outlets.lastBox().text, kFail);
+
+    // A baud code or command-set row that no selector row offers (left by a
+    // document) is refused: nothing sent, the link keeps its speed.
+    rig.line.failOpen = false;
+    rig.line.writes.clear();
+    rig.outlets.clear();
+    s.info.Baud_Rate = 7;
+    EXPECT_EQ(RunBaudRateSetting(rig.link, rig.outlets, s.info, [](int) { ADD_FAILURE() << "box moved"; }), -1);
+    RunCommandSetSetting(rig.link, rig.outlets, -1);
+    RunCommandSetSetting(rig.link, rig.outlets, 15);
+    EXPECT_TRUE(rig.line.writes.empty());
+    EXPECT_EQ(rig.link.BaudRate, 115200);
+    ASSERT_EQ(rig.outlets.boxes.size(), 3u);
+    for (const auto& box : rig.outlets.boxes) {
+        EXPECT_EQ(box.text, kFail);
+        EXPECT_EQ(box.flags, kBoxWarning);
+    }
 }
 
 TEST(DisplayTest, TextClearAndQrCode)

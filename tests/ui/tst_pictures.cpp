@@ -5,6 +5,7 @@
 #include "pictures/codecs.h"
 #include "pictures/convert.h"
 #include "pictures/resample.h"
+#include "support/fake_port.h"
 #include "support/ui_test_support.h"
 #include "ui/imageconvert.h"
 #include "ui/pictures_controller.h"
@@ -19,6 +20,8 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <unistd.h>
 
 using namespace tarsel::uitest;
 using tarsel::Image;
@@ -76,6 +79,7 @@ private slots:
     void slot76OnKT310IIDIsStoredAsJpeg();
     void qrCodeFromAFileArrivesAndReadsBack();
     void qrCodeFromTextAndErrors();
+    void qrPictureSpeedSwitchAndPauses();
 };
 
 void TstPictures::plusUsesTheTargetSizeOfTheModel()
@@ -411,6 +415,69 @@ void TstPictures::qrCodeFromTextAndErrors()
     QVERIFY(!w2.isBusy());
     QVERIFY(boxes2.boxes.isEmpty());
     QVERIFY(sim2.display()->records().empty());
+}
+
+// The QR picture on a scripted line with virtual time: the speed switch with its
+// 500 ms and 300 ms pauses around the picture, and a silent stop when the port
+// cannot be opened.
+void TstPictures::qrPictureSpeedSwitchAndPauses()
+{
+    QTemporaryDir folder;
+    const QString port = QDir(folder.path()).filePath(QStringLiteral("qrline"));
+    QVERIFY(::symlink("/dev/null", port.toLocal8Bit().constData()) == 0);
+    const QString file = m_dir.filePath("speed-code.png");
+    std::string error;
+    QVERIFY(tarsel::WriteFileAtomic(file.toStdString(), tarsel::EncodePng(tarsel::qrtest::MakeQrPicture("speed", 6)),
+                                    error));
+
+    tarsel::test::VirtualClock clock;
+    tarsel::test::FakeLine line(clock);
+    std::vector<int> baudAtWrite;
+    line.onWrite = [&](tarsel::test::FakeLine& l, const tarsel::Bytes&) { baudAtWrite.push_back(l.currentBaud); };
+    BoxRecorder boxes;
+    auto options = testOptions(boxes, folder.path());
+    options.clock = &clock;
+    int made = 0;
+    options.portFactory = [&] {
+        return std::unique_ptr<tarsel::SerialPort>(new tarsel::test::FakePort(line, made++ == 0 ? "cmd" : "text"));
+    };
+    TarselMain w(options);
+    QVERIFY(selectPort(w, port));
+    setModel(w, 2); // KT310--IIC: the QR code comes from a picture file
+    QCOMPARE(w.link().BaudRate, 9600);
+    controllerOf(w)->qrFileDialogHook = [file] { return file; };
+
+    const double start = clock.nowMs();
+    w.control<QPushButton>("btn_ShowQrCode")->click();
+    QVERIFY(waitIdle(w));
+    QVERIFY(boxes.boxes.isEmpty());
+    QCOMPARE(line.openBauds, (std::vector<int>{9600}));
+    QCOMPARE(line.writes.size(), size_t(1 + 1 + 18 + 1 + 1));
+    const auto& wr = line.writes;
+    QCOMPARE(wr[0].data, tarsel::bytesOf({0x02, 0x07, 0x04, 0x00, 0x01, 0xC2, 0x00}));
+    QCOMPARE(wr[0].at, start);
+    QCOMPARE(baudAtWrite[0], 9600);
+    // 500 ms for the display, 100 ms after the local switch, 100 ms before the header.
+    QCOMPARE(wr[1].data, tarsel::bytesOf({0x02, 0x07, 0x19, 0x02, 0x00}));
+    QCOMPARE(wr[1].at, start + 700);
+    QCOMPARE(baudAtWrite[1], 115200);
+    for (std::size_t i = 2; i < 20; ++i)
+        QCOMPARE(wr[i].data.size(), size_t(256));
+    QCOMPARE(wr[20].data, tarsel::bytesOf({0x02, 0x07, 0x19, 0x00}));
+    // Back to the window's speed, still on the fast line, then 300 ms and closed.
+    QCOMPARE(wr[21].data, tarsel::bytesOf({0x02, 0x07, 0x04, 0x00, 0x00, 0x25, 0x80}));
+    QCOMPARE(wr[21].at, wr[20].at + 1000);
+    QCOMPARE(baudAtWrite[21], 115200);
+    QCOMPARE(clock.nowMs(), wr[21].at + 300);
+    QVERIFY(line.owner == nullptr);
+
+    // A port that cannot be opened stops the action without a message.
+    line.writes.clear();
+    line.failOpen = true;
+    w.control<QPushButton>("btn_ShowQrCode")->click();
+    QVERIFY(waitIdle(w));
+    QVERIFY(boxes.boxes.isEmpty());
+    QVERIFY(line.writes.empty());
 }
 
 QTEST_MAIN(TstPictures)

@@ -17,6 +17,9 @@ namespace {
 bool isPicturePosition(int position) { return position >= kFirstPicturePos && position <= kLastPicturePos; }
 bool isFontPosition(int position) { return position >= kFirstFontPos && position <= kLastFontPos; }
 
+// The position given to the progress outlets when no picture slot is involved.
+constexpr int kNoSlot = 0;
+
 } // namespace
 
 std::string NoImagesMessage(const std::vector<std::string>& folders)
@@ -318,8 +321,9 @@ DownloadRun::ItemResult DownloadRun::sendByBlocks(int position, bool firmwareEnt
             m_pendingError = message;
             return m_link.CmdPort.hungUp() ? ItemResult::HungUp : ItemResult::Abandoned;
         }
-        m_out.SetProgressMax(BlockCount(FileData.size()), position);
-        m_out.ShowTransferStatus("Firmware Updating......", "1 of  1", position);
+        // The loader's progress belongs to no picture slot; the run's count is not advanced.
+        m_out.SetProgressMax(BlockCount(FileData.size()), kNoSlot);
+        m_out.ShowTransferStatus("Firmware Updating......", "1 of  1", kNoSlot);
         SendAnnounce(m_link, length, FileCrc, message);
     } else {
         if (!DownloadServiceSetup(m_link, FlashAddressHexText, IntToHexDigits(length, 8), message)) {

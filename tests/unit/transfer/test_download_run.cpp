@@ -314,6 +314,12 @@ TEST_F(RunTest, FirmwareUpdateThroughTheLoaderEntry)
     ASSERT_EQ(status.size(), 1u);
     EXPECT_EQ(status[0].text, "Firmware Updating......");
     EXPECT_EQ(status[0].detail, "1 of  1");
+    EXPECT_EQ(status[0].a, 0); // no slot
+    EXPECT_EQ(run.RunCount, 0);
+    const auto max = out.callsNamed("max");
+    ASSERT_EQ(max.size(), 1u);
+    EXPECT_EQ(max[0].a, BlockCount(LoadResource("KT310II").size()));
+    EXPECT_EQ(max[0].b, 0);
 }
 
 TEST_F(RunTest, FirmwareUpdateOnANamedFileModel)

@@ -97,12 +97,17 @@ void TransferController::cbbCharsetChange()
     name->setText(QString::fromLatin1(item.FileName));
 }
 
+QString TransferController::selectFileFilter()
+{
+    return QStringLiteral("Bin Files(*.bin);;JPEG Image File (*.jpg)");
+}
+
 void TransferController::btn_CharacterSetSelectFileClick()
 {
     const QString path = fileDialogHook
         ? fileDialogHook()
         : QFileDialog::getOpenFileName(m_window, QString(), QString(),
-                                       QStringLiteral("Bin Files (*.bin);;JPEG Image File (*.jpg)"));
+                                       selectFileFilter());
     auto* file = m_window->control<QLabel>("pnlCharsetFilename");
     auto* download = m_window->control<QPushButton>("btn_CharacterSetDownSingle");
     if (path.isEmpty()) {
@@ -155,6 +160,7 @@ bool TransferController::startRun(std::function<tarsel::RunOutcome(tarsel::Downl
         return false;
     m_cancel.store(false);
     m_active = true;
+    ++m_runSerial;
     m_run->setModelIndex(m_window->modelIndex());
     if (m_cancelButton) {
         m_cancelButton->setEnabled(true);
@@ -182,8 +188,9 @@ void TransferController::cancelRun()
         m_cancelButton->setEnabled(false);
     // A run waiting out a long pause (a silent display probed 51 times) stops at
     // once when the clock's sleeps are cut short too; the speed is then left as is.
-    QTimer::singleShot(kCancelEscalationMs, this, [this] {
-        if (m_active)
+    // A later run started meanwhile is left alone.
+    QTimer::singleShot(kCancelEscalationMs, this, [this, serial = m_runSerial] {
+        if (m_active && m_runSerial == serial)
             m_window->cancelDeviceWork();
     });
 }

@@ -55,6 +55,8 @@ public:
     // Tests: replaces the open-file dialog (returns the chosen path, empty = cancelled)
     // and shortens the block phase's time-out.
     std::function<QString()> fileDialogHook;
+    // The file types offered by "Select File".
+    static QString selectFileFilter();
     void setTransferTimeoutMs(double ms);
 
 signals:
@@ -70,6 +72,7 @@ private:
     QPointer<QPushButton> m_cancelButton;
     std::atomic<bool> m_cancel{false};
     bool m_active = false;
+    unsigned m_runSerial = 0; // counts runs, so a late escalation finds its own run only
     tarsel::RunOutcome m_lastOutcome = tarsel::RunOutcome::NotStarted;
     std::shared_ptr<tarsel::PictureSource> m_singlePictures;
 };

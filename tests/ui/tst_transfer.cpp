@@ -23,13 +23,11 @@ using namespace tarsel::uitest;
 
 namespace {
 
-class FastClock : public tarsel::Clock {
+// A steady clock, so that the window's cancel reaches it as it reaches the real one.
+class FastClock : public tarsel::SteadyClock {
 public:
-    double nowMs() override { return m_real.nowMs() * 20; }
-    void sleepMs(double ms) override { m_real.sleepMs(ms / 20); }
-
-private:
-    tarsel::SteadyClock m_real;
+    double nowMs() override { return SteadyClock::nowMs() * 20; }
+    void sleepMs(double ms) override { SteadyClock::sleepMs(ms / 20); }
 };
 
 // A window on the display's port with the model chosen, as after Connect.
@@ -69,6 +67,7 @@ private slots:
     void downloadPageControls();
     void firmwareRowFromOwnFileUsesTheLoaderEntry();
     void cancelEndsTheRunAndGivesTheButtonsBack();
+    void aLateCancelLeavesTheNextRunAlone();
 
 private:
     QTemporaryDir m_dir;
@@ -157,6 +156,7 @@ void TstTransfer::downloadPageControls()
     select->click();
     QVERIFY(s.window->control<QLabel>("pnlCharsetFilename")->text().isEmpty());
     QVERIFY(!download->isEnabled());
+    QCOMPARE(TransferController::selectFileFilter(), QStringLiteral("Bin Files(*.bin);;JPEG Image File (*.jpg)"));
 }
 
 void TstTransfer::firmwareRowFromOwnFileUsesTheLoaderEntry()
@@ -216,6 +216,51 @@ void TstTransfer::cancelEndsTheRunAndGivesTheButtonsBack()
         QVERIFY(!box.text.startsWith(QStringLiteral("Done!")));
     QVERIFY(s.log().contains(QStringLiteral("Download cancelled")));
     QVERIFY(sim.display()->blocks().empty()); // the item never completed
+}
+
+void TstTransfer::aLateCancelLeavesTheNextRunAlone()
+{
+    // A cancelled run that ends quickly must not have its escalation, which comes a
+    // moment later, hit the run started next.
+    SimFixture sim;
+    QVERIFY2(sim.start("KT310--IIA", 9600), sim.lastError.c_str());
+    Session s;
+    QVERIFY(s.open(sim, 0));
+    const QString path = m_dir.filePath(QStringLiteral("late.bin"));
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(5000, 'y'));
+    }
+    s.window->control<QComboBox>("cbbCharset")->setCurrentIndex(0);
+    s.controller->fileDialogHook = [path] { return path; };
+    s.window->control<QPushButton>("btn_CharacterSetSelectFile")->click();
+    auto* download = s.window->control<QPushButton>("btn_CharacterSetDownSingle");
+
+    // First run: cancelled while it waits for a silent display, before any speed change.
+    tarsel::sim::Faults faults;
+    faults.silent = true;
+    sim.display()->setFaults(faults);
+    download->click();
+    QElapsedTimer sinceCancel;
+    sinceCancel.start();
+    s.controller->cancelRun();
+    QVERIFY(waitIdle(*s.window, 5000));
+    QVERIFY(s.controller->lastOutcome() != tarsel::RunOutcome::Finished);
+    QVERIFY(sinceCancel.elapsed() < 1200);
+
+    // Second run: the display stops after three blocks, and the time-out is long, so
+    // the run is still in its block phase when the first run's escalation is due.
+    faults = tarsel::sim::Faults();
+    faults.stopAfterBlocks = 3;
+    sim.display()->setFaults(faults);
+    s.controller->setTransferTimeoutMs(80000); // 4 s of wall time
+    download->click();
+    QVERIFY(s.controller->runActive());
+    QTest::qWait(2000 - static_cast<int>(sinceCancel.elapsed()));
+    QVERIFY(s.controller->runActive());
+    s.controller->cancelRun();
+    QVERIFY(waitIdle(*s.window, 5000));
 }
 
 QTEST_MAIN(TstTransfer)

@@ -80,6 +80,7 @@ private slots:
     void qrCodeFromAFileArrivesAndReadsBack();
     void qrCodeFromTextAndErrors();
     void qrPictureSpeedSwitchAndPauses();
+    void downloadStopsWhenTheDisplayDoesNotAnswer();
 };
 
 void TstPictures::plusUsesTheTargetSizeOfTheModel()
@@ -478,6 +479,87 @@ void TstPictures::qrPictureSpeedSwitchAndPauses()
     QVERIFY(waitIdle(w));
     QVERIFY(boxes.boxes.isEmpty());
     QVERIFY(line.writes.empty());
+}
+
+// The picture download on a scripted line: a display that never answers stops the
+// run before any speed switch; one that stops answering after the switch to 115200
+// is switched back, the port closed, the progress reset and the message shown.
+void TstPictures::downloadStopsWhenTheDisplayDoesNotAnswer()
+{
+    QTemporaryDir folder;
+    const QString port = QDir(folder.path()).filePath(QStringLiteral("dlline"));
+    QVERIFY(::symlink("/dev/null", port.toLocal8Bit().constData()) == 0);
+    tarsel::test::VirtualClock clock;
+    tarsel::test::FakeLine line(clock);
+    const tarsel::Bytes query = tarsel::bytesOf({0x02, 0x07, 0x16, 0x01});
+    int answers = 0; // model answers the display still gives
+    std::vector<int> baudAtWrite;
+    line.onWrite = [&](tarsel::test::FakeLine& l, const tarsel::Bytes& data) {
+        baudAtWrite.push_back(l.currentBaud);
+        if (data == query && answers > 0) {
+            --answers;
+            l.answer(tarsel::Bytes("KT310--IIA") + '\0', 10);
+        }
+    };
+    BoxRecorder boxes;
+    auto options = testOptions(boxes, folder.path());
+    options.clock = &clock;
+    int made = 0;
+    options.portFactory = [&] {
+        return std::unique_ptr<tarsel::SerialPort>(new tarsel::test::FakePort(line, made++ == 0 ? "cmd" : "text"));
+    };
+    TarselMain w(options);
+    w.show();
+    QVERIFY(selectPort(w, port));
+    setModel(w, 0);
+    auto* c = controllerOf(w);
+    c->convertHook = [](int, Image& bitmap) {
+        bitmap = tarsel::testpics::TestPicture(bitmap.width, bitmap.height);
+        return true;
+    };
+    w.findChild<QPushButton*>("Button24")->click(); // slot 74 holds a picture, ticked
+    auto* download = w.control<QPushButton>("btn_DownloadPictrue");
+    const tarsel::Bytes fast = tarsel::bytesOf({0x02, 0x07, 0x04, 0x00, 0x01, 0xC2, 0x00});
+    const tarsel::Bytes back = tarsel::bytesOf({0x02, 0x07, 0x04, 0x00, 0x00, 0x25, 0x80});
+
+    // No answer at all: "Not found the devies!" and the message; the speed is never switched.
+    download->click();
+    QVERIFY(waitIdle(w));
+    QCOMPARE(boxes.boxes.size(), 1);
+    QCOMPARE(boxes.boxes[0].flags, 16);
+    QCOMPARE(boxes.boxes[0].text, QStringLiteral("Not found the devies!Failed to read data"));
+    QVERIFY(!line.writes.empty());
+    for (const auto& wr : line.writes)
+        QCOMPARE(wr.data, query);
+    QVERIFY(line.owner == nullptr);
+
+    // The first probe is answered, none after the switch to 115200.
+    boxes.boxes.clear();
+    line.writes.clear();
+    baudAtWrite.clear();
+    answers = 1;
+    download->click();
+    QVERIFY(waitIdle(w));
+    QCOMPARE(boxes.boxes.size(), 1);
+    QCOMPARE(boxes.boxes[0].flags, 16);
+    QCOMPARE(boxes.boxes[0].text, QStringLiteral("Failed to read data"));
+    const auto& wr = line.writes;
+    QVERIFY(wr.size() >= 4);
+    QCOMPARE(wr[0].data, query);
+    QCOMPARE(wr[1].data, fast);
+    QCOMPARE(wr[2].data, query);
+    QCOMPARE(baudAtWrite[2], 115200);
+    QCOMPARE(wr.back().data, back);
+    QCOMPARE(baudAtWrite.back(), 115200); // sent while the line still runs fast
+    for (std::size_t i = 2; i + 1 < wr.size(); ++i)
+        QCOMPARE(wr[i].data, query); // no block was sent
+    QCOMPARE(clock.nowMs(), wr.back().at + 300); // 200 ms, local speed back, 100 ms
+    QCOMPARE(line.currentBaud, 9600);
+    QVERIFY(line.owner == nullptr);
+    QVERIFY(w.control<QWidget>("cxProgressBar2")->isHidden());
+    QVERIFY(w.control<QWidget>("cxProgressBar1")->isHidden());
+    QVERIFY(!w.isBusy());
+    QVERIFY(download->isEnabled());
 }
 
 QTEST_MAIN(TstPictures)

@@ -170,6 +170,37 @@ TEST_F(RunTest, SingleItemFromAFile)
     EXPECT_EQ(named.byName["firmware.bin"], content);
 }
 
+TEST_F(RunTest, StepsOfOneItemInOrder)
+{
+    // Run start: device wait, speed up. Step: device wait, setup, status, pause, start
+    // frame, blocks. Position 94: device wait, then the speed goes back.
+    const auto file = writeFile("own.bin", Bytes(300, 's'));
+    ScriptedDisplay display(line, "KT310--IIA");
+    run.setModelIndex(0);
+    EXPECT_EQ(run.StartSingleDownload(6, file), RunOutcome::Finished);
+    const Bytes query = bytesOf({0x02, 0x07, 0x16, 0x01});
+    const Bytes setup = DownloadServiceSetupFrame(0x00032000, 300);
+    std::vector<std::string> order;
+    std::vector<double> at;
+    for (const auto& w : line.writes) {
+        if (w.slot != "cmd")
+            continue;
+        const char* name = w.data == query ? "query" : w.data == kSwitchTo115200 ? "up"
+            : w.data == kSwitchTo9600 ? "down" : w.data == setup ? "setup"
+            : w.data == StartDownloadFrame() ? "start" : w.data.size() == kBlockFrameSize ? "block" : "other";
+        if (order.empty() || order.back() != name || std::string(name) != "query") {
+            order.push_back(name);
+            at.push_back(w.at);
+        }
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"query", "up", "query", "setup", "start", "block", "block",
+                                               "query", "down"}));
+    // 200 ms for the echo, then 100 ms between the status and the start frame.
+    ASSERT_EQ(at.size(), 9u);
+    EXPECT_GE(at[4] - at[3], 300);
+    EXPECT_LT(at[4] - at[3], 320);
+}
+
 TEST_F(RunTest, AnEmptyFileIsSkippedAndTheTallyComesAtOnce)
 {
     const auto file = writeFile("empty.bin", "");

@@ -29,6 +29,10 @@ TEST(SettingsTables, RowsAndSearches)
 
 TEST(SettingsTables, GreekPageConvertsWithIso8859_7)
 {
+    // No row may fall back to the host code page for want of a converter.
+    for (const auto& row : CodePageTable)
+        EXPECT_TRUE(IsKnownCodePage(row.CodePageName)) << row.DisplayName;
+
     EXPECT_STREQ(CodePageTable[3].DisplayName, "CP737_S1");
     EXPECT_EQ(CodePageTable[3].CodePageName, 28597);
     // Greek small alpha is E1 in ISO-8859-7.

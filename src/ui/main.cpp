@@ -6,9 +6,7 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Tarsel"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Tarsel"));
-    QApplication::setDesktopFileName(QStringLiteral("tarsel"));
+    TarselMain::initApplication();
 
     // Hidden mode used by scripts/screenshots: a picture of every tab, then exit.
     const QString shots = qEnvironmentVariable("TARSEL_SCREENSHOTS");

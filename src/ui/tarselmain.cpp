@@ -132,6 +132,12 @@ TarselMain::~TarselMain()
     }
 }
 
+void TarselMain::initApplication()
+{
+    QApplication::setApplicationName(QStringLiteral("Tarsel"));
+    QApplication::setDesktopFileName(QStringLiteral("tarsel"));
+}
+
 tarsel::Link& TarselMain::link() { return *m_link; }
 
 tarsel::Outlets& TarselMain::outlets() { return *m_outlets; }
@@ -346,6 +352,9 @@ void TarselMain::runDeviceJob(std::function<void()> job, std::function<void()> d
                 job();
             } catch (const std::exception& e) {
                 qWarning("Device job failed: %s", e.what());
+            } catch (...) {
+                // Whatever went wrong, the window must leave Busy below.
+                qWarning("Device job failed with an unknown exception");
             }
         }
         QMetaObject::invokeMethod(this, [this, done = std::move(done)] {

@@ -48,6 +48,11 @@ public:
     using Options = TarselMainOptions;
 
     explicit TarselMain(Options options = {}, QWidget* parent = nullptr);
+
+    // The application's name "Tarsel" and its desktop entry. No separate display
+    // name is set: the desktop would append it to every window title
+    // ("Tarsel v3.1 — Tarsel").
+    static void initApplication();
     ~TarselMain() override;
 
     // PortName, BaudRate, SysLangId, CmdPort, TextPort, clock, trace. Jobs on the

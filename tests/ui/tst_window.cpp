@@ -83,6 +83,12 @@ void TstWindow::startState()
     TarselMain w(testOptions(boxes, m_ports.path()));
     w.show();
     QCOMPARE(w.windowTitle(), QStringLiteral("Tarsel v3.1"));
+    // No display name of its own: the desktop would append it to the caption.
+    TarselMain::initApplication();
+    QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Tarsel"));
+    QCoreApplication::setApplicationName(QStringLiteral("probe"));
+    QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("probe"));
+    TarselMain::initApplication();
     QCOMPARE(w.minimumSize(), QSize(856, 671));
     QCOMPARE(w.maximumSize(), QSize(856, 671));
 
@@ -560,6 +566,12 @@ void TstWindow::busyDisablesGroupAndRestores()
     QVERIFY(w.control<QWidget>("grp_Settings")->isEnabled());
     QVERIFY(!w.control<QWidget>("PageControl1")->isEnabled());
     QVERIFY(!w.control<QWidget>("btn_Default")->isEnabled());
+
+    // A job that fails with something other than std::exception still ends Busy.
+    w.runDeviceJob([] { throw 42; });
+    QVERIFY(waitIdle(w));
+    QVERIFY(!w.isBusy());
+    QVERIFY(w.control<QWidget>("grp_Settings")->isEnabled());
 
     // Jobs run one at a time, in order.
     QStringList order;

@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLoggingCategory>
@@ -48,6 +49,32 @@ void captureTrace(QtMsgType type, const QMessageLogContext& context, const QStri
 
 const char* const kBottomButtons[] = {"btn_Default", "btn_loadsettings", "btn_savesettings",
     "btn_GetSetting", "btn_AllDownload", "btn_ResetDisplay", "btn_RestartDisplay"};
+
+
+// The caption a person sees on a control of the caption table.
+QString shownCaption(TarselMain& w, const char* name)
+{
+    auto* c = w.control<QWidget>(name);
+    if (!c)
+        return QStringLiteral("<missing>");
+    auto* tabs = w.control<QTabWidget>("PageControl1");
+    if (tabs->indexOf(c) >= 0)
+        return tabs->tabText(tabs->indexOf(c));
+    if (auto* g = qobject_cast<QGroupBox*>(c))
+        return g->title();
+    if (auto* l = qobject_cast<QLabel*>(c))
+        return l->text();
+    if (auto* b = qobject_cast<QAbstractButton*>(c))
+        return b->text();
+    return QStringLiteral("<no caption>");
+}
+
+// Every row of the caption table, exactly as shown once the window is built.
+void checkAllCaptions(TarselMain& w, bool chinese)
+{
+    for (const auto& row : tarsel::ui::captionTable())
+        QCOMPARE(shownCaption(w, row.control), QString::fromUtf8(chinese ? row.chinese : row.english));
+}
 
 } // namespace
 
@@ -306,6 +333,7 @@ void TstWindow::englishCaptions()
     QCOMPARE(w.control<QLabel>("labHeaderBgColor")->text(), QStringLiteral("Backgroud Color"));
     QCOMPARE(w.control<QGroupBox>("rg_brightness")->title(), QStringLiteral("Brightness adjustment"));
     QCOMPARE(w.control<RadioGroup>("rg_Down_InterChar")->items().first(), QStringLiteral("USA"));
+    checkAllCaptions(w, false);
 }
 
 void TstWindow::chineseCaptions()
@@ -330,6 +358,7 @@ void TstWindow::chineseCaptions()
     // Texts that are not captions stay English.
     QCOMPARE(w.control<QPushButton>("btn_CharacterSetSelectFile")->text(), QStringLiteral("Select File"));
     QCOMPARE(tarsel::ui::captionTable().size(), std::size_t(88));
+    checkAllCaptions(w, true);
 }
 
 void TstWindow::languageIds()

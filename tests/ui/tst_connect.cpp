@@ -213,6 +213,12 @@ void TstConnect::silentLineShowsOneError()
         queries += tarsel::bytesOf({0x02, 0x07, 0x16, 0x01});
     QCOMPARE(line.written("cmd"), queries);
     QVERIFY(line.written("text").empty()); // no ClearDisplay
+    // Each speed: 100 ms pause, 86.4 ms wait for the name, 100 ms before the next speed.
+    QCOMPARE(line.writes.size(), std::size_t(5));
+    for (std::size_t i = 1; i < line.writes.size(); ++i) {
+        const double gap = line.writes[i].at - line.writes[i - 1].at;
+        QVERIFY2(gap > 286.4 && gap <= 286.4 + line.readStepMs + 1e-6, qPrintable(QString::number(gap)));
+    }
     // Left on the last speed; nothing else changed.
     QCOMPARE(w.control<QComboBox>("cbb_BaudRate")->currentText(), QStringLiteral("115200"));
     QCOMPARE(w.link().BaudRate, 115200);

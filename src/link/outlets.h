@@ -30,6 +30,9 @@ public:
     virtual void ShowTransferStatus(const std::string& text, const std::string& detail, int position) = 0;
     // Timer stopped, panels 1..3 emptied, both bars at 0 and hidden.
     virtual void ResetProgress() = 0;
+    // Stops the elapsed-seconds counter without touching the panels (the run's
+    // final tally is shown with the time it took).
+    virtual void StopElapsedTimer() {}
     // One frame trace line; an empty text writes nothing.
     virtual void TraceOut(const std::string& text) = 0;
 };

@@ -444,6 +444,7 @@ RunOutcome DownloadRun::end(ItemResult result)
 RunOutcome DownloadRun::finish()
 {
     restoreSpeedAndClose();
+    m_out.StopElapsedTimer();
     m_out.ShowMessageBox(TallyText(), kBoxInfo);
     m_out.ResetProgress();
     return RunOutcome::Finished;

@@ -256,6 +256,11 @@ void QtOutlets::ResetProgress()
     });
 }
 
+void QtOutlets::StopElapsedTimer()
+{
+    onGui([this] { m_tmr1->stop(); });
+}
+
 void QtOutlets::TraceOut(const std::string& text)
 {
     if (text.empty())

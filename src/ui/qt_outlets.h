@@ -45,6 +45,7 @@ public:
     void SetProgressPosition(int value, int position) override;
     void ShowTransferStatus(const std::string& text, const std::string& detail, int position) override;
     void ResetProgress() override;
+    void StopElapsedTimer() override;
     void TraceOut(const std::string& text) override;
 
     // Runs `f` on the window's thread: at once when called there, else queued (in order).

@@ -8,6 +8,7 @@
 #include "transfer/synthetic_pack.h"
 #include "ui/transfer_controller.h"
 
+#include <QTimer>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -97,6 +98,13 @@ void TstTransfer::fontDownloadShowsTallyAndLog()
     QVERIFY(cancel);
     QVERIFY(cancel->isHidden());
 
+    // The elapsed seconds stop before the tally is shown, not when the box is closed.
+    bool timerRunningAtTally = true;
+    s.boxes.observer = [&](const QString& text, int) {
+        if (text.startsWith(QStringLiteral("Done! [")))
+            timerRunningAtTally = s.window->findChild<QTimer*>(QStringLiteral("tmr1"))->isActive();
+    };
+
     QSignalSpy finished(s.controller, &TransferController::runFinished);
     s.window->control<QPushButton>("btn_CharacterSetDownAll")->click();
     QVERIFY(s.window->isBusy());
@@ -109,6 +117,7 @@ void TstTransfer::fontDownloadShowsTallyAndLog()
     QVERIFY(!s.boxes.boxes.isEmpty());
     QCOMPARE(s.boxes.boxes.last().text, QStringLiteral("Done! [Succeed 74 / Failed 0]"));
     QCOMPARE(s.boxes.boxes.last().flags, 64);
+    QVERIFY(!timerRunningAtTally);
     const QString log = s.log();
     QVERIFY(log.contains(QStringLiteral("CP437 [Succeed]")));
     QVERIFY(log.contains(QStringLiteral("mini_RUSSIA [Succeed]")));

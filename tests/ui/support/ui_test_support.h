@@ -18,10 +18,14 @@ struct BoxRecorder {
     struct Box { QString text; int flags; };
     QList<Box> boxes;
     int yesNoAnswer = 7;
+    // Called on the GUI thread with every box before it is answered.
+    std::function<void(const QString&, int)> observer;
 
     std::function<int(const QString&, int)> hook()
     {
         return [this](const QString& text, int flags) {
+            if (observer)
+                observer(text, flags);
             boxes.append({text, flags});
             return (flags & 0x0F) == 4 ? yesNoAnswer : 1;
         };

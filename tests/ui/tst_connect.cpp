@@ -1,7 +1,6 @@
 // Connect against virtual displays (real ptys, real time) and against a scripted
 // line: the baud scan, model detection, model-dependent controls, version check,
 // failure handling, and that the window keeps answering meanwhile.
-#include "support/fake_port.h"
 #include "support/ui_test_support.h"
 
 #include <QComboBox>
@@ -12,8 +11,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
-
-#include <unistd.h>
 
 using namespace tarsel::uitest;
 
@@ -60,12 +57,9 @@ private slots:
 
 void TstConnect::findsDisplayAt38400WithOldFirmware()
 {
-    SimFixture sim;
-    QVERIFY2(sim.start("KT710-II", 38400, 11), sim.lastError.c_str());
-    BoxRecorder boxes;
-    TarselMain w(testOptions(boxes, sim.folder()));
-    w.show();
-    QVERIFY(selectPort(w, sim.portPath()));
+    SimWindow s;
+    QVERIFY2(s.open("KT710-II", 38400, 11), s.error());
+    TarselMain& w = s.window();
     auto* baud = w.control<QComboBox>("cbb_BaudRate");
     QSignalSpy tried(baud, &QComboBox::currentIndexChanged);
     QSignalSpy connected(&w, &TarselMain::deviceConnected);
@@ -80,7 +74,7 @@ void TstConnect::findsDisplayAt38400WithOldFirmware()
     QCOMPARE(tried.at(1).at(0).toInt(), 2);
     QCOMPARE(baud->currentText(), QStringLiteral("38400"));
     QCOMPARE(w.link().BaudRate, 38400);
-    QVERIFY(countRecords(sim.display(), "Noise") >= 1); // the tries at other speeds
+    QVERIFY(countRecords(s.sim.display(), "Noise") >= 1); // the tries at other speeds
 
     QCOMPARE(w.modelIndex(), 6);
     QCOMPARE(w.control<QComboBox>("cbbDisplayMode")->currentText(), QStringLiteral("KT710-II"));
@@ -92,14 +86,14 @@ void TstConnect::findsDisplayAt38400WithOldFirmware()
     QVERIFY(!tabVisible(w, "tsDownloadFile"));
     QCOMPARE(w.control<QLabel>("lbl_show_deviceModel")->text(), QStringLiteral("KT710-II"));
     QCOMPARE(w.control<QLabel>("lbl_show_currentVersion")->text(), QStringLiteral("V11"));
-    QCOMPARE(countRecords(sim.display(), "ClearDisplay"), 1);
-    QCOMPARE(countRecords(sim.display(), "ReadVersion"), 1);
+    QCOMPARE(countRecords(s.sim.display(), "ClearDisplay"), 1);
+    QCOMPARE(countRecords(s.sim.display(), "ReadVersion"), 1);
 
-    QCOMPARE(boxes.boxes.size(), 2);
-    QCOMPARE(boxes.boxes[0].text, QStringLiteral("Connected to KT710-II!"));
-    QCOMPARE(boxes.boxes[0].flags, 64);
-    QCOMPARE(boxes.boxes[1].text, QString::fromLatin1(kWarning));
-    QCOMPARE(boxes.boxes[1].flags, 48);
+    QCOMPARE(s.boxes.boxes.size(), 2);
+    QCOMPARE(s.boxes.boxes[0].text, QStringLiteral("Connected to KT710-II!"));
+    QCOMPARE(s.boxes.boxes[0].flags, 64);
+    QCOMPARE(s.boxes.boxes[1].text, QString::fromLatin1(kWarning));
+    QCOMPARE(s.boxes.boxes[1].flags, 48);
 
     // Connected: everything usable except the baud and model lists.
     QVERIFY(w.control<QWidget>("PageControl1")->isEnabled());
@@ -111,61 +105,49 @@ void TstConnect::findsDisplayAt38400WithOldFirmware()
 
 void TstConnect::currentFirmwareGivesNoWarning()
 {
-    SimFixture sim;
-    QVERIFY2(sim.start("KT710-II", 9600, 12), sim.lastError.c_str());
-    BoxRecorder boxes;
-    TarselMain w(testOptions(boxes, sim.folder()));
-    w.show();
-    QVERIFY(selectPort(w, sim.portPath()));
-    w.btnConnectClick();
-    QVERIFY(waitIdle(w));
+    SimWindow s;
+    QVERIFY2(s.open("KT710-II", 9600, 12), s.error());
+    QVERIFY2(s.connect(), s.error());
+    TarselMain& w = s.window();
     QCOMPARE(w.link().BaudRate, 9600);
     QCOMPARE(w.modelIndex(), 6);
     QCOMPARE(w.control<QLabel>("lbl_show_currentVersion")->text(), QStringLiteral("V12"));
     QVERIFY(!tabVisible(w, "tsFirmwareUpdates"));
-    QCOMPARE(boxes.boxes.size(), 1);
-    QCOMPARE(boxes.boxes[0].text, QStringLiteral("Connected to KT710-II!"));
+    QCOMPARE(s.boxes.boxes.size(), 1);
+    QCOMPARE(s.boxes.boxes[0].text, QStringLiteral("Connected to KT710-II!"));
 }
 
 void TstConnect::modelWithoutSlot86OrVersionCheck()
 {
-    SimFixture sim;
-    QVERIFY2(sim.start("KT310--IIB", 19200, 5), sim.lastError.c_str());
-    BoxRecorder boxes;
-    TarselMain w(testOptions(boxes, sim.folder()));
-    w.show();
-    QVERIFY(selectPort(w, sim.portPath()));
-    w.btnConnectClick();
-    QVERIFY(waitIdle(w));
+    SimWindow s;
+    QVERIFY2(s.open("KT310--IIB", 19200, 5), s.error());
+    QVERIFY2(s.connect(), s.error());
+    TarselMain& w = s.window();
     QCOMPARE(w.modelIndex(), 1);
     QCOMPARE(w.control<QComboBox>("cbb_BaudRate")->currentText(), QStringLiteral("19200"));
     QVERIFY(allVisible(w, {"lbl_PicNo", "ud_PicNo", "btn_ShowQrCodeAt"}));
     QVERIFY(noneVisible(w, {"cxImage86", "CheckBox86", "Button27", "Button28"}));
     QVERIFY(!tabVisible(w, "tsFirmwareUpdates"));
-    QCOMPARE(countRecords(sim.display(), "ReadVersion"), 0);
+    QCOMPARE(countRecords(s.sim.display(), "ReadVersion"), 0);
     QVERIFY(w.control<QLabel>("lbl_show_deviceModel")->text().isEmpty());
-    QCOMPARE(boxes.boxes.size(), 1);
-    QCOMPARE(boxes.boxes[0].text, QStringLiteral("Connected to KT310--IIB!"));
+    QCOMPARE(s.boxes.boxes.size(), 1);
+    QCOMPARE(s.boxes.boxes[0].text, QStringLiteral("Connected to KT310--IIB!"));
 }
 
 void TstConnect::secondConnectStartsOverAndHidesControls()
 {
-    SimFixture sim;
-    QVERIFY2(sim.start("KT710-II", 38400, 11), sim.lastError.c_str());
-    BoxRecorder boxes;
-    TarselMain w(testOptions(boxes, sim.folder()));
-    w.show();
-    QVERIFY(selectPort(w, sim.portPath()));
-    w.btnConnectClick();
-    QVERIFY(waitIdle(w));
+    SimWindow s;
+    QVERIFY2(s.open("KT710-II", 38400, 11), s.error());
+    QVERIFY2(s.connect(), s.error());
+    TarselMain& w = s.window();
     QCOMPARE(w.modelIndex(), 6);
     QVERIFY(tabVisible(w, "tsFirmwareUpdates"));
 
     // Another display on the same port: a KT310--IIA at 9600.
-    sim.stop();
-    QVERIFY2(sim.start("KT310--IIA", 9600, 11), sim.lastError.c_str());
-    QVERIFY(selectPort(w, sim.portPath()));
-    boxes.boxes.clear();
+    s.sim.stop();
+    QVERIFY2(s.sim.start("KT310--IIA", 9600, 11), s.sim.lastError.c_str());
+    QVERIFY(selectPort(w, s.sim.portPath()));
+    s.boxes.boxes.clear();
     auto* baud = w.control<QComboBox>("cbb_BaudRate");
     QSignalSpy tried(baud, &QComboBox::currentIndexChanged);
     w.btnConnectClick();
@@ -179,28 +161,20 @@ void TstConnect::secondConnectStartsOverAndHidesControls()
     QCOMPARE(w.modelIndex(), 0);
     QVERIFY(noneVisible(w, {"cxImage86", "CheckBox86", "Button27", "Button28", "lbl_PicNo", "ud_PicNo", "btn_ShowQrCodeAt"}));
     QVERIFY(!tabVisible(w, "tsFirmwareUpdates"));
-    QCOMPARE(boxes.boxes.size(), 1);
-    QCOMPARE(boxes.boxes[0].text, QStringLiteral("Connected to KT310--IIA!"));
+    QCOMPARE(s.boxes.boxes.size(), 1);
+    QCOMPARE(s.boxes.boxes[0].text, QStringLiteral("Connected to KT310--IIA!"));
 }
 
 // A scripted line that never answers, on a virtual clock: the scan ends at once.
 void TstConnect::silentLineShowsOneError()
 {
-    QTemporaryDir folder;
-    const QString port = QDir(folder.path()).filePath(QStringLiteral("silent"));
-    QVERIFY(::symlink("/dev/null", port.toLocal8Bit().constData()) == 0);
-    tarsel::test::VirtualClock clock;
-    tarsel::test::FakeLine line(clock);
+    ScriptedLine scripted;
+    QVERIFY(scripted.addPort(QStringLiteral("silent")));
+    auto& line = scripted.line;
     BoxRecorder boxes;
-    auto options = testOptions(boxes, folder.path());
-    options.clock = &clock;
-    int made = 0;
-    options.portFactory = [&] {
-        return std::unique_ptr<tarsel::SerialPort>(new tarsel::test::FakePort(line, made++ == 0 ? "cmd" : "text"));
-    };
-    TarselMain w(options);
+    TarselMain w(scripted.options(boxes));
     w.show();
-    QVERIFY(selectPort(w, port));
+    QVERIFY(selectPort(w, scripted.port));
     w.btnConnectClick();
     QVERIFY(waitIdle(w));
 
@@ -232,35 +206,26 @@ void TstConnect::silentLineShowsOneError()
 
 void TstConnect::portThatCannotBeOpened()
 {
-    QTemporaryDir folder;
-    const QString port = QDir(folder.path()).filePath(QStringLiteral("busy"));
-    QVERIFY(::symlink("/dev/null", port.toLocal8Bit().constData()) == 0);
-    tarsel::test::VirtualClock clock;
-    tarsel::test::FakeLine line(clock);
-    line.failOpen = true;
+    ScriptedLine scripted;
+    QVERIFY(scripted.addPort(QStringLiteral("busy")));
+    scripted.line.failOpen = true;
     BoxRecorder boxes;
-    auto options = testOptions(boxes, folder.path());
-    options.clock = &clock;
-    options.portFactory = [&] { return std::unique_ptr<tarsel::SerialPort>(new tarsel::test::FakePort(line, "cmd")); };
-    TarselMain w(options);
-    QVERIFY(selectPort(w, port));
+    TarselMain w(scripted.options(boxes));
+    QVERIFY(selectPort(w, scripted.port));
     w.btnConnectClick();
     QVERIFY(waitIdle(w));
     QCOMPARE(boxes.boxes.size(), 1);
     QCOMPARE(boxes.boxes[0].text, QStringLiteral(" Error opening serial port!"));
-    QVERIFY(line.writes.empty());
+    QVERIFY(scripted.line.writes.empty());
 }
 
 // A silent display in real time: the scan takes about 1.5 s; meanwhile the window's
 // event loop keeps running (a 10 ms timer never waits much longer than its interval).
 void TstConnect::windowKeepsAnsweringDuringConnect()
 {
-    SimFixture sim;
-    QVERIFY2(sim.start("KT710-II", 9600, 12, /*silent=*/true), sim.lastError.c_str());
-    BoxRecorder boxes;
-    TarselMain w(testOptions(boxes, sim.folder()));
-    w.show();
-    QVERIFY(selectPort(w, sim.portPath()));
+    SimWindow s;
+    QVERIFY2(s.open("KT710-II", 9600, 12, /*silent=*/true), s.error());
+    TarselMain& w = s.window();
 
     QElapsedTimer clock;
     qint64 last = 0;
@@ -283,9 +248,9 @@ void TstConnect::windowKeepsAnsweringDuringConnect()
           static_cast<long long>(clock.elapsed()), ticks, static_cast<long long>(worstGap));
     QVERIFY(clock.elapsed() > 1000); // the scan really waited on the line
     QVERIFY2(worstGap < 100, qPrintable(QStringLiteral("window blocked for %1 ms").arg(worstGap)));
-    QCOMPARE(boxes.boxes.size(), 1);
-    QCOMPARE(boxes.boxes[0].text, QStringLiteral("Not found Device : Time out !"));
-    QVERIFY(countRecords(sim.display(), "ModelQuery") >= 1);
+    QCOMPARE(s.boxes.boxes.size(), 1);
+    QCOMPARE(s.boxes.boxes[0].text, QStringLiteral("Not found Device : Time out !"));
+    QVERIFY(countRecords(s.sim.display(), "ModelQuery") >= 1);
 }
 
 QTEST_MAIN(TstConnect)

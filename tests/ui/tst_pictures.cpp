@@ -21,8 +21,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <unistd.h>
-
 using namespace tarsel::uitest;
 using tarsel::Image;
 using tarsel::ui::SlotImage;
@@ -42,17 +40,17 @@ void setModel(TarselMain& w, int model)
     w.actBtnEnableExecute();
 }
 
-// Connects the window to a virtual display of `model`.
-bool connectTo(TarselMain& w, SimFixture& sim, BoxRecorder& boxes)
+// A shown window connected to a virtual display of `model` at 9600, with the boxes and
+// the display's records of the connect itself cleared.
+bool connectTo(SimWindow& s, const std::string& model)
 {
-    if (!selectPort(w, sim.portPath()))
+    if (!s.open(model, 9600) || !s.connect())
         return false;
-    w.btnConnectClick();
-    if (!waitIdle(w))
-        return false;
-    boxes.boxes.clear();
-    sim.display()->clearRecords();
-    return w.modelIndex() >= 0;
+    s.boxes.boxes.clear();
+    s.sim.display()->clearRecords();
+    if (s.window().modelIndex() < 0)
+        s.lastError = "no model detected";
+    return s.window().modelIndex() >= 0;
 }
 
 std::size_t countRecords(tarsel::sim::VirtualDisplay* d, const char* name) { return d->recordsNamed(name).size(); }
@@ -245,16 +243,13 @@ void TstPictures::pictureBytesPerModel()
 
 void TstPictures::clickOnPlayPictureShowsIt()
 {
-    SimFixture sim;
-    QVERIFY2(sim.start("KT310--IIC", 9600), sim.lastError.c_str());
-    BoxRecorder boxes;
-    TarselMain w(testOptions(boxes, sim.folder()));
-    w.show();
-    QVERIFY(connectTo(w, sim, boxes));
+    SimWindow s;
+    QVERIFY2(connectTo(s, "KT310--IIC"), s.error());
+    TarselMain& w = s.window();
     QTest::mouseClick(slotImage(w, 80), Qt::LeftButton);
     QVERIFY(waitIdle(w));
-    QVERIFY(sim.display()->waitForRecord("ShowPicture", 2000));
-    const auto shown = sim.display()->recordsNamed("ShowPicture");
+    QVERIFY(s.sim.display()->waitForRecord("ShowPicture", 2000));
+    const auto shown = s.sim.display()->recordsNamed("ShowPicture");
     QCOMPARE(shown.size(), size_t(1));
     QCOMPARE(shown[0].bytes, tarsel::bytesOf({0x02, 0x07, 0x1A, 0x05}));
     // Slots 73, 74, 75 react to no click.
@@ -262,34 +257,28 @@ void TstPictures::clickOnPlayPictureShowsIt()
         QTest::mouseClick(slotImage(w, slot), Qt::LeftButton);
     QVERIFY(waitIdle(w));
     QTest::qWait(200);
-    QCOMPARE(countRecords(sim.display(), "ShowPicture"), size_t(1));
-    QVERIFY(boxes.boxes.isEmpty());
+    QCOMPARE(countRecords(s.sim.display(), "ShowPicture"), size_t(1));
+    QVERIFY(s.boxes.boxes.isEmpty());
 }
 
 void TstPictures::placeholderSlotsAreNotSent()
 {
-    SimFixture sim;
-    QVERIFY2(sim.start("KT310--IIA", 9600), sim.lastError.c_str());
-    BoxRecorder boxes;
-    TarselMain w(testOptions(boxes, sim.folder()));
-    w.show();
-    QVERIFY(connectTo(w, sim, boxes));
+    SimWindow s;
+    QVERIFY2(connectTo(s, "KT310--IIA"), s.error());
+    TarselMain& w = s.window();
     w.control<QCheckBox>("chkSelectALL")->click(); // every tick, but no slot holds a picture
     w.control<QPushButton>("btn_DownloadPictrue")->click();
     QVERIFY(!w.isBusy());
     QTest::qWait(300);
-    QVERIFY(boxes.boxes.isEmpty());
-    QVERIFY(sim.display()->records().empty());
+    QVERIFY(s.boxes.boxes.isEmpty());
+    QVERIFY(s.sim.display()->records().empty());
 }
 
 void TstPictures::slot74OnKT310IIAIsStoredAsRgb565()
 {
-    SimFixture sim;
-    QVERIFY2(sim.start("KT310--IIA", 9600), sim.lastError.c_str());
-    BoxRecorder boxes;
-    TarselMain w(testOptions(boxes, sim.folder()));
-    w.show();
-    QVERIFY(connectTo(w, sim, boxes));
+    SimWindow s;
+    QVERIFY2(connectTo(s, "KT310--IIA"), s.error());
+    TarselMain& w = s.window();
     QCOMPARE(w.modelIndex(), 0);
     auto* c = controllerOf(w);
     const Image picture = tarsel::testpics::TestPicture(120, 40);
@@ -301,24 +290,21 @@ void TstPictures::slot74OnKT310IIAIsStoredAsRgb565()
     QVERIFY(tick(w, 74)->isChecked());
     w.control<QPushButton>("btn_DownloadPictrue")->click();
     QVERIFY(waitIdle(w, 30000));
-    const auto blocks = sim.display()->blocks();
+    const auto blocks = s.sim.display()->blocks();
     QVERIFY(blocks.count(0x00F43000u) == 1);
     const tarsel::Bytes stored = blocks.at(0x00F43000u);
     QCOMPARE(stored.size(), size_t(9600));
     QCOMPARE(stored, tarsel::BitmapToRgb565Bytes(picture, 120, 40));
     QCOMPARE(blocks.size(), size_t(1));
-    QVERIFY(!boxes.boxes.isEmpty());
-    QVERIFY2(boxes.boxes.last().text.contains(QLatin1String("Succeed 1")), qPrintable(boxes.boxes.last().text));
+    QVERIFY(!s.boxes.boxes.isEmpty());
+    QVERIFY2(s.boxes.boxes.last().text.contains(QLatin1String("Succeed 1")), qPrintable(s.boxes.boxes.last().text));
 }
 
 void TstPictures::slot76OnKT310IIDIsStoredAsJpeg()
 {
-    SimFixture sim;
-    QVERIFY2(sim.start("KT310-IID", 9600), sim.lastError.c_str());
-    BoxRecorder boxes;
-    TarselMain w(testOptions(boxes, sim.folder()));
-    w.show();
-    QVERIFY(connectTo(w, sim, boxes));
+    SimWindow s;
+    QVERIFY2(connectTo(s, "KT310-IID"), s.error());
+    TarselMain& w = s.window();
     QCOMPARE(w.modelIndex(), 3);
     auto* c = controllerOf(w);
     c->convertHook = [](int, Image& bitmap) {
@@ -328,7 +314,7 @@ void TstPictures::slot76OnKT310IIDIsStoredAsJpeg()
     w.findChild<QPushButton*>("Button2")->click(); // "+" of slot 76
     w.control<QPushButton>("btn_DownloadPictrue")->click();
     QVERIFY(waitIdle(w, 30000));
-    const auto files = sim.display()->files();
+    const auto files = s.sim.display()->files();
     QVERIFY(files.count("P1.jpg") == 1);
     QCOMPARE(files.size(), size_t(1));
     Image back;
@@ -337,17 +323,14 @@ void TstPictures::slot76OnKT310IIDIsStoredAsJpeg()
     QCOMPARE(back.width, 800);
     QCOMPARE(back.height, 480);
     QCOMPARE(files.at("P1.jpg"), tarsel::BitmapToJpegBytes(c->slotBitmap(76), false));
-    QVERIFY(boxes.boxes.last().text.contains(QLatin1String("Succeed 1")));
+    QVERIFY(s.boxes.boxes.last().text.contains(QLatin1String("Succeed 1")));
 }
 
 void TstPictures::qrCodeFromAFileArrivesAndReadsBack()
 {
-    SimFixture sim;
-    QVERIFY2(sim.start("KT310--IIC", 9600), sim.lastError.c_str());
-    BoxRecorder boxes;
-    TarselMain w(testOptions(boxes, sim.folder()));
-    w.show();
-    QVERIFY(connectTo(w, sim, boxes));
+    SimWindow s;
+    QVERIFY2(connectTo(s, "KT310--IIC"), s.error());
+    TarselMain& w = s.window();
     QCOMPARE(w.modelIndex(), 2);
 
     const std::string text = "Tarsel QR 2024-06";
@@ -359,7 +342,7 @@ void TstPictures::qrCodeFromAFileArrivesAndReadsBack()
     w.control<QPushButton>("btn_ShowQrCode")->click();
     QVERIFY(waitIdle(w, 15000));
 
-    const auto pictures = sim.display()->qrPictures();
+    const auto pictures = s.sim.display()->qrPictures();
     QCOMPARE(pictures.size(), size_t(1));
     QCOMPARE(pictures[0].bytes.size(), size_t(4608));
     QCOMPARE(pictures[0].align, 2); // "Center", the default
@@ -367,19 +350,16 @@ void TstPictures::qrCodeFromAFileArrivesAndReadsBack()
     const auto texts = tarsel::qrtest::ReadQrFromOneBit(pictures[0].bytes, 192, 192);
     QCOMPARE(texts.size(), size_t(1));
     QCOMPARE(texts[0], text);
-    QVERIFY(boxes.boxes.isEmpty());
+    QVERIFY(s.boxes.boxes.isEmpty());
     // The line went back to the window's speed.
-    QCOMPARE(sim.display()->speed(), 9600);
+    QCOMPARE(s.sim.display()->speed(), 9600);
 }
 
 void TstPictures::qrCodeFromTextAndErrors()
 {
-    SimFixture sim;
-    QVERIFY2(sim.start("KT310-IID", 9600), sim.lastError.c_str());
-    BoxRecorder boxes;
-    TarselMain w(testOptions(boxes, sim.folder()));
-    w.show();
-    QVERIFY(connectTo(w, sim, boxes));
+    SimWindow s;
+    QVERIFY2(connectTo(s, "KT310-IID"), s.error());
+    TarselMain& w = s.window();
     bool dialogAsked = false;
     controllerOf(w)->qrFileDialogHook = [&] {
         dialogAsked = true;
@@ -389,33 +369,30 @@ void TstPictures::qrCodeFromTextAndErrors()
     w.control<QPushButton>("btn_ShowQrCode")->click();
     QVERIFY(waitIdle(w));
     QVERIFY(!dialogAsked);
-    QVERIFY(sim.display()->waitForRecord("ShowQrCode", 2000));
-    QCOMPARE(sim.display()->recordsNamed("ShowQrCode")[0].bytes,
+    QVERIFY(s.sim.display()->waitForRecord("ShowQrCode", 2000));
+    QCOMPARE(s.sim.display()->recordsNamed("ShowQrCode")[0].bytes,
              tarsel::bytesOf({0x02, 0x07, 0x1D, 0x02, 0x00, 'A', 'B', 'C', 0x00}));
 
     // A picture model with a missing file: "Error：21".
-    SimFixture sim2;
-    QVERIFY2(sim2.start("KT710--II", 9600), sim2.lastError.c_str());
-    BoxRecorder boxes2;
-    TarselMain w2(testOptions(boxes2, sim2.folder()));
-    w2.show();
-    QVERIFY(connectTo(w2, sim2, boxes2));
+    SimWindow s2;
+    QVERIFY2(connectTo(s2, "KT710--II"), s2.error());
+    TarselMain& w2 = s2.window();
     QCOMPARE(w2.modelIndex(), 4);
     controllerOf(w2)->qrFileDialogHook = [this] { return m_dir.filePath("no-such-code.png"); };
     w2.control<QPushButton>("btn_ShowQrCode")->click();
     QVERIFY(waitIdle(w2, 15000));
-    QCOMPARE(boxes2.boxes.size(), 1);
-    QCOMPARE(boxes2.boxes[0].text, QStringLiteral("Error：21"));
-    QCOMPARE(boxes2.boxes[0].flags, 16);
-    QVERIFY(sim2.display()->qrPictures().empty());
+    QCOMPARE(s2.boxes.boxes.size(), 1);
+    QCOMPARE(s2.boxes.boxes[0].text, QStringLiteral("Error：21"));
+    QCOMPARE(s2.boxes.boxes[0].flags, 16);
+    QVERIFY(s2.sim.display()->qrPictures().empty());
     // A cancelled file dialog does nothing.
-    boxes2.boxes.clear();
-    sim2.display()->clearRecords();
+    s2.boxes.boxes.clear();
+    s2.sim.display()->clearRecords();
     controllerOf(w2)->qrFileDialogHook = [] { return QString(); };
     w2.control<QPushButton>("btn_ShowQrCode")->click();
     QVERIFY(!w2.isBusy());
-    QVERIFY(boxes2.boxes.isEmpty());
-    QVERIFY(sim2.display()->records().empty());
+    QVERIFY(s2.boxes.boxes.isEmpty());
+    QVERIFY(s2.sim.display()->records().empty());
 }
 
 // The QR picture on a scripted line with virtual time: the speed switch with its
@@ -423,27 +400,20 @@ void TstPictures::qrCodeFromTextAndErrors()
 // cannot be opened.
 void TstPictures::qrPictureSpeedSwitchAndPauses()
 {
-    QTemporaryDir folder;
-    const QString port = QDir(folder.path()).filePath(QStringLiteral("qrline"));
-    QVERIFY(::symlink("/dev/null", port.toLocal8Bit().constData()) == 0);
+    ScriptedLine scripted;
+    QVERIFY(scripted.addPort(QStringLiteral("qrline")));
+    auto& clock = scripted.clock;
+    auto& line = scripted.line;
     const QString file = m_dir.filePath("speed-code.png");
     std::string error;
     QVERIFY(tarsel::WriteFileAtomic(file.toStdString(), tarsel::EncodePng(tarsel::qrtest::MakeQrPicture("speed", 6)),
                                     error));
 
-    tarsel::test::VirtualClock clock;
-    tarsel::test::FakeLine line(clock);
     std::vector<int> baudAtWrite;
     line.onWrite = [&](tarsel::test::FakeLine& l, const tarsel::Bytes&) { baudAtWrite.push_back(l.currentBaud); };
     BoxRecorder boxes;
-    auto options = testOptions(boxes, folder.path());
-    options.clock = &clock;
-    int made = 0;
-    options.portFactory = [&] {
-        return std::unique_ptr<tarsel::SerialPort>(new tarsel::test::FakePort(line, made++ == 0 ? "cmd" : "text"));
-    };
-    TarselMain w(options);
-    QVERIFY(selectPort(w, port));
+    TarselMain w(scripted.options(boxes));
+    QVERIFY(selectPort(w, scripted.port));
     setModel(w, 2); // KT310--IIC: the QR code comes from a picture file
     QCOMPARE(w.link().BaudRate, 9600);
     controllerOf(w)->qrFileDialogHook = [file] { return file; };
@@ -486,11 +456,10 @@ void TstPictures::qrPictureSpeedSwitchAndPauses()
 // is switched back, the port closed, the progress reset and the message shown.
 void TstPictures::downloadStopsWhenTheDisplayDoesNotAnswer()
 {
-    QTemporaryDir folder;
-    const QString port = QDir(folder.path()).filePath(QStringLiteral("dlline"));
-    QVERIFY(::symlink("/dev/null", port.toLocal8Bit().constData()) == 0);
-    tarsel::test::VirtualClock clock;
-    tarsel::test::FakeLine line(clock);
+    ScriptedLine scripted;
+    QVERIFY(scripted.addPort(QStringLiteral("dlline")));
+    auto& clock = scripted.clock;
+    auto& line = scripted.line;
     const tarsel::Bytes query = tarsel::bytesOf({0x02, 0x07, 0x16, 0x01});
     int answers = 0; // model answers the display still gives
     std::vector<int> baudAtWrite;
@@ -502,15 +471,9 @@ void TstPictures::downloadStopsWhenTheDisplayDoesNotAnswer()
         }
     };
     BoxRecorder boxes;
-    auto options = testOptions(boxes, folder.path());
-    options.clock = &clock;
-    int made = 0;
-    options.portFactory = [&] {
-        return std::unique_ptr<tarsel::SerialPort>(new tarsel::test::FakePort(line, made++ == 0 ? "cmd" : "text"));
-    };
-    TarselMain w(options);
+    TarselMain w(scripted.options(boxes));
     w.show();
-    QVERIFY(selectPort(w, port));
+    QVERIFY(selectPort(w, scripted.port));
     setModel(w, 0);
     auto* c = controllerOf(w);
     c->convertHook = [](int, Image& bitmap) {

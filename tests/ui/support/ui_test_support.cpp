@@ -3,8 +3,11 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QTabWidget>
 #include <QThread>
+
+#include <unistd.h>
 
 namespace tarsel::uitest {
 
@@ -31,6 +34,51 @@ void SimFixture::stop()
 QString SimFixture::portPath() const
 {
     return m_display ? QString::fromStdString(m_display->devicePath()) : QString();
+}
+
+bool SimWindow::open(const std::string& model, int baud, int version, bool silent)
+{
+    if (!sim.start(model, baud, version, silent)) {
+        lastError = sim.lastError;
+        return false;
+    }
+    auto options = testOptions(boxes, sim.folder());
+    if (clock)
+        options.clock = clock;
+    m_window = std::make_unique<TarselMain>(options);
+    m_window->show();
+    if (!selectPort(*m_window, sim.portPath())) {
+        lastError = "the display's port is not listed";
+        return false;
+    }
+    return true;
+}
+
+bool SimWindow::connect(int timeoutMs)
+{
+    m_window->btnConnectClick();
+    if (!waitIdle(*m_window, timeoutMs)) {
+        lastError = "Connect did not end";
+        return false;
+    }
+    return true;
+}
+
+bool ScriptedLine::addPort(const QString& name)
+{
+    port = QDir(folder.path()).filePath(name);
+    return ::symlink("/dev/null", port.toLocal8Bit().constData()) == 0;
+}
+
+TarselMain::Options ScriptedLine::options(BoxRecorder& boxes, std::uint16_t langId)
+{
+    auto o = testOptions(boxes, folder.path(), langId);
+    o.clock = &clock;
+    o.portFactory = [this] {
+        return std::unique_ptr<tarsel::SerialPort>(
+            new tarsel::test::FakePort(line, portsMade++ == 0 ? "cmd" : "text"));
+    };
+    return o;
 }
 
 TarselMain::Options testOptions(BoxRecorder& boxes, const QString& portFolder, std::uint16_t langId)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "sim/virtual_display.h"
+#include "support/fake_port.h"
 #include "ui/tarselmain.h"
 
 #include <QList>
@@ -46,6 +47,43 @@ public:
 private:
     QTemporaryDir m_dir;
     std::unique_ptr<sim::VirtualDisplay> m_display;
+};
+
+// A virtual display and a shown window listing its folder, with the display's port selected.
+// Members are destroyed window first, display last, as locals declared in that order would be.
+class SimWindow {
+public:
+    // Starts a display of `model` at `baud` with firmware `version`, makes an English window
+    // (on `clock` when one is set), shows it and selects the port. False with `lastError` set.
+    bool open(const std::string& model, int baud, int version = 12, bool silent = false);
+    // Clicks Connect and waits for the scan to end.
+    bool connect(int timeoutMs = 15000);
+    TarselMain& window() { return *m_window; }
+    const char* error() const { return lastError.c_str(); }
+
+    SimFixture sim;
+    BoxRecorder boxes;
+    tarsel::Clock* clock = nullptr;
+    std::string lastError;
+
+private:
+    std::unique_ptr<TarselMain> m_window;
+};
+
+// A port folder with one port name linked to /dev/null and a scripted line on a virtual
+// clock behind it: windows made with `options` open FakePorts on that line, the first
+// one named "cmd", every later one "text".
+class ScriptedLine {
+public:
+    // Links `name` in the folder; `port` is then its path.
+    bool addPort(const QString& name);
+    TarselMain::Options options(BoxRecorder& boxes, std::uint16_t langId = 1033);
+
+    QTemporaryDir folder;
+    QString port;
+    tarsel::test::VirtualClock clock;
+    tarsel::test::FakeLine line{clock};
+    int portsMade = 0;
 };
 
 // Options for a window in tests: boxes answered by `boxes`, English unless a language

@@ -31,21 +31,22 @@ public:
     void sleepMs(double ms) override { SteadyClock::sleepMs(ms / 20); }
 };
 
-// A window on the display's port with the model chosen, as after Connect.
+// A window on a virtual display's port with the model chosen, as after Connect. The
+// clock is declared first so that it outlives the window.
 struct Session {
-    BoxRecorder boxes;
     FastClock clock;
-    std::unique_ptr<TarselMain> window;
+    SimWindow view;
+    SimFixture& sim = view.sim;
+    BoxRecorder& boxes = view.boxes;
+    TarselMain* window = nullptr;
     TransferController* controller = nullptr;
 
-    bool open(SimFixture& sim, int modelIndex)
+    bool open(const std::string& model, int modelIndex)
     {
-        auto options = testOptions(boxes, sim.folder());
-        options.clock = &clock;
-        window = std::make_unique<TarselMain>(options);
-        window->show();
-        if (!selectPort(*window, sim.portPath()))
+        view.clock = &clock;
+        if (!view.open(model, 9600))
             return false;
+        window = &view.window();
         window->control<QComboBox>("cbbDisplayMode")->setCurrentIndex(modelIndex);
         window->actBtnEnableExecute();
         controller = window->findChild<TransferController*>(QStringLiteral("TransferController"));
@@ -53,7 +54,21 @@ struct Session {
             controller->setTransferTimeoutMs(2000);
         return controller && window->modelIndex() == modelIndex;
     }
+    const char* error() const { return view.error(); }
     QString log() const { return window->control<QTextEdit>("redt_log")->toPlainText(); }
+
+    // Writes `content` to `path` and chooses that file for the charset list's `row`.
+    bool chooseOwnFile(int row, const QString& path, const QByteArray& content)
+    {
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size())
+            return false;
+        f.close();
+        window->control<QComboBox>("cbbCharset")->setCurrentIndex(row);
+        controller->fileDialogHook = [path] { return path; };
+        window->control<QPushButton>("btn_CharacterSetSelectFile")->click();
+        return true;
+    }
 };
 
 } // namespace
@@ -90,10 +105,8 @@ void TstTransfer::cleanupTestCase() { tarsel::SetResourceFolderOverride({}); }
 
 void TstTransfer::fontDownloadShowsTallyAndLog()
 {
-    SimFixture sim;
-    QVERIFY2(sim.start("KT310--IIA", 9600), sim.lastError.c_str());
     Session s;
-    QVERIFY(s.open(sim, 0));
+    QVERIFY2(s.open("KT310--IIA", 0), s.error());
     auto* cancel = s.window->control<QPushButton>("btn_CancelRun");
     QVERIFY(cancel);
     QVERIFY(cancel->isHidden());
@@ -124,21 +137,19 @@ void TstTransfer::fontDownloadShowsTallyAndLog()
     QVERIFY(log.contains(QStringLiteral("CP437_40x40 [Failed]:not suport")));
     QVERIFY(log.contains(QStringLiteral("big52gbk [Failed]:not suport")));
     QCOMPARE(log.count(QStringLiteral("[Succeed]")), 74);
-    QCOMPARE(sim.display()->blocks().size(), std::size_t(74));
-    QCOMPARE(sim.display()->blocks().at(0x00000000), tarsel::LoadResource("CP437_480x272"));
+    QCOMPARE(s.sim.display()->blocks().size(), std::size_t(74));
+    QCOMPARE(s.sim.display()->blocks().at(0x00000000), tarsel::LoadResource("CP437_480x272"));
     // Buttons back, Cancel gone, the display at its own speed again.
     QVERIFY(s.window->control<QWidget>("PageControl1")->isEnabled());
     QVERIFY(cancel->isHidden());
-    QCOMPARE(sim.display()->speed(), 9600);
+    QCOMPARE(s.sim.display()->speed(), 9600);
     QVERIFY(!s.window->link().CmdPort.isOpen());
 }
 
 void TstTransfer::downloadPageControls()
 {
-    SimFixture sim;
-    QVERIFY2(sim.start("KT310--IIA", 9600), sim.lastError.c_str());
     Session s;
-    QVERIFY(s.open(sim, 0));
+    QVERIFY2(s.open("KT310--IIA", 0), s.error());
     auto* charset = s.window->control<QComboBox>("cbbCharset");
     auto* select = s.window->control<QPushButton>("btn_CharacterSetSelectFile");
     auto* download = s.window->control<QPushButton>("btn_CharacterSetDownSingle");
@@ -170,48 +181,28 @@ void TstTransfer::downloadPageControls()
 
 void TstTransfer::firmwareRowFromOwnFileUsesTheLoaderEntry()
 {
-    SimFixture sim;
-    QVERIFY2(sim.start("KT310--IIC", 9600), sim.lastError.c_str());
     Session s;
-    QVERIFY(s.open(sim, 2));
+    QVERIFY2(s.open("KT310--IIC", 2), s.error());
     QByteArray content(5000, '\0');
     for (int i = 0; i < content.size(); ++i)
         content[i] = static_cast<char>(i * 13);
-    const QString path = m_dir.filePath(QStringLiteral("fw.bin"));
-    {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(content);
-    }
-    s.window->control<QComboBox>("cbbCharset")->setCurrentIndex(92); // "firmware"
-    s.controller->fileDialogHook = [path] { return path; };
-    s.window->control<QPushButton>("btn_CharacterSetSelectFile")->click();
+    QVERIFY(s.chooseOwnFile(92, m_dir.filePath(QStringLiteral("fw.bin")), content)); // "firmware"
     s.window->control<QPushButton>("btn_CharacterSetDownSingle")->click();
     QVERIFY(waitIdle(*s.window, 15000));
     QCOMPARE(s.boxes.boxes.last().text, QStringLiteral("Done! [Succeed 1 / Failed 0]"));
-    QVERIFY(sim.display()->firmware());
-    QCOMPARE(*sim.display()->firmware(), content.toStdString());
-    QVERIFY(sim.display()->recordsNamed("DownloadServiceSetup").empty());
+    QVERIFY(s.sim.display()->firmware());
+    QCOMPARE(*s.sim.display()->firmware(), content.toStdString());
+    QVERIFY(s.sim.display()->recordsNamed("DownloadServiceSetup").empty());
 }
 
 void TstTransfer::cancelEndsTheRunAndGivesTheButtonsBack()
 {
-    SimFixture sim;
-    QVERIFY2(sim.start("KT310--IIA", 9600), sim.lastError.c_str());
     Session s;
-    QVERIFY(s.open(sim, 0));
-    const QString path = m_dir.filePath(QStringLiteral("big.bin"));
-    {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray(2000000, 'x'));
-    }
-    s.window->control<QComboBox>("cbbCharset")->setCurrentIndex(0);
-    s.controller->fileDialogHook = [path] { return path; };
-    s.window->control<QPushButton>("btn_CharacterSetSelectFile")->click();
+    QVERIFY2(s.open("KT310--IIA", 0), s.error());
+    QVERIFY(s.chooseOwnFile(0, m_dir.filePath(QStringLiteral("big.bin")), QByteArray(2000000, 'x')));
     s.window->control<QPushButton>("btn_CharacterSetDownSingle")->click();
     QVERIFY(s.window->isBusy());
-    QVERIFY(sim.display()->waitForRecord("Block", 10000, 20));
+    QVERIFY(s.sim.display()->waitForRecord("Block", 10000, 20));
     QCoreApplication::processEvents();
     auto* cancel = s.window->control<QPushButton>("btn_CancelRun");
     QVERIFY(!cancel->isHidden());
@@ -224,32 +215,22 @@ void TstTransfer::cancelEndsTheRunAndGivesTheButtonsBack()
     for (const auto& box : s.boxes.boxes)
         QVERIFY(!box.text.startsWith(QStringLiteral("Done!")));
     QVERIFY(s.log().contains(QStringLiteral("Download cancelled")));
-    QVERIFY(sim.display()->blocks().empty()); // the item never completed
+    QVERIFY(s.sim.display()->blocks().empty()); // the item never completed
 }
 
 void TstTransfer::aLateCancelLeavesTheNextRunAlone()
 {
     // A cancelled run that ends quickly must not have its escalation, which comes a
     // moment later, hit the run started next.
-    SimFixture sim;
-    QVERIFY2(sim.start("KT310--IIA", 9600), sim.lastError.c_str());
     Session s;
-    QVERIFY(s.open(sim, 0));
-    const QString path = m_dir.filePath(QStringLiteral("late.bin"));
-    {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray(5000, 'y'));
-    }
-    s.window->control<QComboBox>("cbbCharset")->setCurrentIndex(0);
-    s.controller->fileDialogHook = [path] { return path; };
-    s.window->control<QPushButton>("btn_CharacterSetSelectFile")->click();
+    QVERIFY2(s.open("KT310--IIA", 0), s.error());
+    QVERIFY(s.chooseOwnFile(0, m_dir.filePath(QStringLiteral("late.bin")), QByteArray(5000, 'y')));
     auto* download = s.window->control<QPushButton>("btn_CharacterSetDownSingle");
 
     // First run: cancelled while it waits for a silent display, before any speed change.
     tarsel::sim::Faults faults;
     faults.silent = true;
-    sim.display()->setFaults(faults);
+    s.sim.display()->setFaults(faults);
     download->click();
     QElapsedTimer sinceCancel;
     sinceCancel.start();
@@ -262,7 +243,7 @@ void TstTransfer::aLateCancelLeavesTheNextRunAlone()
     // the run is still in its block phase when the first run's escalation is due.
     faults = tarsel::sim::Faults();
     faults.stopAfterBlocks = 3;
-    sim.display()->setFaults(faults);
+    s.sim.display()->setFaults(faults);
     s.controller->setTransferTimeoutMs(80000); // 4 s of wall time
     download->click();
     QVERIFY(s.controller->runActive());

@@ -244,10 +244,7 @@ bool ParseSettingsJson(const Text& document, TDisplayInfo& info, WindowValues& v
 
 bool ParseSettingsDocument(const Bytes& document, TDisplayInfo& info, WindowValues& values, std::string& errorText)
 {
-    if (document.empty()) {
-        errorText = kGetSettingsError;
-        return false;
-    }
+    // Refuse an oversized reply before converting it; everything else is the text parser's.
     if (document.size() > kMaxSettingsDocument) {
         errorText = kSettingsTooLarge;
         return false;

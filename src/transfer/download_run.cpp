@@ -106,15 +106,8 @@ RunOutcome DownloadRun::StartPictureDownload(const std::vector<int>& positions, 
     m_pictures = std::move(pictures);
 
     std::string message;
-    if (!openForTransfer(message)) {
-        m_out.ShowMessageBox(message, kBoxError);
+    if (!openAndFindDevice(message))
         return RunOutcome::NotStarted;
-    }
-    if (!WaitDeviceReady(m_link, true, message)) {
-        CloseCmdPort(m_link);
-        m_out.ShowMessageBox(std::string(kNoDeviceText) + message, kBoxError);
-        return RunOutcome::NotStarted;
-    }
     m_out.StartProgress("", 100, 2);
     ReportText = kReportHeading;
     IsDownResource = false;
@@ -180,15 +173,8 @@ RunOutcome DownloadRun::StartFirmwareUpdate()
 RunOutcome DownloadRun::beginRun(int firstPosition, int progressKind, const char* reportText)
 {
     std::string message;
-    if (!openForTransfer(message)) {
-        m_out.ShowMessageBox(message, kBoxError);
+    if (!openAndFindDevice(message))
         return RunOutcome::NotStarted;
-    }
-    if (!WaitDeviceReady(m_link, true, message)) {
-        CloseCmdPort(m_link);
-        m_out.ShowMessageBox(std::string(kNoDeviceText) + message, kBoxError);
-        return RunOutcome::NotStarted;
-    }
     if (cancelled()) {
         CloseCmdPort(m_link);
         return RunOutcome::Cancelled;
@@ -204,6 +190,20 @@ RunOutcome DownloadRun::beginRun(int firstPosition, int progressKind, const char
     // Bytes left from an earlier run belong to a closed line.
     m_assembler.clear();
     return NextDownload();
+}
+
+bool DownloadRun::openAndFindDevice(std::string& message)
+{
+    if (!openForTransfer(message)) {
+        m_out.ShowMessageBox(message, kBoxError);
+        return false;
+    }
+    if (!WaitDeviceReady(m_link, true, message)) {
+        CloseCmdPort(m_link);
+        m_out.ShowMessageBox(std::string(kNoDeviceText) + message, kBoxError);
+        return false;
+    }
+    return true;
 }
 
 bool DownloadRun::openForTransfer(std::string& message)

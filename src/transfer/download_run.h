@@ -102,6 +102,8 @@ private:
     // The cancel check, or the link's steady clock cancelled (the window closing).
     bool cancelled() const;
     bool openForTransfer(std::string& message);
+    // Opens CmdPort and waits for the display; on failure shows the message and closes.
+    bool openAndFindDevice(std::string& message);
     void raiseSpeed();
     void restoreSpeedAndClose();
     bool loadItem(int position);

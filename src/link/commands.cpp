@@ -45,6 +45,17 @@ private:
 };
 
 void traceSent(const Link& link, const Bytes& frame) { link.traceOut(kSent + FrameHex(frame)); }
+
+// Writes a frame on CmdPort, traces it once written and pauses before the answer is
+// awaited. False (with the write's message) when the write failed.
+bool writeTracedThenPause(Link& link, const Bytes& frame, double pauseMs, std::string& message)
+{
+    if (!link.CmdPort.write(frame, message))
+        return false;
+    traceSent(link, frame);
+    link.clock.sleepMs(pauseMs);
+    return true;
+}
 void traceReceived(const Link& link, const Bytes& answer) { link.traceOut(kReceived + FrameHex(answer)); }
 
 Bytes withByte(Bytes frame, std::uint8_t value)
@@ -100,10 +111,8 @@ bool echoCommand(Link& link, const Bytes& frame, std::size_t required, const Ech
     if (!scope.ok())
         return false;
     SerialPort& port = link.CmdPort;
-    if (!port.write(frame, message))
+    if (!writeTracedThenPause(link, frame, kEchoPauseMs, message))
         return false;
-    traceSent(link, frame);
-    link.clock.sleepMs(kEchoPauseMs);
     const WaitTimer timer(link.clock);
     Bytes answer;
     for (;;) {
@@ -212,10 +221,8 @@ int DetectModel(Link& link, std::string& message)
 bool ProbeModel(Link& link, std::string& message)
 {
     SerialPort& port = link.CmdPort;
-    if (!port.write(kModelQueryFrame, message))
+    if (!writeTracedThenPause(link, kModelQueryFrame, kModelQueryPauseMs, message))
         return false;
-    traceSent(link, kModelQueryFrame);
-    link.clock.sleepMs(kModelQueryPauseMs);
     const WaitTimer timer(link.clock);
     Bytes answer;
     for (;;) {
@@ -410,10 +417,8 @@ bool SetMainTextLines(Link& link, std::uint8_t lineMode, std::string& message)
     if (!scope.ok())
         return false;
     const Bytes frame = bytesOf({0x02, 0x07, 0x14, lineMode});
-    if (!link.CmdPort.write(frame, message))
+    if (!writeTracedThenPause(link, frame, kMainTextLinesPauseMs, message))
         return false;
-    traceSent(link, frame);
-    link.clock.sleepMs(kMainTextLinesPauseMs);
     Bytes answer;
     std::string readMessage;
     if (link.CmdPort.read(answer, readMessage))

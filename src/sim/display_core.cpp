@@ -353,8 +353,19 @@ std::vector<Action> DisplayCore::receive(const Bytes& bytes, double nowMs)
 
 void DisplayCore::noise(const Bytes& bytes, double nowMs)
 {
-    if (!m_hungUp && !bytes.empty())
-        record("Noise", bytes, nowMs);
+    if (m_hungUp || bytes.empty())
+        return;
+    // One burst of noise is one record, however the line delivered it.
+    if (!m_records.empty()) {
+        Record& last = m_records.back();
+        if (last.name == "Noise" && nowMs - last.timeMs < m_config.quietGapMs) {
+            last.bytes += bytes;
+            last.length = last.bytes.size();
+            last.timeMs = nowMs;
+            return;
+        }
+    }
+    record("Noise", bytes, nowMs);
 }
 
 void DisplayCore::parse(double nowMs, bool quiet, std::vector<Action>& out)
@@ -414,7 +425,7 @@ std::vector<Action> DisplayCore::tick(double nowMs)
         m_transfers[m_pull->transfer].finished = true;
         m_pull.reset();
     }
-    if (m_stream && nowMs - m_stream->lastMs >= m_config.transferTimeoutMs) {
+    if (m_stream && nowMs - m_stream->lastMs >= m_config.streamGapMs) {
         m_transfers[m_stream->transfer].endMs = nowMs;
         m_transfers[m_stream->transfer].finished = true;
         m_stream.reset();
@@ -437,7 +448,7 @@ double DisplayCore::nextDeadline() const
     if (m_pull)
         t = std::min(t, m_pull->lastMs + m_config.transferTimeoutMs);
     if (m_stream)
-        t = std::min(t, m_stream->lastMs + m_config.transferTimeoutMs);
+        t = std::min(t, m_stream->lastMs + m_config.streamGapMs);
     return t;
 }
 

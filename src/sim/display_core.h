@@ -78,7 +78,8 @@ public:
         int version = 12;
         double restartSilenceMs = 300;  // deaf and mute after the restart command
         double quietGapMs = 20;         // frames without an end marker end after this quiet
-        double transferTimeoutMs = 15000; // a transfer with no data for this long is dropped
+        double transferTimeoutMs = 15000; // a block transfer with no frame for this long is dropped
+        double streamGapMs = 2000;      // a named file whose data stops for this long is dropped
         std::uint32_t seed = 1;         // garbage bytes
         Faults faults;
     };

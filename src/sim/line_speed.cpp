@@ -15,6 +15,14 @@ int readLineSpeed(int masterFd)
     return static_cast<int>(t.c_ospeed);
 }
 
+bool readHardwareFlowControl(int masterFd)
+{
+    struct termios2 t {};
+    if (::ioctl(masterFd, TCGETS2, &t) != 0)
+        return false;
+    return (t.c_cflag & CRTSCTS) != 0;
+}
+
 static tcflag_t standardRate(int baud)
 {
     switch (baud) {

@@ -11,7 +11,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -34,6 +37,25 @@ void closeFd(int& fd)
 }
 
 std::atomic<int> g_displaysInProcess{0};
+
+// A real display answers from its own processor, whatever the PC is busy with. The
+// display's thread gets a real-time priority where that is allowed (root, or
+// CAP_SYS_NICE), else at least a better nice value; refusals are harmless.
+void raiseThreadPriority()
+{
+    sched_param param {};
+    param.sched_priority = 10;
+    if (::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &param) == 0)
+        return;
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), -10);
+}
+
+// How far ahead of the line the display's receiver takes bytes off the pty: the
+// bytes of the next couple of milliseconds. The rest stays in the pty, which fills
+// and then blocks the program's writes, as a real line does.
+constexpr double kRxLookaheadMs = 4.0;
+// How often a receiver held by flow control looks at the line settings again.
+constexpr double kFlowRecheckMs = 20.0;
 
 } // namespace
 
@@ -92,6 +114,7 @@ bool VirtualDisplay::start(std::string* error)
     cfg.restartSilenceMs = m_options.restartSilenceMs;
     cfg.quietGapMs = m_options.quietGapMs;
     cfg.transferTimeoutMs = m_options.transferTimeoutMs;
+    cfg.streamGapMs = m_options.streamGapMs;
     cfg.seed = m_options.seed;
     cfg.faults = m_options.faults;
     try {
@@ -165,6 +188,7 @@ bool VirtualDisplay::start(std::string* error)
     m_wire.clear();
     m_ready.clear();
     m_rxBusyUntil = 0;
+    m_flowHeld = false;
     m_wireClock = 0;
     m_running = true;
     m_thread = std::thread([this] { run(); });
@@ -242,11 +266,22 @@ double VirtualDisplay::nextWake(double now) const
         t = std::min(t, m_wireClock + std::min<double>(batch, m_wire.size()) * bt);
     }
     t = std::min(t, m_core->nextDeadline());
+    if (m_flowHeld)
+        t = std::min(t, now + kFlowRecheckMs);
+    else if (m_options.pacing && !receiverReady(now))
+        t = std::min(t, m_rxBusyUntil - kRxLookaheadMs);
     return t;
+}
+
+bool VirtualDisplay::receiverReady(double now) const
+{
+    return !m_flowHeld && (!m_options.pacing || m_rxBusyUntil - now < kRxLookaheadMs);
 }
 
 void VirtualDisplay::run()
 {
+    if (m_options.raisePriority)
+        raiseThreadPriority();
     while (!m_stop) {
         double wake;
         {
@@ -257,9 +292,11 @@ void VirtualDisplay::run()
         timespec ts;
         ts.tv_sec = static_cast<time_t>(waitMs / 1000);
         ts.tv_nsec = static_cast<long>(std::fmod(waitMs, 1000.0) * 1e6);
-        pollfd fds[3] = {{m_master, POLLIN, 0}, {m_inotify, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+        pollfd fds[3] = {{m_master, 0, 0}, {m_inotify, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
         {
             std::lock_guard lock(m_mutex);
+            if (receiverReady(nowMs()))
+                fds[0].events |= POLLIN;
             if (!m_ready.empty())
                 fds[0].events |= POLLOUT;
         }
@@ -277,8 +314,9 @@ void VirtualDisplay::run()
         const double now = nowMs();
         if (fds[1].revents & POLLIN)
             handleInotify();
-        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR))
-            readInput(now);
+        // Also when nothing was signalled: a paced receiver takes the next bytes when
+        // their time has come (the read does not block).
+        readInput(now);
         if (!m_hungUp)
             deliverInput(now);
         if (!m_hungUp)
@@ -325,9 +363,25 @@ void VirtualDisplay::handleInotify()
 
 void VirtualDisplay::readInput(double now)
 {
+    if (m_master < 0)
+        return;
     char buf[4096];
     for (;;) {
-        const ssize_t n = ::read(m_master, buf, sizeof buf);
+        // With RTS/CTS on, the program's side sends only while CTS is up, and a
+        // three-wire cable never raises it: its bytes stay where they are.
+        m_flowHeld = readHardwareFlowControl(m_master);
+        if (!receiverReady(now))
+            return;
+        m_lineSpeed = readLineSpeed(m_master);
+        const int speed = m_core->speed();
+        const double bt = byteMs(m_lineSpeed > 0 ? m_lineSpeed : speed);
+        std::size_t room = sizeof buf;
+        if (m_options.pacing) {
+            // Only what the line has brought by now and in the next moments.
+            const double backlog = std::max(0.0, m_rxBusyUntil - now);
+            room = std::clamp<std::size_t>(static_cast<std::size_t>((kRxLookaheadMs - backlog) / bt), 1, sizeof buf);
+        }
+        const ssize_t n = ::read(m_master, buf, room);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -338,19 +392,15 @@ void VirtualDisplay::readInput(double now)
         // file descriptor still keeps two openers apart).
         if (m_slave >= 0)
             ::ioctl(m_slave, TIOCNXCL);
-        m_lineSpeed = readLineSpeed(m_master);
-        const int speed = m_core->speed();
+        const double arrival = m_options.pacing ? std::max(now, m_rxBusyUntil) + bytes.size() * bt : now;
+        if (m_options.pacing)
+            m_rxBusyUntil = arrival;
         if (m_lineSpeed != speed) {
-            m_core->noise(bytes, now);
+            // Sent at a speed the display does not listen at: noise, once it is through.
+            m_core->noise(bytes, arrival);
             continue;
         }
-        if (m_options.pacing) {
-            const double arrival = std::max(now, m_rxBusyUntil) + bytes.size() * byteMs(speed);
-            m_rxBusyUntil = arrival;
-            m_incoming.push_back({arrival, std::move(bytes)});
-        } else {
-            m_incoming.push_back({now, std::move(bytes)});
-        }
+        m_incoming.push_back({arrival, std::move(bytes)});
     }
 }
 

@@ -36,10 +36,14 @@ struct Options {
     bool registerLink = true;        // symlink in the virtual-port folder
     std::string linkName;            // default "virtual-<model>-<pid>" (+ "-<n>" after the first)
     std::string linkFolder;          // default virtualPortFolder()
-    bool pacing = true;              // bytes take 10 bits of line time each, both ways
+    bool pacing = true;              // bytes take 10 bits of line time each, both ways; the
+                                     // program's bytes are taken off the pty only at that
+                                     // rate, so its writes block once the pty is full
+    bool raisePriority = true;       // answer from a real-time thread where allowed
     double restartSilenceMs = 300;   // deaf after the restart command
     double quietGapMs = 20;          // frames without an end marker end after this quiet
-    double transferTimeoutMs = 15000;
+    double transferTimeoutMs = 15000;  // a block transfer with no frame for this long is dropped
+    double streamGapMs = 2000;         // a named file whose data stops for this long is dropped
     std::uint32_t seed = 1;          // garbage bytes
     Faults faults;
     // Called (on the display's thread) with a line for every frame received; empty = quiet.
@@ -104,6 +108,7 @@ private:
     void hangUp();
     void handleInotify();
     void readInput(double now);
+    bool receiverReady(double now) const;
     void deliverInput(double now);
     void apply(const std::vector<Action>& actions, double at);
     void pumpOutput(double now);
@@ -131,7 +136,8 @@ private:
 
     struct Incoming { double at; Bytes bytes; };
     std::deque<Incoming> m_incoming;  // read, waiting for their arrival time
-    double m_rxBusyUntil = 0;
+    double m_rxBusyUntil = 0;         // when the last byte taken off the pty has arrived
+    bool m_flowHeld = false;          // the program's RTS/CTS flow control holds its bytes
     struct Outgoing { double due; Bytes bytes; };
     std::deque<Outgoing> m_outgoing;  // answers waiting for their time
     Bytes m_wire;                     // being sent at line rate

@@ -1,9 +1,19 @@
 #include "link/clock.h"
 
+#include "link/cancel.h"
+
 #include <chrono>
 #include <thread>
 
 namespace tarsel {
+
+bool Clock::sleepMs(double ms, const CancelToken& cancel)
+{
+    if (cancel.cancelled())
+        return false;
+    sleepMs(ms);
+    return !cancel.cancelled();
+}
 
 double SteadyClock::nowMs()
 {
@@ -13,17 +23,10 @@ double SteadyClock::nowMs()
 
 void SteadyClock::sleepMs(double ms)
 {
-    // Sleep in short slices so that cancel() takes effect within a few milliseconds.
-    const double end = nowMs() + ms;
-    while (!m_cancelled.load()) {
-        const double left = end - nowMs();
-        if (left <= 0)
-            return;
-        std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(left < 5 ? left : 5));
-    }
+    if (ms > 0)
+        std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(ms));
 }
 
-void SteadyClock::cancel() { m_cancelled.store(true); }
-void SteadyClock::resetCancel() { m_cancelled.store(false); }
+bool SteadyClock::sleepMs(double ms, const CancelToken& cancel) { return cancel.sleepFor(ms); }
 
 } // namespace tarsel

@@ -46,14 +46,13 @@ private:
 
 void traceSent(const Link& link, const Bytes& frame) { link.traceOut(kSent + FrameHex(frame)); }
 
-// Writes a frame on CmdPort, traces it once written and pauses before the answer is
-// awaited. False (with the write's message) when the write failed.
-bool writeTracedThenPause(Link& link, const Bytes& frame, double pauseMs, std::string& message)
+// Writes a frame on CmdPort and traces it once written. False (with the write's
+// message) when the write failed.
+bool writeTraced(Link& link, const Bytes& frame, std::string& message)
 {
     if (!link.CmdPort.write(frame, message))
         return false;
     traceSent(link, frame);
-    link.clock.sleepMs(pauseMs);
     return true;
 }
 void traceReceived(const Link& link, const Bytes& answer) { link.traceOut(kReceived + FrameHex(answer)); }
@@ -110,36 +109,26 @@ bool echoCommand(Link& link, const Bytes& frame, std::size_t required, const Ech
     CmdPortScope scope(link, message);
     if (!scope.ok())
         return false;
-    SerialPort& port = link.CmdPort;
-    if (!writeTracedThenPause(link, frame, kEchoPauseMs, message))
+    if (!writeTraced(link, frame, message))
         return false;
-    const WaitTimer timer(link.clock);
+    AnswerPolicy policy;
+    policy.pauseMs = kEchoPauseMs;
+    policy.limitMs = kEchoLimitMs;
+    policy.pollPauseMs = kEchoPollMs;
+    policy.judge = [required](Bytes& a) { return AnswerHasAtLeast(a, required); };
     Bytes answer;
-    for (;;) {
-        Bytes chunk;
-        std::string readMessage;
-        const bool got = port.read(chunk, readMessage);
-        if (got)
-            answer += chunk;
-        if (answer.size() >= required) {
-            traceReceived(link, answer);
-            if (answer == frame) {
-                message = "OK";
-                return true;
-            }
-            message = texts.error;
-            return false;
-        }
-        if (!got && port.hungUp()) {
-            message = readMessage;
-            return false;
-        }
-        link.clock.sleepMs(kEchoPollMs);
-        if (timer.pastLimit(kEchoLimitMs)) {
-            message = texts.timeOut;
-            return false;
-        }
+    switch (AwaitAnswer(link, link.CmdPort, policy, answer, message)) {
+    case AnswerEnd::Complete: break;
+    case AnswerEnd::TimedOut: message = texts.timeOut; return false;
+    default: return false;
     }
+    traceReceived(link, answer);
+    if (answer != frame) {
+        message = texts.error;
+        return false;
+    }
+    message = "OK";
+    return true;
 }
 
 std::uint8_t areaCode(ColorArea area, std::uint8_t header, std::uint8_t mainText, std::uint8_t footer)
@@ -170,33 +159,73 @@ double WaitTimer::remainingMs(double limitMs) const
     return left > 0 ? left : 0;
 }
 
-WaitOutcome WaitForZeroTerminated(SerialPort& port, Clock& clock, double limitMs, Bytes& answer,
-                                  std::string& message)
+Verdict AnswerEndsWith(const Bytes& answer, char last)
 {
-    const WaitTimer timer(clock);
+    return !answer.empty() && answer.back() == last ? Verdict::Complete : Verdict::Incomplete;
+}
+
+Verdict AnswerHasAtLeast(const Bytes& answer, std::size_t count)
+{
+    return answer.size() >= count ? Verdict::Complete : Verdict::Incomplete;
+}
+
+AnswerEnd AwaitAnswer(Link& link, SerialPort& port, const AnswerPolicy& policy, Bytes& answer,
+                      std::string& message)
+{
+    auto cancelled = [&] {
+        message = kCancelledText;
+        return AnswerEnd::Cancelled;
+    };
+    if (!link.pause(policy.pauseMs))
+        return cancelled();
+    const WaitTimer timer(link.clock);
     for (;;) {
+        if (link.cancelled())
+            return cancelled();
+        if (policy.beforeRead)
+            policy.beforeRead();
         Bytes chunk;
         std::string readMessage;
         const bool got = port.read(chunk, readMessage);
-        if (got)
-            answer += chunk;
-        if (!answer.empty() && answer.back() == '\0')
-            return WaitOutcome::Complete;
+        if (!got && (policy.emptyReadEnds || policy.singleRead)) {
+            message = readMessage;
+            return port.hungUp() ? AnswerEnd::HungUp : AnswerEnd::NothingRead;
+        }
+        answer += chunk;
+        const Verdict verdict = policy.judge ? policy.judge(answer) : Verdict::Complete;
+        if (verdict == Verdict::Complete || policy.singleRead)
+            return AnswerEnd::Complete;
         if (!got && port.hungUp()) {
             message = readMessage;
-            return WaitOutcome::HungUp;
+            return AnswerEnd::HungUp;
         }
-        if (timer.pastLimit(limitMs))
-            return WaitOutcome::TimedOut;
-        // Nothing waiting: sleep on the port until bytes arrive or the limit comes,
-        // instead of spinning; the next read takes them at once.
-        if (!got)
-            port.waitReadable(timer.remainingMs(limitMs));
+        if (verdict != Verdict::RetryNow && policy.pollPauseMs > 0 && !link.pause(policy.pollPauseMs))
+            return cancelled();
+        if (timer.pastLimit(policy.limitMs))
+            return AnswerEnd::TimedOut;
+        // Nothing waiting and no pause of the protocol's own: sleep on the port until
+        // bytes arrive or the limit comes, instead of spinning; the next read takes
+        // them at once.
+        if (!got && policy.pollPauseMs <= 0)
+            port.waitReadable(timer.remainingMs(policy.limitMs));
     }
 }
 
 // ---------------------------------------------------------------------------
 // Model query
+
+namespace {
+// The model query's answer: a name ended by 0x00.
+AnswerPolicy modelQueryPolicy(double limitMs, bool emptyReadEnds)
+{
+    AnswerPolicy policy;
+    policy.pauseMs = kModelQueryPauseMs;
+    policy.limitMs = limitMs;
+    policy.emptyReadEnds = emptyReadEnds;
+    policy.judge = [](Bytes& a) { return AnswerEndsWith(a, '\0'); };
+    return policy;
+}
+} // namespace
 
 int DetectModel(Link& link, std::string& message)
 {
@@ -205,12 +234,11 @@ int DetectModel(Link& link, std::string& message)
         return -1;
     if (!link.CmdPort.write(kModelQueryFrame, message))
         return -1;
-    link.clock.sleepMs(kModelQueryPauseMs);
     Bytes answer;
-    switch (WaitForZeroTerminated(link.CmdPort, link.clock, kDetectModelLimitMs, answer, message)) {
-    case WaitOutcome::Complete: break;
-    case WaitOutcome::TimedOut: message = kModelTimeOut; return -1;
-    case WaitOutcome::HungUp: return -1;
+    switch (AwaitAnswer(link, link.CmdPort, modelQueryPolicy(kDetectModelLimitMs, false), answer, message)) {
+    case AnswerEnd::Complete: break;
+    case AnswerEnd::TimedOut: message = kModelTimeOut; return -1;
+    default: return -1;
     }
     traceReceived(link, answer);
     const int index = FindModel(answer.substr(0, answer.size() - 1));
@@ -220,31 +248,23 @@ int DetectModel(Link& link, std::string& message)
 
 bool ProbeModel(Link& link, std::string& message)
 {
-    SerialPort& port = link.CmdPort;
-    if (!writeTracedThenPause(link, kModelQueryFrame, kModelQueryPauseMs, message))
+    if (!writeTraced(link, kModelQueryFrame, message))
         return false;
-    const WaitTimer timer(link.clock);
     Bytes answer;
-    for (;;) {
-        Bytes chunk;
-        // Nothing arrived (or the line hung up): give up at once with the port's text.
-        if (!port.read(chunk, message))
-            return false;
-        answer += chunk;
-        if (answer.back() == '\0') {
-            traceReceived(link, answer);
-            if (FindModel(answer.substr(0, answer.size() - 1)) < 0) {
-                message = kUnknownModel;
-                return false;
-            }
-            message = "OK";
-            return true;
-        }
-        if (timer.pastLimit(kProbeModelLimitMs)) {
-            message = kModelTimeOut;
-            return false;
-        }
+    // Nothing arrived after the pause (or the line hung up): give up at once with the
+    // port's text.
+    switch (AwaitAnswer(link, link.CmdPort, modelQueryPolicy(kProbeModelLimitMs, true), answer, message)) {
+    case AnswerEnd::Complete: break;
+    case AnswerEnd::TimedOut: message = kModelTimeOut; return false;
+    default: return false;
     }
+    traceReceived(link, answer);
+    if (FindModel(answer.substr(0, answer.size() - 1)) < 0) {
+        message = kUnknownModel;
+        return false;
+    }
+    message = "OK";
+    return true;
 }
 
 bool WaitDeviceReady(Link& link, bool keepOpen, std::string& message)
@@ -262,7 +282,11 @@ bool WaitDeviceReady(Link& link, bool keepOpen, std::string& message)
     bool ready = false;
     for (int attempt = 0; attempt < kDeviceReadyAttempts; ++attempt) {
         ready = ProbeModel(link, message);
-        link.clock.sleepMs(kDeviceReadyPauseMs);
+        if (!link.pause(kDeviceReadyPauseMs)) {
+            ready = false;
+            message = kCancelledText;
+            break;
+        }
         if (ready || port.hungUp())
             break;
     }
@@ -280,6 +304,17 @@ int ReadVersion(Link& link)
     return ReadVersion(link, message);
 }
 
+namespace {
+// One read after a pause (the version, the main-text-lines echo).
+AnswerPolicy singleReadPolicy(double pauseMs)
+{
+    AnswerPolicy policy;
+    policy.pauseMs = pauseMs;
+    policy.singleRead = true;
+    return policy;
+}
+} // namespace
+
 int ReadVersion(Link& link, std::string& message)
 {
     CmdPortScope scope(link, message);
@@ -287,11 +322,11 @@ int ReadVersion(Link& link, std::string& message)
         return 0;
     if (!link.CmdPort.write(kVersionQueryFrame, message))
         return 0;
-    link.clock.sleepMs(kReadVersionPauseMs);
     Bytes answer;
     std::string readMessage;
-    if (!link.CmdPort.read(answer, readMessage)) {
-        message = kReadVersionError;
+    if (AwaitAnswer(link, link.CmdPort, singleReadPolicy(kReadVersionPauseMs), answer, readMessage)
+        != AnswerEnd::Complete) {
+        message = link.cancelled() ? kCancelledText : kReadVersionError;
         return 0;
     }
     message = "OK";
@@ -307,17 +342,19 @@ bool GetConfiguration(Link& link, Bytes& reply, std::string& message)
         return false;
     if (!link.CmdPort.write(kConfigurationQueryFrame, message))
         return false;
-    link.clock.sleepMs(kGetConfigurationPauseMs);
+    AnswerPolicy policy;
+    policy.pauseMs = kGetConfigurationPauseMs;
+    policy.limitMs = kGetConfigurationLimitMs;
+    policy.judge = [](Bytes& a) { return AnswerEndsWith(a, '\0'); };
     Bytes answer;
-    switch (WaitForZeroTerminated(link.CmdPort, link.clock, kGetConfigurationLimitMs, answer, message)) {
-    case WaitOutcome::Complete:
+    switch (AwaitAnswer(link, link.CmdPort, policy, answer, message)) {
+    case AnswerEnd::Complete:
         reply = std::move(answer);
         message = "OK";
         return true;
-    case WaitOutcome::TimedOut: message = kConfigurationTimeOut; return false;
-    case WaitOutcome::HungUp: return false;
+    case AnswerEnd::TimedOut: message = kConfigurationTimeOut; return false;
+    default: return false;
     }
-    return false;
 }
 
 // ---------------------------------------------------------------------------
@@ -417,11 +454,16 @@ bool SetMainTextLines(Link& link, std::uint8_t lineMode, std::string& message)
     if (!scope.ok())
         return false;
     const Bytes frame = bytesOf({0x02, 0x07, 0x14, lineMode});
-    if (!writeTracedThenPause(link, frame, kMainTextLinesPauseMs, message))
+    if (!writeTraced(link, frame, message))
         return false;
     Bytes answer;
     std::string readMessage;
-    if (link.CmdPort.read(answer, readMessage))
+    const AnswerEnd end = AwaitAnswer(link, link.CmdPort, singleReadPolicy(kMainTextLinesPauseMs), answer, readMessage);
+    if (end == AnswerEnd::Cancelled) {
+        message = readMessage;
+        return false;
+    }
+    if (!answer.empty())
         traceReceived(link, answer);
     if (answer.empty() || answer != frame) {
         message = kMainTextLinesError;
@@ -447,13 +489,35 @@ bool SwitchDeviceBaud(Link& link, int baud, std::string& message)
     return true;
 }
 
-bool SwitchLineSpeed(Link& link, int baud, double devicePauseMs, std::string& message)
+std::string SpeedChangeFailedText(const Link& link, int baud, const std::string& reason)
 {
-    const bool ok = SwitchDeviceBaud(link, baud, message);
-    link.clock.sleepMs(devicePauseMs);
-    link.CmdPort.setBaud(baud);
-    link.clock.sleepMs(kLocalSpeedSettleMs);
-    return ok;
+    return "could not set " + std::to_string(baud) + " bit/s on " + link.PortName + ": " + reason;
+}
+
+SpeedSwitch SwitchLineSpeed(Link& link, int baud, double devicePauseMs, std::string& message)
+{
+    const bool sent = SwitchDeviceBaud(link, baud, message);
+    // The frame must be off the line before the PC changes its speed, or its last
+    // bytes go out at the new one (an adapter buffers beyond what its driver reports).
+    std::string drainMessage;
+    if (sent)
+        link.CmdPort.drainOutput(kFrameDrainLimitMs, drainMessage);
+    if (!link.pause(devicePauseMs)) {
+        message = kCancelledText;
+        return SpeedSwitch::Cancelled;
+    }
+    const LineStatus local = link.CmdPort.setBaud(baud);
+    if (!local.ok) {
+        message = SpeedChangeFailedText(link, baud, local.error);
+        return SpeedSwitch::LocalFailed;
+    }
+    if (!link.pause(kLocalSpeedSettleMs)) {
+        message = kCancelledText;
+        return SpeedSwitch::Cancelled;
+    }
+    if (!sent)
+        return link.cancelled() ? SpeedSwitch::Cancelled : SpeedSwitch::FrameFailed;
+    return SpeedSwitch::Done;
 }
 
 // ---------------------------------------------------------------------------
@@ -485,22 +549,26 @@ std::uint8_t SendQrPicture(Link& link, const std::string& file, std::uint8_t ali
         return kQrConversionFailed;
 
     std::string message;
-    link.clock.sleepMs(kQrStepPauseMs);
+    if (!link.pause(kQrStepPauseMs))
+        return kQrCancelled;
     if (!port.write(bytesOf({0x02, 0x07, 0x19, align, slot}), message))
-        return kQrHeaderWriteFailed;
+        return link.cancelled() ? kQrCancelled : kQrHeaderWriteFailed;
 
-    link.clock.sleepMs(kQrStepPauseMs);
+    if (!link.pause(kQrStepPauseMs))
+        return kQrCancelled;
     for (const Bytes& piece : SplitQrPicture(picture)) {
         // The last piece is empty when the size is a multiple of 256: it counts as a
         // write but nothing goes on the line.
         if (!piece.empty() && !port.write(piece, message))
-            return kQrDataWriteFailed;
+            return link.cancelled() ? kQrCancelled : kQrDataWriteFailed;
     }
 
-    link.clock.sleepMs(kQrStepPauseMs);
+    if (!link.pause(kQrStepPauseMs))
+        return kQrCancelled;
     if (!port.write(bytesOf({0x02, 0x07, 0x19, 0x00}), message))
-        return kQrTrailerWriteFailed;
-    link.clock.sleepMs(kQrFinishPauseMs);
+        return link.cancelled() ? kQrCancelled : kQrTrailerWriteFailed;
+    if (!link.pause(kQrFinishPauseMs))
+        return kQrCancelled;
     return kQrOk;
 }
 

@@ -49,14 +49,42 @@ private:
     double m_start;
 };
 
-enum class WaitOutcome { Complete, TimedOut, HungUp };
+// What the answer received so far amounts to.
+enum class Verdict {
+    Incomplete,  // wait for more
+    Complete,    // the answer is whole (the caller checks what it says)
+    RetryNow,    // bytes were dropped; read again without the poll pause
+};
 
-// Reads and appends to `answer` until it is non-empty and ends with 0x00, or the
-// elapsed time passes `limitMs`, or the line hangs up (then `message` holds the
-// port's text). Idle stretches wait on the port instead of spinning; an answer is
-// still taken the moment it arrives.
-WaitOutcome WaitForZeroTerminated(SerialPort& port, Clock& clock, double limitMs, Bytes& answer,
-                                  std::string& message);
+// How a command waits for its answer. Every answer the program waits for goes through
+// AwaitAnswer with one of these; the commands differ only in the policy they pass.
+struct AnswerPolicy {
+    double pauseMs = 0;          // after the write, before the time is noted
+    double limitMs = 0;          // a time-out at the first check past it (equal still waits)
+    double pollPauseMs = 0;      // pause between reads while incomplete; 0: read again at
+                                 // once, sleeping on the port while nothing is waiting
+    bool emptyReadEnds = false;  // a read that brings nothing ends the wait ("Failed to read data")
+    bool singleRead = false;     // exactly one read after the pause, no limit
+    // Judges the answer after every read (also one that brought nothing); may drop
+    // bytes it does not want.
+    std::function<Verdict(Bytes& answer)> judge;
+    // Called before every read (the firmware loader's sync writes again).
+    std::function<void()> beforeRead;
+};
+
+enum class AnswerEnd { Complete, TimedOut, NothingRead, HungUp, Cancelled };
+
+// The one wait: pause, note the time, then read and append to `answer` until the
+// policy's judge calls it complete, the limit passes, a read brings nothing (when the
+// policy says that ends it), the line hangs up or the job is cancelled. On NothingRead
+// and HungUp `message` holds the port's text, on Cancelled kCancelledText; on the
+// other ends it is left for the caller. An answer is taken the moment it arrives.
+AnswerEnd AwaitAnswer(Link& link, SerialPort& port, const AnswerPolicy& policy, Bytes& answer,
+                      std::string& message);
+
+// Judges for the common answers.
+Verdict AnswerEndsWith(const Bytes& answer, char last);
+Verdict AnswerHasAtLeast(const Bytes& answer, std::size_t count);
 
 // ---------------------------------------------------------------------------
 // Model query: 02 07 16 01, answered by a model name followed by 0x00.
@@ -169,9 +197,22 @@ bool SetMainTextLines(Link& link, std::uint8_t lineMode, std::string& message);
 bool SwitchDeviceBaud(Link& link, int baud, std::string& message);
 
 inline constexpr double kLocalSpeedSettleMs = 100;
-// The transfers' speed switch: SwitchDeviceBaud(baud), pause devicePauseMs, set the
-// local speed of CmdPort to `baud`, pause 100 ms. Returns SwitchDeviceBaud's status.
-bool SwitchLineSpeed(Link& link, int baud, double devicePauseMs, std::string& message);
+// The longest the PC waits for a command frame to leave the line before it changes
+// its own speed.
+inline constexpr double kFrameDrainLimitMs = 1000;
+enum class SpeedSwitch {
+    Done,
+    FrameFailed,  // the command frame could not be written (the write's message)
+    LocalFailed,  // the PC's side refused the speed: "could not set <baud> bit/s on
+                  // <port>: <reason>" (the display has switched already)
+    Cancelled,
+};
+// The transfers' speed switch: SwitchDeviceBaud(baud), wait until the frame has left
+// the line, pause devicePauseMs, set the local speed of CmdPort to `baud`, pause
+// 100 ms. The local speed is set also when the frame failed.
+SpeedSwitch SwitchLineSpeed(Link& link, int baud, double devicePauseMs, std::string& message);
+// The message of a local speed change that failed.
+std::string SpeedChangeFailedText(const Link& link, int baud, const std::string& reason);
 
 // ---------------------------------------------------------------------------
 // QR code picture (needs CmdPort open): 02 07 19 align slot, the picture bytes in
@@ -190,6 +231,7 @@ enum QrPictureCode : std::uint8_t {
     kQrTrailerWriteFailed = 0x12, // 18
     kQrConversionFailed = 0x13, // 19
     kQrFileMissing = 0x15,     // 21
+    kQrCancelled = 0x16,       // 22: the job was cancelled
 };
 
 // Turns an image file into one bit per pixel at width × height (empty on failure).
@@ -201,7 +243,7 @@ std::vector<Bytes> SplitQrPicture(const Bytes& picture);
 
 // Codes: 21 file missing (nothing written), 13 CmdPort closed, 19 conversion gave
 // nothing, 16 header write failed, 17 a picture piece failed, 18 trailer write
-// failed, 0 done. An empty piece is counted but not written.
+// failed, 22 cancelled, 0 done. An empty piece is counted but not written.
 std::uint8_t SendQrPicture(Link& link, const std::string& file, std::uint8_t align, std::uint8_t slot,
                            const OneBitConverter& toOneBitPerPixel);
 

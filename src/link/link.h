@@ -1,7 +1,8 @@
 // The shared link state: which port, which speed, which language, the two handle
-// slots, and the clock and trace sink every device procedure uses.
+// slots, and the clock, cancel token and trace sink every device procedure uses.
 #pragma once
 
+#include "link/cancel.h"
 #include "link/clock.h"
 #include "link/serial_port.h"
 
@@ -14,6 +15,9 @@ namespace tarsel {
 // Receives one trace line per frame ("----> " / "<---- " + upper-case hex).
 using TraceSink = std::function<void(const std::string&)>;
 
+// The message of a wait, pause or write that ended because the job was cancelled.
+inline constexpr const char* kCancelledText = "Cancelled";
+
 struct Link {
     Link(SerialPort& cmd, SerialPort& text, Clock& clk) : CmdPort(cmd), TextPort(text), clock(clk) {}
 
@@ -25,12 +29,51 @@ struct Link {
     Clock& clock;
     TraceSink trace;            // may be empty
 
+    // The running job's cancel token (null: the job cannot be cancelled). Both slots
+    // watch it in their blocking writes and waits.
+    void setCancel(const CancelToken* token)
+    {
+        m_cancel = token;
+        CmdPort.setCancelToken(token);
+        TextPort.setCancelToken(token);
+    }
+    const CancelToken* cancelToken() const { return m_cancel; }
+    bool cancelled() const { return m_cancel && m_cancel->cancelled(); }
+
+    // A pause of the protocol on the link's clock; false (early) when the job is cancelled.
+    bool pause(double ms) const
+    {
+        if (m_cancel)
+            return clock.sleepMs(ms, *m_cancel);
+        clock.sleepMs(ms);
+        return true;
+    }
+
     // Writes one trace line; an empty text writes nothing.
     void traceOut(const std::string& line) const
     {
         if (!line.empty() && trace)
             trace(line);
     }
+
+private:
+    const CancelToken* m_cancel = nullptr;
+};
+
+// Runs a job with `token` on the link and takes it off again afterwards.
+class CancelScope {
+public:
+    CancelScope(Link& link, const CancelToken* token) : m_link(link), m_previous(link.cancelToken())
+    {
+        link.setCancel(token);
+    }
+    ~CancelScope() { m_link.setCancel(m_previous); }
+    CancelScope(const CancelScope&) = delete;
+    CancelScope& operator=(const CancelScope&) = delete;
+
+private:
+    Link& m_link;
+    const CancelToken* m_previous;
 };
 
 } // namespace tarsel

@@ -38,11 +38,17 @@ int openSlot(Link& link, SerialPort& slot, std::string& message)
         message = ComErrorText(kOpenFailed, {}, link.SysLangId);
         return kStatusNoPortName;
     }
-    const int code = slot.open(link.PortName, link.BaudRate);
-    if (code == kOpenOk)
+    const OpenResult result = slot.open(link.PortName, link.BaudRate);
+    if (result.ok())
         return kStatusOpened;
-    message = ComErrorText(code, {}, link.SysLangId);
-    if (code != kOpenAlreadyOpen && slot.openFailedForPermission()) {
+    message = ComErrorText(result.code, {}, link.SysLangId);
+    if (result.code == kOpenAlreadyOpen)
+        return kStatusOpenFailed;
+    // The system's own reason on a second line: busy, missing, or a line that
+    // would not take the settings.
+    if (!result.error.empty())
+        message += "\n" + link.PortName + ": " + result.error;
+    if (result.permissionDenied) {
         message += '\n';
         message += kPermissionHint;
     }

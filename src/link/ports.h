@@ -27,8 +27,9 @@ std::string ComErrorText(int code, const std::string& prefix, std::uint16_t sysL
 // Opens CmdPort (resp. TextPort) with PortName and BaudRate.
 // Empty PortName: status 2 and the code-2 message, nothing opened.
 // Opened: status 1, message untouched. Otherwise status 3 and the code's message
-// (a slot that is already open gives the code-0 message). A port refused for lack
-// of permission adds a second line naming the dialout group.
+// (a slot that is already open gives the code-0 message). The system's reason
+// follows on a second line ("/dev/ttyUSB0: Device or resource busy"), and a port
+// refused for lack of permission adds a line naming the dialout group.
 int OpenCmdPort(Link& link, std::string& message);
 int OpenTextPort(Link& link, std::string& message);
 

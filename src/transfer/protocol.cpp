@@ -30,7 +30,6 @@ bool requireOpen(const Link& link, std::string& message)
     return false;
 }
 
-bool isCancelled(const std::function<bool()>& cancelled) { return cancelled && cancelled(); }
 
 } // namespace
 
@@ -50,22 +49,18 @@ bool DownloadServiceSetup(Link& link, const std::string& flashAddressHex, const 
     if (!port.write(frame, message))
         return false;
     traceSent(link, frame);
-    link.clock.sleepMs(kSetupEchoPauseMs);
-    const WaitTimer timer(link.clock);
+    // Every poll must bring something; an empty one ends the exchange.
+    AnswerPolicy policy;
+    policy.pauseMs = kSetupEchoPauseMs;
+    policy.limitMs = kSetupLimitMs;
+    policy.pollPauseMs = kSetupPollPauseMs;
+    policy.emptyReadEnds = true;
+    policy.judge = [](Bytes& a) { return AnswerHasAtLeast(a, kSetupFrameSize); };
     Bytes echo;
-    for (;;) {
-        Bytes chunk;
-        // Every poll must bring something; an empty one ends the exchange.
-        if (!port.read(chunk, message))
-            return false;
-        echo += chunk;
-        if (echo.size() >= kSetupFrameSize)
-            break;
-        link.clock.sleepMs(kSetupPollPauseMs);
-        if (timer.pastLimit(kSetupLimitMs)) {
-            message = kSetupTimeOutText;
-            return false;
-        }
+    switch (AwaitAnswer(link, port, policy, echo, message)) {
+    case AnswerEnd::Complete: break;
+    case AnswerEnd::TimedOut: message = kSetupTimeOutText; return false;
+    default: return false;
     }
     traceReceived(link, echo);
     if (echo != frame) {
@@ -82,32 +77,29 @@ bool WaitUpgradeReady(Link& link, std::string& message)
         return false;
     SerialPort& port = link.CmdPort;
     const Bytes sync = UpgradeSyncFrame();
-    const WaitTimer timer(link.clock);
-    Bytes received;
-    for (;;) {
-        std::string ignored, readMessage;
+    AnswerPolicy policy;
+    policy.limitMs = kUpgradeLimitMs;
+    policy.pollPauseMs = kUpgradePollPauseMs;
+    // The sync frame goes out again before every read.
+    policy.beforeRead = [&port, &sync] {
+        std::string ignored;
         port.write(sync, ignored);
-        Bytes chunk;
-        port.read(chunk, readMessage);
-        received += chunk;
-        if (received.empty()) {
-            link.clock.sleepMs(kUpgradePollPauseMs);
-        } else if (received[0] == 'A') {
-            message = "OK";
-            return true;
-        } else {
-            received.erase(0, 1); // not the loader's answer: drop it and sync again
-        }
-        // Checked on both paths, so a loader that keeps sending noise cannot hold
-        // the sync forever.
-        if (port.hungUp()) {
-            message = readMessage;
-            return false;
-        }
-        if (timer.pastLimit(kUpgradeLimitMs)) {
-            message = kUpgradeTimeOutText;
-            return false;
-        }
+    };
+    // Bytes before the loader's "A" are dropped one at a time, each drop followed by a
+    // new sync at once; a loader that keeps sending noise still meets the limit.
+    policy.judge = [](Bytes& received) {
+        if (received.empty())
+            return Verdict::Incomplete;
+        if (received[0] == 'A')
+            return Verdict::Complete;
+        received.erase(0, 1);
+        return Verdict::RetryNow;
+    };
+    Bytes received;
+    switch (AwaitAnswer(link, port, policy, received, message)) {
+    case AnswerEnd::Complete: message = "OK"; return true;
+    case AnswerEnd::TimedOut: message = kUpgradeTimeOutText; return false;
+    default: return false;
     }
 }
 
@@ -146,49 +138,39 @@ bool MakeFile(Link& link, const std::string& deviceFileName, const std::string& 
     if (!port.write(frame, message))
         return false;
     traceSent(link, frame);
-    link.clock.sleepMs(kMakeFilePauseMs);
-    const WaitTimer timer(link.clock);
+    AnswerPolicy policy;
+    policy.pauseMs = kMakeFilePauseMs;
+    policy.limitMs = kMakeFileLimitMs;
+    policy.pollPauseMs = kMakeFilePauseMs;
+    policy.judge = [](Bytes& a) { return AnswerHasAtLeast(a, 3); };
     Bytes answer;
-    for (;;) {
-        Bytes chunk;
-        std::string ignored;
-        port.read(chunk, ignored);
-        answer += chunk;
-        if (answer.size() >= 3) {
-            traceReceived(link, answer);
-            const bool ok = answer.compare(0, 2, "OK") == 0;
-            port.purgeInput();
-            message = ok ? "OK" : kMakeFileFailedText;
-            return ok;
-        }
-        link.clock.sleepMs(kMakeFilePauseMs);
-        if (timer.pastLimit(kMakeFileLimitMs)) {
-            port.purgeInput();
-            message = kMakeFileTimeOutText;
-            return false;
-        }
+    const AnswerEnd end = AwaitAnswer(link, port, policy, answer, message);
+    port.purgeInput();
+    switch (end) {
+    case AnswerEnd::Complete: break;
+    case AnswerEnd::TimedOut: message = kMakeFileTimeOutText; return false;
+    default: return false;
     }
+    traceReceived(link, answer);
+    const bool ok = answer.compare(0, 2, "OK") == 0;
+    message = ok ? "OK" : kMakeFileFailedText;
+    return ok;
 }
 
 bool WaitFileCrc(Link& link, const std::string& expectedDecimal, std::string& message)
 {
     if (!requireOpen(link, message))
         return false;
-    SerialPort& port = link.CmdPort;
-    const WaitTimer timer(link.clock);
+    AnswerPolicy policy;
+    policy.limitMs = kFileCrcLimitMs;
+    policy.pollPauseMs = kFileCrcPollPauseMs;
+    policy.emptyReadEnds = true;
+    policy.judge = [](Bytes& a) { return AnswerEndsWith(a, '\n'); };
     Bytes line;
-    for (;;) {
-        Bytes chunk;
-        if (!port.read(chunk, message))
-            return false;
-        line += chunk;
-        if (line.back() == '\n')
-            break;
-        link.clock.sleepMs(kFileCrcPollPauseMs);
-        if (timer.pastLimit(kFileCrcLimitMs)) {
-            message = kFileCrcTimeOutText;
-            return false;
-        }
+    switch (AwaitAnswer(link, link.CmdPort, policy, line, message)) {
+    case AnswerEnd::Complete: break;
+    case AnswerEnd::TimedOut: message = kFileCrcTimeOutText; return false;
+    default: return false;
     }
     traceReceived(link, line);
     if (line.compare(0, line.size() - 1, expectedDecimal) != 0) {
@@ -241,7 +223,7 @@ BlockPhaseResult RunBlockPhase(Link& link, FrameAssembler& assembler, const Byte
             }
         }
 
-        if (isCancelled(options.cancelled)) {
+        if (link.cancelled()) {
             result.end = BlockPhaseEnd::Cancelled;
             return result;
         }
@@ -255,7 +237,7 @@ BlockPhaseResult RunBlockPhase(Link& link, FrameAssembler& assembler, const Byte
             result.end = BlockPhaseEnd::TimedOut;
             return result;
         }
-        if (!port.waitReadable(std::min(remaining, kCancelCheckMs)))
+        if (!port.waitReadable(remaining))
             continue;
 
         Bytes chunk;
@@ -271,7 +253,7 @@ BlockPhaseResult RunBlockPhase(Link& link, FrameAssembler& assembler, const Byte
             return result;
         }
         // Readable but nothing to read: should not happen; do not spin on it.
-        clock.sleepMs(1);
+        link.pause(1);
     }
 }
 
@@ -280,21 +262,37 @@ StreamEnd StreamFile(Link& link, const Bytes& fileData, const StreamOptions& opt
     if (!requireOpen(link, message))
         return StreamEnd::WriteFailed;
     SerialPort& port = link.CmdPort;
+    auto failed = [&] {
+        if (link.cancelled())
+            return StreamEnd::Cancelled;
+        return port.hungUp() ? StreamEnd::HungUp : StreamEnd::WriteFailed;
+    };
     const int pieces = BlockCount(fileData.size());
     for (int k = 0; k < pieces; ++k) {
-        if (isCancelled(options.cancelled))
+        if (link.cancelled())
             return StreamEnd::Cancelled;
         const std::size_t from = static_cast<std::size_t>(k) * kStreamPieceSize;
         if (from < fileData.size()) {
             const Bytes piece = fileData.substr(from, kStreamPieceSize);
             if (!port.write(piece, message))
-                return port.hungUp() ? StreamEnd::HungUp : StreamEnd::WriteFailed;
+                return failed();
         }
         if (options.onPieceSent)
             options.onPieceSent(k + 1);
     }
+    // The display answers once the last byte has reached it: the CRC wait starts only
+    // when everything written can have left the line (a pseudo-terminal or an adapter
+    // takes the file far faster than the line carries it).
+    if (!port.drainOutput(StreamDrainLimitMs(fileData.size()), message))
+        return failed();
     message = "OK";
     return StreamEnd::Completed;
+}
+
+double StreamDrainLimitMs(std::size_t bytes)
+{
+    // The line time at the slowest speed a display runs at, and two seconds more.
+    return static_cast<double>(bytes) * 10000.0 / 9600.0 + 2000.0;
 }
 
 } // namespace tarsel

@@ -33,9 +33,6 @@ inline constexpr double kFileCrcPollPauseMs = 100;
 inline constexpr double kFileCrcLimitMs = 300 * kTickMs;  // 259.2 ms
 // The display must send a frame within this time during the block phase.
 inline constexpr double kTransferTimeoutMs = 10000;
-// The longest stretch the block phase waits on the port before it looks at its
-// cancel flag again.
-inline constexpr double kCancelCheckMs = 100;
 
 extern const char* const kPortNotOpenedText;        // "Serial Port Not Opened!"
 extern const char* const kSetupTimeOutText;         // "Download service setup failed : Time out !"
@@ -79,7 +76,6 @@ bool WaitFileCrc(Link& link, const std::string& expectedDecimal, std::string& me
 
 struct BlockPhaseOptions {
     double timeoutMs = kTransferTimeoutMs;     // restarted by every block request
-    std::function<bool()> cancelled;           // may be empty
     std::function<void(std::uint32_t blockNumber)> onBlockSent; // progress
     // Benchmarks: the host's turnaround per block, from the read that completed the
     // request to the block frame handed to the port, and how long each write took
@@ -92,7 +88,7 @@ enum class BlockPhaseEnd {
     Completed,   // the end frame arrived
     TimedOut,    // no frame within the time-out
     HungUp,      // the line hung up
-    Cancelled,
+    Cancelled,   // the link's cancel token
     PortClosed,
 };
 
@@ -118,14 +114,17 @@ BlockPhaseResult RunBlockPhase(Link& link, FrameAssembler& assembler, const Byte
 inline constexpr std::size_t kStreamPieceSize = 256;
 
 struct StreamOptions {
-    std::function<bool()> cancelled;              // checked before every piece
     std::function<void(int piece)> onPieceSent;   // piece 1, 2, ... after each write
 };
 
 enum class StreamEnd { Completed, WriteFailed, HungUp, Cancelled };
 
 // Writes the file in length div 256 + 1 pieces of 256 bytes (the last one shorter,
-// or empty when the length is a multiple of 256). A failed write stops the stream.
+// or empty when the length is a multiple of 256), then waits until everything
+// written can have left the line (SerialPort::drainOutput). A failed write stops
+// the stream; the link's cancel token stops it between and inside writes.
 StreamEnd StreamFile(Link& link, const Bytes& fileData, const StreamOptions& options, std::string& message);
+// The longest the stream waits for its bytes to leave the line.
+double StreamDrainLimitMs(std::size_t bytes);
 
 } // namespace tarsel

@@ -1,5 +1,8 @@
 #include "support/fake_port.h"
 
+#include "link/cancel.h"
+#include "link/link.h"
+
 #include <algorithm>
 
 namespace tarsel::test {
@@ -29,21 +32,21 @@ Bytes FakeLine::written(const std::string& slot) const
     return all;
 }
 
-int FakePort::open(const std::string& name, int baud)
+OpenResult FakePort::open(const std::string& name, int baud)
 {
     if (m_open)
-        return kOpenAlreadyOpen;
-    m_permissionRefused = m_line.permissionDenied;
-    if (m_permissionRefused)
-        return kOpenFailed;
+        return {kOpenAlreadyOpen, {}, false};
+    if (m_line.permissionDenied)
+        return {kOpenFailed, {}, true};
     if (m_line.failOpen || name.empty() || (m_line.owner && m_line.owner != this))
-        return kOpenFailed;
+        return {kOpenFailed, {}, false};
     m_line.owner = this;
     m_line.currentBaud = baud;
     m_line.openBauds.push_back(baud);
     openedNames.push_back(name);
     m_open = true;
-    return kOpenOk;
+    m_lineBusyUntil = 0;
+    return {kOpenOk, {}, false};
 }
 
 void FakePort::close()
@@ -65,7 +68,13 @@ bool FakePort::write(const Bytes& data, std::string& message)
         message = "Write failed: Input/output error";
         return false;
     }
+    if (m_cancel && m_cancel->cancelled()) {
+        message = kCancelledText;
+        return false;
+    }
     m_line.writes.push_back({m_line.clock.nowMs(), m_slot, data});
+    if (m_line.currentBaud > 0)
+        m_lineBusyUntil = std::max(m_lineBusyUntil, m_line.clock.nowMs()) + data.size() * 10000.0 / m_line.currentBaud;
     message = "OK";
     if (m_line.onWrite)
         m_line.onWrite(m_line, data);
@@ -98,15 +107,34 @@ int FakePort::bytesWaiting()
     return static_cast<int>(m_line.arrived().size());
 }
 
-void FakePort::setBaud(int baud)
+LineStatus FakePort::setBaud(int baud)
 {
-    if (m_open)
-        m_line.currentBaud = baud;
+    if (!m_open)
+        return {};
+    if (m_line.refuseSpeed)
+        return {false, "Invalid argument"};
+    m_line.currentBaud = baud;
+    m_line.localBauds.push_back(baud);
+    return {};
+}
+
+bool FakePort::drainOutput(double maxMs, std::string& message)
+{
+    if (!m_open) {
+        message = "3: 6";
+        return false;
+    }
+    const double wait = std::min(m_lineBusyUntil - m_line.clock.nowMs(), maxMs);
+    if (wait > 0)
+        m_line.clock.advance(wait);
+    m_line.drains.push_back(m_line.clock.nowMs());
+    message = "OK";
+    return true;
 }
 
 bool FakePort::waitReadable(double timeoutMs)
 {
-    if (!m_open)
+    if (!m_open || (m_cancel && m_cancel->cancelled()))
         return false;
     const double end = m_line.clock.nowMs() + timeoutMs;
     for (;;) {

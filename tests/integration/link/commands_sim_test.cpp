@@ -78,9 +78,10 @@ TEST(CommandsOnVirtualDisplay, TextPortIsRefusedWhileCmdPortIsOpen)
     std::string message;
     ASSERT_EQ(OpenCmdPort(link.link, message), 1) << message;
 
-    // ClearDisplay needs TextPort: the same port, exclusively held by CmdPort.
+    // ClearDisplay needs TextPort: the same port, exclusively held by CmdPort. The
+    // system's reason follows the message on a line of its own.
     EXPECT_FALSE(ClearDisplay(link.link, message));
-    EXPECT_EQ(message, " Error opening serial port!");
+    EXPECT_EQ(message, " Error opening serial port!\n" + link.link.PortName + ": Device or resource busy");
 
     // CmdPort still works.
     EXPECT_TRUE(ProbeModel(link.link, message)) << message;

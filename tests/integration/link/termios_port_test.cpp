@@ -112,7 +112,7 @@ TEST(TermiosPort, OpensRawEightNOneAtTheSpeedAsked)
     Pty pty;
     ASSERT_TRUE(pty.ok());
     TermiosPort port;
-    ASSERT_EQ(port.open(pty.slave, 38400), kOpenOk) << port.openErrorDetail();
+    ASSERT_EQ(port.open(pty.slave, 38400).code, kOpenOk);
     EXPECT_EQ(port.devicePath(), std::filesystem::canonical(pty.slave).string());
     struct termios tio {};
     ASSERT_EQ(::tcgetattr(pty.master, &tio), 0);
@@ -146,24 +146,55 @@ TEST(TermiosPort, SetBaudChangesTheSpeedOfTheOpenPort)
     Pty pty;
     ASSERT_TRUE(pty.ok());
     TermiosPort port;
-    ASSERT_EQ(port.open(pty.slave, 9600), kOpenOk);
+    ASSERT_EQ(port.open(pty.slave, 9600).code, kOpenOk);
     EXPECT_EQ(pty.lineSpeed(), B9600);
-    port.setBaud(115200);
+    EXPECT_TRUE(port.setBaud(115200).ok);
     EXPECT_EQ(pty.lineSpeed(), B115200);
-    port.setBaud(14400); // no such termios speed: the current one stays
+    // No such termios speed: the change fails with its reason and the speed stays.
+    const LineStatus odd = port.setBaud(14400);
+    EXPECT_FALSE(odd.ok);
+    EXPECT_EQ(odd.error, "14400 bit/s is not a speed this port can be set to");
     EXPECT_EQ(pty.lineSpeed(), B115200);
-    port.setBaud(0); // must not mean "hang up"
+    EXPECT_FALSE(port.setBaud(0).ok) << "0 must not mean \"hang up\"";
     EXPECT_EQ(pty.lineSpeed(), B115200);
     std::string message;
     EXPECT_TRUE(port.write("still up", message)) << message;
     EXPECT_EQ(pty.receive(8), "still up");
-    port.setBaud(9600);
+    EXPECT_TRUE(port.setBaud(9600).ok);
     EXPECT_EQ(pty.lineSpeed(), B9600);
 
-    TermiosPort odd;
+    // A blank baud text gives 0: the open fails and says why instead of running at
+    // whatever speed the port had.
+    TermiosPort blank;
     port.close();
-    ASSERT_EQ(odd.open(pty.slave, 0), kOpenOk) << "a blank baud text gives 0; the port still opens";
-    EXPECT_EQ(pty.lineSpeed(), B9600);
+    const OpenResult refused = blank.open(pty.slave, 0);
+    EXPECT_EQ(refused.code, kOpenFailed);
+    EXPECT_NE(refused.error.find("0 bit/s is not a speed"), std::string::npos) << refused.error;
+    EXPECT_FALSE(blank.isOpen());
+    EXPECT_EQ(blank.open(pty.slave, 9600).code, kOpenOk) << "nothing of the refused open stays behind";
+}
+
+TEST(TermiosPort, OpenClearsFlowControlAPreviousProgramLeftOn)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    // Another program left RTS/CTS and XON/XOFF on: on a three-wire cable every write
+    // would wait for a CTS that never comes, and XON/XOFF would eat 0x11 and 0x13.
+    struct termios tio {};
+    ASSERT_EQ(::tcgetattr(pty.master, &tio), 0);
+    tio.c_cflag |= CRTSCTS;
+    tio.c_iflag |= IXON | IXOFF | IXANY;
+    ASSERT_EQ(::tcsetattr(pty.master, TCSANOW, &tio), 0);
+    ASSERT_EQ(::tcgetattr(pty.master, &tio), 0);
+    ASSERT_TRUE(tio.c_cflag & CRTSCTS) << "the pty keeps the flag, as a UART does";
+
+    TermiosPort port;
+    ASSERT_EQ(port.open(pty.slave, 19200).code, kOpenOk);
+    ASSERT_EQ(::tcgetattr(pty.master, &tio), 0);
+    EXPECT_FALSE(tio.c_cflag & CRTSCTS);
+    EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF | IXANY));
+    EXPECT_TRUE(tio.c_cflag & CLOCAL);
+    EXPECT_TRUE(tio.c_cflag & CREAD);
 }
 
 TEST(TermiosPort, SecondOpenOfTheSamePortFailsAndTheFirstStaysUsable)
@@ -171,12 +202,13 @@ TEST(TermiosPort, SecondOpenOfTheSamePortFailsAndTheFirstStaysUsable)
     Pty pty;
     ASSERT_TRUE(pty.ok());
     TermiosPort cmd, text;
-    ASSERT_EQ(cmd.open(pty.slave, 9600), kOpenOk);
-    EXPECT_EQ(cmd.open(pty.slave, 9600), kOpenAlreadyOpen);
-    EXPECT_EQ(text.open(pty.slave, 9600), kOpenFailed);
+    ASSERT_EQ(cmd.open(pty.slave, 9600).code, kOpenOk);
+    EXPECT_EQ(cmd.open(pty.slave, 9600).code, kOpenAlreadyOpen);
+    const OpenResult busy = text.open(pty.slave, 9600);
+    EXPECT_EQ(busy.code, kOpenFailed);
     EXPECT_FALSE(text.isOpen());
-    EXPECT_EQ(text.openErrorDetail(), "Device or resource busy");
-    EXPECT_FALSE(text.openFailedForPermission());
+    EXPECT_EQ(busy.error, "Device or resource busy");
+    EXPECT_FALSE(busy.permissionDenied);
 
     // The same device under another name is the same port.
     const auto dir = std::filesystem::temp_directory_path() / ("tarsel-port-" + std::to_string(::getpid()));
@@ -184,7 +216,7 @@ TEST(TermiosPort, SecondOpenOfTheSamePortFailsAndTheFirstStaysUsable)
     const auto link = dir / "KT710-II";
     std::filesystem::remove(link);
     std::filesystem::create_symlink(pty.slave, link);
-    EXPECT_EQ(text.open(link.string(), 9600), kOpenFailed);
+    EXPECT_EQ(text.open(link.string(), 9600).code, kOpenFailed);
     std::filesystem::remove_all(dir);
 
     // Another program cannot take it either: the lock is held (and, without root,
@@ -213,34 +245,39 @@ TEST(TermiosPort, SecondOpenOfTheSamePortFailsAndTheFirstStaysUsable)
 
     // Once closed, the other slot may have it, also through the exclusive flag.
     cmd.close();
-    EXPECT_EQ(text.open(pty.slave, 9600), kOpenOk) << text.openErrorDetail();
+    EXPECT_EQ(text.open(pty.slave, 9600).code, kOpenOk);
     text.close();
-    EXPECT_EQ(cmd.open(pty.slave, 9600), kOpenOk) << cmd.openErrorDetail();
+    EXPECT_EQ(cmd.open(pty.slave, 9600).code, kOpenOk);
 }
 
 TEST(TermiosPort, OpenFailuresNameTheReason)
 {
     TermiosPort port;
-    EXPECT_EQ(port.open("", 9600), kOpenFailed);
-    EXPECT_EQ(port.open("/dev/tarsel-no-such-port", 9600), kOpenFailed);
-    EXPECT_EQ(port.openErrorDetail(), "No such file or directory");
-    EXPECT_FALSE(port.openFailedForPermission());
-    EXPECT_EQ(port.open("/dev/null", 9600), kOpenFailed) << "not a serial line";
+    EXPECT_EQ(port.open("", 9600).code, kOpenFailed);
+    const OpenResult missing = port.open("/dev/tarsel-no-such-port", 9600);
+    EXPECT_EQ(missing.code, kOpenFailed);
+    EXPECT_EQ(missing.error, "No such file or directory");
+    EXPECT_FALSE(missing.permissionDenied);
+    const OpenResult notSerial = port.open("/dev/null", 9600);
+    EXPECT_EQ(notSerial.code, kOpenFailed) << "not a serial line";
+    EXPECT_EQ(notSerial.error, "Inappropriate ioctl for device");
     EXPECT_FALSE(port.isOpen());
     // A refused device leaves nothing registered: the same path can be tried again.
     Pty pty;
     ASSERT_TRUE(pty.ok());
-    EXPECT_EQ(port.open(pty.slave, 9600), kOpenOk);
-    EXPECT_EQ(port.openErrorDetail(), "");
+    const OpenResult opened = port.open(pty.slave, 9600);
+    EXPECT_EQ(opened.code, kOpenOk);
+    EXPECT_EQ(opened.error, "");
 
     if (::geteuid() != 0) {
         TermiosPort other;
         Pty locked;
         ASSERT_TRUE(locked.ok());
         ASSERT_EQ(::chmod(locked.slave.c_str(), 0), 0);
-        EXPECT_EQ(other.open(locked.slave, 9600), kOpenFailed);
-        EXPECT_TRUE(other.openFailedForPermission());
-        EXPECT_EQ(other.openErrorDetail(), "Permission denied");
+        const OpenResult denied = other.open(locked.slave, 9600);
+        EXPECT_EQ(denied.code, kOpenFailed);
+        EXPECT_TRUE(denied.permissionDenied);
+        EXPECT_EQ(denied.error, "Permission denied");
     }
 }
 
@@ -251,7 +288,7 @@ TEST(TermiosPort, ReadsAtMost4096BytesAndLeavesTheRestQueued)
     Pty pty;
     ASSERT_TRUE(pty.ok());
     TermiosPort port;
-    ASSERT_EQ(port.open(pty.slave, 115200), kOpenOk);
+    ASSERT_EQ(port.open(pty.slave, 115200).code, kOpenOk);
     const Bytes data = pattern(5000);
     pty.send(data);
     ASSERT_TRUE(waitForBytes(port, 4095));
@@ -277,7 +314,7 @@ TEST(TermiosPort, IdleReadReturnsAtOnce)
     Pty pty;
     ASSERT_TRUE(pty.ok());
     TermiosPort port;
-    ASSERT_EQ(port.open(pty.slave, 9600), kOpenOk);
+    ASSERT_EQ(port.open(pty.slave, 9600).code, kOpenOk);
     Bytes out = "stale";
     std::string message;
     const double start = nowMs();
@@ -294,7 +331,7 @@ TEST(TermiosPort, WaitReadableWakesOnDataAndTimesOutOtherwise)
     Pty pty;
     ASSERT_TRUE(pty.ok());
     TermiosPort port;
-    ASSERT_EQ(port.open(pty.slave, 9600), kOpenOk);
+    ASSERT_EQ(port.open(pty.slave, 9600).code, kOpenOk);
     double start = nowMs();
     EXPECT_FALSE(port.waitReadable(80));
     double took = nowMs() - start;
@@ -323,7 +360,7 @@ TEST(TermiosPort, LongWritesArriveWhole)
     Pty pty;
     ASSERT_TRUE(pty.ok());
     TermiosPort port;
-    ASSERT_EQ(port.open(pty.slave, 115200), kOpenOk);
+    ASSERT_EQ(port.open(pty.slave, 115200).code, kOpenOk);
     const Bytes data = pattern(100000); // far more than the kernel buffers hold
     Bytes got;
     std::thread reader([&] { got = pty.receive(data.size(), 3000); });
@@ -339,7 +376,7 @@ TEST(TermiosPort, HangUpFailsWritesAndReadsWithAMessageAndNoWaiting)
     Pty pty;
     ASSERT_TRUE(pty.ok());
     TermiosPort port;
-    ASSERT_EQ(port.open(pty.slave, 9600), kOpenOk);
+    ASSERT_EQ(port.open(pty.slave, 9600).code, kOpenOk);
     pty.send("last");
     ASSERT_TRUE(waitForBytes(port, 4));
     pty.closeMaster(); // the kernel hangs the line up; what was queued is gone

@@ -153,7 +153,7 @@ TEST_F(FrameTest, FailedWriteIsAFailureWithThePortsMessageAndThePortIsClosed)
 
 TEST_F(FrameTest, TextCommandFailsWhileCmdPortIsHeldAndCmdPortStaysUsable)
 {
-    ASSERT_EQ(cmd.open(link.PortName, link.BaudRate), kOpenOk);
+    ASSERT_EQ(cmd.open(link.PortName, link.BaudRate).code, kOpenOk);
     std::string message;
     EXPECT_FALSE(ClearDisplay(link, message));
     EXPECT_EQ(message, " Error opening serial port!");
@@ -180,7 +180,7 @@ TEST_F(FrameTest, OpenTypeCommandsCloseCmdPortEvenWhenItWasOpenBefore)
     for (const auto& [name, run] : commands) {
         SCOPED_TRACE(name);
         line.writes.clear();
-        ASSERT_EQ(cmd.open(link.PortName, link.BaudRate), kOpenOk);
+        ASSERT_EQ(cmd.open(link.PortName, link.BaudRate).code, kOpenOk);
         run();
         EXPECT_FALSE(cmd.isOpen());
         EXPECT_FALSE(line.writes.empty());
@@ -189,7 +189,7 @@ TEST_F(FrameTest, OpenTypeCommandsCloseCmdPortEvenWhenItWasOpenBefore)
         if (std::string(c.slot) != "cmd")
             continue;
         SCOPED_TRACE(c.name);
-        ASSERT_EQ(cmd.open(link.PortName, link.BaudRate), kOpenOk);
+        ASSERT_EQ(cmd.open(link.PortName, link.BaudRate).code, kOpenOk);
         std::string m;
         EXPECT_TRUE(c.run(link, m));
         EXPECT_FALSE(cmd.isOpen());
@@ -204,7 +204,7 @@ TEST_F(FrameTest, SwitchDeviceBaudNeedsAnOpenPortAndTracesItsFrame)
     EXPECT_TRUE(line.writes.empty());
     EXPECT_TRUE(cmd.openedNames.empty());
 
-    ASSERT_EQ(cmd.open(link.PortName, link.BaudRate), kOpenOk);
+    ASSERT_EQ(cmd.open(link.PortName, link.BaudRate).code, kOpenOk);
     EXPECT_TRUE(SwitchDeviceBaud(link, 115200, message));
     EXPECT_TRUE(SwitchDeviceBaud(link, 9600, message));
     ASSERT_EQ(line.writes.size(), 2u);
@@ -221,19 +221,51 @@ TEST_F(FrameTest, SwitchDeviceBaudNeedsAnOpenPortAndTracesItsFrame)
 
 TEST_F(FrameTest, LineSpeedSwitchTellsTheDisplayThenChangesTheLocalSpeed)
 {
-    ASSERT_EQ(cmd.open(link.PortName, link.BaudRate), kOpenOk);
+    ASSERT_EQ(cmd.open(link.PortName, link.BaudRate).code, kOpenOk);
     const double start = clock.nowMs();
     std::string message;
-    EXPECT_TRUE(SwitchLineSpeed(link, 115200, 200, message));
+    EXPECT_EQ(SwitchLineSpeed(link, 115200, 200, message), SpeedSwitch::Done);
     EXPECT_EQ(line.currentBaud, 115200);
-    EXPECT_DOUBLE_EQ(clock.nowMs() - start, 300);
+    // The frame must be off the line (7 bytes at 38400 bit/s) before the 200 ms pause
+    // and the PC's own change.
+    ASSERT_EQ(line.drains.size(), 1u);
+    EXPECT_NEAR(line.drains[0] - start, 7 * 10000.0 / 38400, 1e-9);
+    EXPECT_NEAR(clock.nowMs() - start, 300 + 7 * 10000.0 / 38400, 1e-9);
     EXPECT_DOUBLE_EQ(line.writes.at(0).at, start);  // the frame goes out before the pause
     EXPECT_EQ(line.written("cmd"), hexBytes({0x02, 0x07, 0x04, 0x00, 0x01, 0xC2, 0x00}));
 
-    EXPECT_TRUE(SwitchLineSpeed(link, link.BaudRate, 500, message));
+    EXPECT_EQ(SwitchLineSpeed(link, link.BaudRate, 500, message), SpeedSwitch::Done);
     EXPECT_EQ(line.currentBaud, 38400);
     EXPECT_EQ(line.writes.at(1).data, hexBytes({0x02, 0x07, 0x04, 0x00, 0x00, 0x96, 0x00}));
     EXPECT_TRUE(cmd.isOpen());
+}
+
+TEST_F(FrameTest, LineSpeedSwitchThatThePcCannotFollowSaysSo)
+{
+    ASSERT_EQ(cmd.open(link.PortName, link.BaudRate).code, kOpenOk);
+    line.refuseSpeed = true;
+    std::string message;
+    EXPECT_EQ(SwitchLineSpeed(link, 115200, 200, message), SpeedSwitch::LocalFailed);
+    EXPECT_EQ(message, "could not set 115200 bit/s on /dev/ttyFAKE0: Invalid argument");
+    EXPECT_EQ(line.currentBaud, 38400);
+    // The display was told: its frame went out.
+    EXPECT_EQ(line.written("cmd"), hexBytes({0x02, 0x07, 0x04, 0x00, 0x01, 0xC2, 0x00}));
+}
+
+TEST_F(FrameTest, CancelledJobWritesNothingMoreAndEndsItsPausesAtOnce)
+{
+    CancelToken token;
+    const CancelScope scope(link, &token);
+    token.cancel();
+    std::string message;
+    const double start = clock.nowMs();
+    EXPECT_FALSE(SetTextColor(link, ColorArea::Footer, 0x8000FF, message));
+    EXPECT_EQ(message, kCancelledText);
+    EXPECT_FALSE(WaitDeviceReady(link, false, message));
+    EXPECT_EQ(SwitchLineSpeed(link, 115200, 200, message), SpeedSwitch::Cancelled);
+    EXPECT_TRUE(line.writes.empty());
+    EXPECT_DOUBLE_EQ(clock.nowMs(), start) << "no pause was waited out";
+    EXPECT_FALSE(cmd.isOpen());
 }
 
 } // namespace

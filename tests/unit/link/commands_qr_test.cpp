@@ -53,7 +53,7 @@ TEST(SplitQrPicture, CountDividedBy256PlusOnePieces)
 
 TEST_F(QrTest, SendsHeaderPiecesAndTrailerWithItsPauses)
 {
-    ASSERT_EQ(cmd.open(link.PortName, link.BaudRate), kOpenOk);
+    ASSERT_EQ(cmd.open(link.PortName, link.BaudRate).code, kOpenOk);
     const double start = clock.nowMs();
     const std::uint8_t code = SendQrPicture(link, file, 2, 0, bytesOfSize(4608));
     EXPECT_EQ(code, 0);
@@ -82,7 +82,7 @@ TEST_F(QrTest, SendsHeaderPiecesAndTrailerWithItsPauses)
 
 TEST_F(QrTest, ALastPartialPieceIsWritten)
 {
-    ASSERT_EQ(cmd.open(link.PortName, link.BaudRate), kOpenOk);
+    ASSERT_EQ(cmd.open(link.PortName, link.BaudRate).code, kOpenOk);
     EXPECT_EQ(SendQrPicture(link, file, 3, 5, bytesOfSize(600)), 0);
     ASSERT_EQ(line.writes.size(), 5u);
     EXPECT_EQ(line.writes[0].data, hexBytes({0x02, 0x07, 0x19, 0x03, 0x05}));
@@ -99,7 +99,7 @@ TEST_F(QrTest, ResultCodes)
     EXPECT_TRUE(line.writes.empty());
     EXPECT_TRUE(cmd.openedNames.empty());  // never opens the port itself
 
-    ASSERT_EQ(cmd.open(link.PortName, link.BaudRate), kOpenOk);
+    ASSERT_EQ(cmd.open(link.PortName, link.BaudRate).code, kOpenOk);
     // Conversion gave nothing: 19.
     EXPECT_EQ(SendQrPicture(link, file, 1, 0, bytesOfSize(0)), 19);
     EXPECT_EQ(SendQrPicture(link, file, 1, 0, OneBitConverter()), 19);

@@ -141,7 +141,7 @@ TEST_F(WaitTest, ProbeModelOutcomesAndTraces)
     EXPECT_EQ(message, "3: 6");
     EXPECT_TRUE(traces.empty());
 
-    ASSERT_EQ(cmd.open(link.PortName, link.BaudRate), kOpenOk);
+    ASSERT_EQ(cmd.open(link.PortName, link.BaudRate).code, kOpenOk);
     answerFrame(kModelQuery, {{30, withZero("KT310--IIB")}});
     EXPECT_TRUE(ProbeModel(link, message));
     EXPECT_EQ(message, "OK");
@@ -200,7 +200,7 @@ TEST_F(WaitTest, WaitDeviceReadyStopsAtTheFirstAnswer)
     EXPECT_EQ(message, "Serial Port Not Opened!");
     EXPECT_EQ(probes, 0);
 
-    ASSERT_EQ(cmd.open(link.PortName, link.BaudRate), kOpenOk);
+    ASSERT_EQ(cmd.open(link.PortName, link.BaudRate).code, kOpenOk);
     EXPECT_TRUE(WaitDeviceReady(link, true, message));
     EXPECT_EQ(message, "OK");
     EXPECT_EQ(probes, 3);

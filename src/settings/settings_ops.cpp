@@ -19,26 +19,36 @@ constexpr int kCenterWidth = 20;
 void showError(Outlets& outlets, const std::string& message) { outlets.ShowMessageBox(message, kBoxError); }
 void showDone(Outlets& outlets) { outlets.ShowMessageBox(kDone, kBoxInfo); }
 
-// Runs the steps in order; the first failure shows its text and stops the rest.
-// True when every step succeeded.
-bool runSteps(Outlets& outlets, std::initializer_list<std::function<bool(std::string&)>> steps)
+// Runs the steps in order; the first failure shows its text and stops the rest. A
+// cancelled job stops quietly: whoever cancelled it says so. True when every step
+// succeeded.
+bool runSteps(Link& link, Outlets& outlets, std::initializer_list<std::function<bool(std::string&)>> steps)
 {
     for (const auto& step : steps) {
         std::string message;
         if (!step(message)) {
-            showError(outlets, message);
+            if (!link.cancelled())
+                showError(outlets, message);
             return false;
         }
     }
     return true;
 }
 
+// Shows a failed command's text unless the job was cancelled.
+void showFailure(Link& link, Outlets& outlets, const std::string& message)
+{
+    if (!link.cancelled())
+        showError(outlets, message);
+}
+
 // The pause between "All Download" commands: wait until the display answers
-// again (the outcome does not matter).
-void waitForDisplay(Link& link)
+// again (the outcome does not matter). False when the job was cancelled.
+bool waitForDisplay(Link& link)
 {
     std::string ignored;
     WaitDeviceReady(link, false, ignored);
+    return !link.cancelled();
 }
 
 } // namespace
@@ -81,7 +91,10 @@ std::string AllDownloadReportLine(const std::string& label, bool ok)
 std::string RunAllDownload(Link& link, Outlets& outlets, const TDisplayInfo& info)
 {
     std::string report = "Download: \r\n\r\n";
-    auto command = [&](const char* label, bool ok) { report += AllDownloadReportLine(label, ok); };
+    auto command = [&](const char* label, bool ok) {
+        if (!link.cancelled())
+            report += AllDownloadReportLine(label, ok);
+    };
     auto group = [&](const char* step) {
         outlets.ShowTransferStatus(step, "", 0);
         outlets.SetProgressPosition(0, 0);
@@ -89,59 +102,80 @@ std::string RunAllDownload(Link& link, Outlets& outlets, const TDisplayInfo& inf
     auto progress = [&](int p) { outlets.SetProgressPosition(p, 0); };
     std::string m;
 
+    // A cancelled run stops before its next command; the report is not shown.
+    auto stopped = [&] {
+        outlets.ResetProgress();
+        return std::string();
+    };
+
     outlets.StartProgress("All Settings Downloading......", 100, 0);
 
     group("Brightness adjustment ...");
     command("Brightness adjustment :", SetBrightness(link, info.back_light_set, m));
     progress(100);
-    waitForDisplay(link);
+    if (!waitForDisplay(link))
+        return stopped();
 
     group("Header Settings ...");
     command("Header TextColor :", SetTextColor(link, ColorArea::Header, info.tp_font_rgb_888, m));
     progress(30);
-    waitForDisplay(link);
+    if (!waitForDisplay(link))
+        return stopped();
     command("Header BackgroudColor :", SetBackColor(link, ColorArea::Header, info.tp_back_rgb_888, m));
     progress(60);
-    waitForDisplay(link);
+    if (!waitForDisplay(link))
+        return stopped();
     command("Header Mode :", SetTitleMode(link, info.tp_mode, m));
     progress(100);
-    waitForDisplay(link);
+    if (!waitForDisplay(link))
+        return stopped();
 
     group("Main Settings ...");
     command("Text TextColor :", SetTextColor(link, ColorArea::MainText, info.font_Foreground_color_888, m));
     progress(30);
-    waitForDisplay(link);
+    if (!waitForDisplay(link))
+        return stopped();
     command("Text BackgroudColor :", SetBackColor(link, ColorArea::MainText, info.font_Background_color_888, m));
     progress(60);
-    waitForDisplay(link);
+    if (!waitForDisplay(link))
+        return stopped();
     command("Main Mode :", SetMainTextLines(link, info.line_mode, m));
     progress(100);
-    waitForDisplay(link);
+    if (!waitForDisplay(link))
+        return stopped();
 
     group("Footer Settings ...");
     command("Footer TextColor :", SetTextColor(link, ColorArea::Footer, info.bm_font_rgb_888, m));
     progress(50);
-    waitForDisplay(link);
+    if (!waitForDisplay(link))
+        return stopped();
     command("Footer BackgroudColor :", SetBackColor(link, ColorArea::Footer, info.bm_back_rgb_888, m));
     progress(100);
-    waitForDisplay(link);
+    if (!waitForDisplay(link))
+        return stopped();
 
     group("Welcome Message Settings ...");
     command("Line1 Setting :", SetLine1Text(link, info.wel_mess1, m));
-    waitForDisplay(link);
+    if (!waitForDisplay(link))
+        return stopped();
     command("Line2 Setting :", SetLine2Text(link, info.wel_mess2, m));
-    waitForDisplay(link);
+    if (!waitForDisplay(link))
+        return stopped();
     command("Line2 Scroll Setting :", SetLineFlags(link, info.temp2, m));
     progress(100);
-    waitForDisplay(link);
+    if (!waitForDisplay(link))
+        return stopped();
 
     group("CodePage Settings ...");
     command("InterChar Setting :", SetInterChar(link, info.Char_No, m));
     progress(50);
     command("CodePage Setting :", SetCodePage(link, info.Expand_Char_No, m));
     progress(100);
-    waitForDisplay(link);
+    if (!waitForDisplay(link))
+        return stopped();
 
+    if (link.cancelled())
+        return stopped();
     outlets.ResetProgress();
     const bool anyFailed = report.find("Failed") != std::string::npos;
     outlets.ShowMessageBox(report, anyFailed ? kBoxWarning : kBoxInfo);
@@ -154,14 +188,14 @@ void RunResetDisplay(Link& link, Outlets& outlets)
         return;
     std::string message;
     if (!FactoryReset(link, message))
-        showError(outlets, message);
+        showFailure(link, outlets, message);
 }
 
 void RunRestartDisplay(Link& link, Outlets& outlets)
 {
     std::string message;
     if (!RestartDisplay(link, message))
-        showError(outlets, message);
+        showFailure(link, outlets, message);
 }
 
 void RunFormat(Link& link, Outlets& outlets)
@@ -183,7 +217,7 @@ void RunWelcomeSetting(Link& link, Outlets& outlets, const TDisplayInfo& info)
         message = kNotFoundDevice + message;
         return false;
     };
-    if (runSteps(outlets, {
+    if (runSteps(link, outlets, {
             [&](std::string& m) { return SetLine1Text(link, info.wel_mess1, m); },
             ready,
             [&](std::string& m) { return SetLine2Text(link, info.wel_mess2, m); },
@@ -195,7 +229,7 @@ void RunWelcomeSetting(Link& link, Outlets& outlets, const TDisplayInfo& info)
 
 void RunHeaderSetting(Link& link, Outlets& outlets, const TDisplayInfo& info)
 {
-    if (runSteps(outlets, {
+    if (runSteps(link, outlets, {
             [&](std::string& m) { return SetTextColor(link, ColorArea::Header, info.tp_font_rgb_888, m); },
             [&](std::string& m) { return SetBackColor(link, ColorArea::Header, info.tp_back_rgb_888, m); },
             [&](std::string& m) { return SetTitleMode(link, info.tp_mode, m); },
@@ -205,7 +239,7 @@ void RunHeaderSetting(Link& link, Outlets& outlets, const TDisplayInfo& info)
 
 void RunTextSetting(Link& link, Outlets& outlets, const TDisplayInfo& info)
 {
-    if (runSteps(outlets, {
+    if (runSteps(link, outlets, {
             [&](std::string& m) { return SetTextColor(link, ColorArea::MainText, info.font_Foreground_color_888, m); },
             [&](std::string& m) { return SetBackColor(link, ColorArea::MainText, info.font_Background_color_888, m); },
             [&](std::string& m) { return SetMainTextLines(link, info.line_mode, m); },
@@ -216,7 +250,7 @@ void RunTextSetting(Link& link, Outlets& outlets, const TDisplayInfo& info)
 
 void RunFooterSetting(Link& link, Outlets& outlets, const TDisplayInfo& info)
 {
-    if (runSteps(outlets, {
+    if (runSteps(link, outlets, {
             [&](std::string& m) { return SetTextColor(link, ColorArea::Footer, info.bm_font_rgb_888, m); },
             [&](std::string& m) { return SetBackColor(link, ColorArea::Footer, info.bm_back_rgb_888, m); },
         }))
@@ -227,7 +261,7 @@ void RunBrightnessSetting(Link& link, Outlets& outlets, const TDisplayInfo& info
 {
     std::string message;
     if (!SetBrightness(link, info.back_light_set, message))
-        showError(outlets, message);
+        showFailure(link, outlets, message);
 }
 
 int RunBaudRateSetting(Link& link, Outlets& outlets, const TDisplayInfo& info,
@@ -238,7 +272,8 @@ int RunBaudRateSetting(Link& link, Outlets& outlets, const TDisplayInfo& info,
     const int row = info.Baud_Rate;
     std::string message;
     if (row >= static_cast<int>(ConnectBaudRateTable.size()) || !SetDeviceBaud(link, row, message)) {
-        outlets.ShowMessageBox(kFail, kBoxWarning);
+        if (!link.cancelled())
+            outlets.ShowMessageBox(kFail, kBoxWarning);
         return -1;
     }
     link.BaudRate = std::stoi(ConnectBaudRateTable[static_cast<std::size_t>(row)].BaudRateName);
@@ -255,13 +290,13 @@ void RunCommandSetSetting(Link& link, Outlets& outlets, int commandModeRow)
     std::string message;
     if (commandModeRow >= 0 && commandModeRow < kCommandModeCount && SetCommandSet(link, commandModeRow, message))
         showDone(outlets);
-    else
+    else if (!link.cancelled())
         outlets.ShowMessageBox(kFail, kBoxWarning);
 }
 
 void RunPlaySetting(Link& link, Outlets& outlets, const TDisplayInfo& info)
 {
-    if (runSteps(outlets, {
+    if (runSteps(link, outlets, {
             [&](std::string& m) { return SetPlayList(link, info.pic_reg, m); },
             [&](std::string& m) { return SetStandbyTime(link, info.into_lun_bo, m); },
             [&](std::string& m) { return SetPlayInterval(link, info.lun_time, m); },
@@ -271,12 +306,12 @@ void RunPlaySetting(Link& link, Outlets& outlets, const TDisplayInfo& info)
 
 void RunCodePageSetting(Link& link, Outlets& outlets, const TDisplayInfo& info)
 {
-    if (runSteps(outlets, {
+    if (runSteps(link, outlets, {
             [&](std::string& m) { return SetInterChar(link, info.Char_No, m); },
             [&](std::string& m) { return SetCodePage(link, info.Expand_Char_No, m); },
         })) {
-        link.clock.sleepMs(kCodePageSettlePauseMs);
-        showDone(outlets);
+        if (link.pause(kCodePageSettlePauseMs))
+            showDone(outlets);
     }
 }
 
@@ -290,14 +325,14 @@ void RunDisplayText(Link& link, Outlets& outlets, const Text& text, int testCode
     std::string message;
     const bool ok = positionAt ? SendTextAt(link, column, row, bytes, message) : SendText(link, bytes, message);
     if (!ok)
-        showError(outlets, message);
+        showFailure(link, outlets, message);
 }
 
 void RunClearDisplay(Link& link, Outlets& outlets)
 {
     std::string message;
     if (!ClearDisplay(link, message))
-        showError(outlets, message);
+        showFailure(link, outlets, message);
 }
 
 bool RunShowQrCodeAt(Link& link, Outlets& outlets, int modelIndex, const Text& text, int alignIndex,
@@ -308,7 +343,7 @@ bool RunShowQrCodeAt(Link& link, Outlets& outlets, int modelIndex, const Text& t
     std::string message;
     if (!ShowQrCodeAt(link, static_cast<std::uint8_t>(alignIndex + 1), static_cast<std::uint8_t>(pictureNumber),
                       WideToHost(text), message))
-        showError(outlets, message);
+        showFailure(link, outlets, message);
     return true;
 }
 
@@ -341,7 +376,7 @@ void RunCodePageTest(Link& link, Outlets& outlets, int tag)
         return;
     std::string message;
     if (!SendRaw(link, pattern, message))
-        showError(outlets, message);
+        showFailure(link, outlets, message);
 }
 
 // ---------------------------------------------------------------------------

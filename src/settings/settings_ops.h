@@ -42,7 +42,9 @@ inline constexpr const char* kAllDownloadQuestion = "Do you want to download all
 bool ConfirmAllDownload(Outlets& outlets);
 // Sends every setting group of the gathered record with progress, waits between
 // the commands, and shows the report (warning icon when anything failed). Returns
-// the report.
+// the report. A cancelled job (the link's token) stops before its next command,
+// shows nothing and returns an empty report. Every operation below likewise shows
+// no failure box for a command that ended because its job was cancelled.
 std::string RunAllDownload(Link& link, Outlets& outlets, const TDisplayInfo& info);
 // One report line: the label padded to 30, "Success " or "Failed ", CR LF.
 std::string AllDownloadReportLine(const std::string& label, bool ok);

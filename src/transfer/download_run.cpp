@@ -34,14 +34,6 @@ std::string NoImagesMessage(const std::vector<std::string>& folders)
 
 DownloadRun::DownloadRun(Link& link, Outlets& outlets) : m_link(link), m_out(outlets) { SetDownListNull(); }
 
-bool DownloadRun::cancelled() const
-{
-    if (m_cancelled && m_cancelled())
-        return true;
-    const auto* steady = dynamic_cast<const SteadyClock*>(&m_link.clock);
-    return steady && steady->cancelled();
-}
-
 void DownloadRun::SetDownListNull()
 {
     DownList.fill(false);
@@ -72,6 +64,7 @@ RunOutcome DownloadRun::StartFontDownload()
         DownList[static_cast<std::size_t>(pos)] = true;
     DownList[kBig52GbkPos] = true;
     IsDownResource = true;
+    m_kind = RunKind::Fonts;
     std::vector<std::string> folders;
     if (!anyImagePresent(folders)) {
         m_out.ShowMessageBox(NoImagesMessage(folders), kBoxError);
@@ -88,6 +81,7 @@ RunOutcome DownloadRun::StartSingleDownload(int position, const std::string& fil
     DownList[static_cast<std::size_t>(position)] = true;
     IsDownResource = false;
     m_userFile = filePath;
+    m_kind = RunKind::Single;
     return beginRun(position, 1, nullptr);
 }
 
@@ -104,16 +98,26 @@ RunOutcome DownloadRun::StartPictureDownload(const std::vector<int>& positions, 
     if (!any)
         return RunOutcome::NotStarted;
     m_pictures = std::move(pictures);
+    m_kind = RunKind::Pictures;
+    m_speedRaised = m_streamCut = m_firmwareTouched = false;
 
     std::string message;
     if (!openAndFindDevice(message))
         return RunOutcome::NotStarted;
+    if (cancelled())
+        return cancel();
     m_out.StartProgress("", 100, 2);
     ReportText = kReportHeading;
     IsDownResource = false;
-    raiseSpeed();
+    if (!raiseSpeed()) {
+        m_out.ResetProgress();
+        return cancelled() ? cancel() : RunOutcome::NotStarted;
+    }
     if (!WaitDeviceReady(m_link, true, message)) {
-        restoreSpeedAndClose();
+        if (cancelled())
+            return cancel();
+        std::string ignored;
+        restoreSpeedAndClose(ignored);
         m_out.ResetProgress();
         m_out.ShowMessageBox(message, kBoxError);
         return RunOutcome::NotStarted;
@@ -141,16 +145,20 @@ RunOutcome DownloadRun::StartFirmwareUpdate()
     }
     if (m_out.ShowMessageBox(kUpgradeQuestion, kBoxQuestion) != kAnswerYes)
         return RunOutcome::NotStarted;
+    m_kind = RunKind::Firmware;
+    m_speedRaised = m_streamCut = m_firmwareTouched = false;
 
     std::string message;
     if (!IsNamedFileModel(m_model))
         RestartDisplay(m_link, message);
     if (!WaitDeviceReady(m_link, false, message)) {
+        if (cancelled())
+            return cancel();
         m_out.ShowMessageBox(std::string(kNoDeviceText) + message, kBoxError);
         return RunOutcome::NotStarted;
     }
     if (cancelled())
-        return RunOutcome::Cancelled;
+        return cancel();
     SetDownListNull();
     if (ReadVersion(m_link) < kCarriedFirmwareVersion)
         DownList[kBig52GbkPos] = true;
@@ -159,7 +167,8 @@ RunOutcome DownloadRun::StartFirmwareUpdate()
         m_out.ShowMessageBox(message, kBoxError);
         return RunOutcome::NotStarted;
     }
-    raiseSpeed();
+    if (!raiseSpeed())
+        return cancelled() ? cancel() : RunOutcome::NotStarted;
     RunTotal = GetDownListTrueTotal();
     Statistics_S = Statistics_F = 0;
     RunCount = 0;
@@ -172,14 +181,14 @@ RunOutcome DownloadRun::StartFirmwareUpdate()
 
 RunOutcome DownloadRun::beginRun(int firstPosition, int progressKind, const char* reportText)
 {
+    m_speedRaised = m_streamCut = m_firmwareTouched = false;
     std::string message;
     if (!openAndFindDevice(message))
-        return RunOutcome::NotStarted;
-    if (cancelled()) {
-        CloseCmdPort(m_link);
-        return RunOutcome::Cancelled;
-    }
-    raiseSpeed();
+        return cancelled() ? cancel() : RunOutcome::NotStarted;
+    if (cancelled())
+        return cancel();
+    if (!raiseSpeed())
+        return cancelled() ? cancel() : RunOutcome::NotStarted;
     m_out.StartProgress("", 100, progressKind);
     if (reportText)
         ReportText = reportText;
@@ -200,7 +209,8 @@ bool DownloadRun::openAndFindDevice(std::string& message)
     }
     if (!WaitDeviceReady(m_link, true, message)) {
         CloseCmdPort(m_link);
-        m_out.ShowMessageBox(std::string(kNoDeviceText) + message, kBoxError);
+        if (!cancelled())
+            m_out.ShowMessageBox(std::string(kNoDeviceText) + message, kBoxError);
         return false;
     }
     return true;
@@ -215,17 +225,83 @@ bool DownloadRun::openForTransfer(std::string& message)
     return true;
 }
 
-void DownloadRun::raiseSpeed()
+bool DownloadRun::raiseSpeed()
 {
-    std::string ignored;
-    SwitchLineSpeed(m_link, kTransferBaud, kSpeedSwitchPauseMs, ignored);
+    std::string message;
+    const SpeedSwitch result = SwitchLineSpeed(m_link, kTransferBaud, kSpeedSwitchPauseMs, message);
+    if (result == SpeedSwitch::Done) {
+        m_speedRaised = true;
+        return true;
+    }
+    if (result == SpeedSwitch::Cancelled) {
+        m_speedRaised = true; // it may have switched: the cancel finds it at either speed
+        return false;
+    }
+    // The display may have switched although the PC could not: it is left to the
+    // next Connect, which finds it at whatever speed it runs.
+    CloseCmdPort(m_link);
+    m_out.ShowMessageBox(message, kBoxError);
+    return false;
 }
 
-void DownloadRun::restoreSpeedAndClose()
+bool DownloadRun::restoreSpeedAndClose(std::string& message)
 {
-    std::string ignored;
-    SwitchLineSpeed(m_link, m_link.BaudRate, kSpeedSwitchPauseMs, ignored);
+    bool ok = true;
+    if (m_speedRaised) {
+        ok = SwitchLineSpeed(m_link, m_link.BaudRate, kSpeedSwitchPauseMs, message) == SpeedSwitch::Done;
+        m_speedRaised = false;
+    }
     CloseCmdPort(m_link);
+    return ok;
+}
+
+void DownloadRun::settleLine(double quietMs)
+{
+    SerialPort& port = m_link.CmdPort;
+    Clock& clock = m_link.clock;
+    const double start = clock.nowMs();
+    double lastByte = start;
+    while (clock.nowMs() - start < kCancelSettleLimitMs && !port.hungUp()) {
+        const double quietLeft = lastByte + quietMs - clock.nowMs();
+        if (quietLeft <= 0)
+            return;
+        if (port.waitReadable(quietLeft)) {
+            Bytes dropped;
+            std::string ignored;
+            if (port.read(dropped, ignored))
+                lastByte = clock.nowMs();
+        }
+    }
+}
+
+bool DownloadRun::returnDisplayToBaudRate()
+{
+    SerialPort& port = m_link.CmdPort;
+    std::string message;
+    // What was written reaches the display first; then it gets a quiet line, so that
+    // it ends (or drops) what it was doing and its last answers are out of the way.
+    port.drainOutput(StreamDrainLimitMs(0), message);
+    settleLine(m_streamCut ? kCancelQuietAfterStreamMs : kCancelQuietMs);
+    auto answersHere = [&] {
+        for (int i = 0; i < kCancelProbes && !port.hungUp(); ++i) {
+            port.purgeInput();
+            if (ProbeModel(m_link, message))
+                return true;
+            m_link.pause(kDeviceReadyPauseMs);
+        }
+        return false;
+    };
+    if (m_speedRaised) {
+        m_speedRaised = false;
+        if (answersHere()) {
+            std::string switchMessage;
+            return SwitchLineSpeed(m_link, m_link.BaudRate, kSpeedSwitchPauseMs, switchMessage) == SpeedSwitch::Done
+                && answersHere();
+        }
+        // Not at the transfer speed: it may have gone back by itself.
+        port.setBaud(m_link.BaudRate);
+    }
+    return answersHere();
 }
 
 // ---------------------------------------------------------------------------
@@ -301,9 +377,10 @@ bool DownloadRun::loadItem(int position)
 DownloadRun::ItemResult DownloadRun::sendItem(int position)
 {
     FileCrc = Crc16(FileData);
-    m_link.clock.sleepMs(kItemPauseMs);
-    if (cancelled())
+    if (!m_link.pause(kItemPauseMs))
         return ItemResult::Cancelled;
+    if (position == kFirmwarePos)
+        m_firmwareTouched = true;
     if (m_model == 2 && position == kFirmwarePos)
         return sendByBlocks(position, true);
     if (IsNamedFileModel(m_model))
@@ -317,24 +394,21 @@ DownloadRun::ItemResult DownloadRun::sendByBlocks(int position, bool firmwareEnt
     const auto length = static_cast<std::uint32_t>(FileData.size());
     std::string message;
     if (firmwareEntry) {
-        if (!WaitUpgradeReady(m_link, message)) {
-            m_pendingError = message;
-            return m_link.CmdPort.hungUp() ? ItemResult::HungUp : ItemResult::Abandoned;
-        }
+        if (!WaitUpgradeReady(m_link, message))
+            return failedStep(message);
         // The loader's progress belongs to no picture slot; the run's count is not advanced.
         m_out.SetProgressMax(BlockCount(FileData.size()), kNoSlot);
         m_out.ShowTransferStatus("Firmware Updating......", "1 of  1", kNoSlot);
         SendAnnounce(m_link, length, FileCrc, message);
     } else {
-        if (!DownloadServiceSetup(m_link, FlashAddressHexText, IntToHexDigits(length, 8), message)) {
-            m_pendingError = message;
-            return m_link.CmdPort.hungUp() ? ItemResult::HungUp : ItemResult::Abandoned;
-        }
+        if (!DownloadServiceSetup(m_link, FlashAddressHexText, IntToHexDigits(length, 8), message))
+            return failedStep(message);
         m_out.SetProgressMax(BlockCount(FileData.size()), position);
         ++RunCount;
         m_out.ShowTransferStatus(std::string("Download ") + item.Name,
                                  std::to_string(RunCount) + " of  " + std::to_string(RunTotal), position);
-        m_link.clock.sleepMs(kStartFramePauseMs);
+        if (!m_link.pause(kStartFramePauseMs))
+            return ItemResult::Cancelled;
         SendStartDownload(m_link, message);
     }
     return finishBlockPhase(position);
@@ -344,7 +418,6 @@ DownloadRun::ItemResult DownloadRun::finishBlockPhase(int position)
 {
     BlockPhaseOptions options;
     options.timeoutMs = m_transferTimeoutMs;
-    options.cancelled = [this] { return cancelled(); };
     options.turnaroundMs = m_turnaround;
     options.writeMs = m_writes;
     options.onBlockSent = [this, position](std::uint32_t blockNumber) {
@@ -371,19 +444,17 @@ DownloadRun::ItemResult DownloadRun::sendByStream(int position)
 {
     const DownloadItem& item = DownloadItemAt(position);
     std::string message;
-    if (!MakeFile(m_link, item.FileName, std::to_string(FileData.size()), std::to_string(FileCrc), message)) {
-        m_pendingError = message;
-        return m_link.CmdPort.hungUp() ? ItemResult::HungUp : ItemResult::Abandoned;
-    }
+    if (!MakeFile(m_link, item.FileName, std::to_string(FileData.size()), std::to_string(FileCrc), message))
+        return failedStep(message);
     m_out.SetProgressMax(BlockCount(FileData.size()), position);
     ++RunCount;
     m_out.ShowTransferStatus(std::string("Download ") + item.Name,
                              std::to_string(RunCount) + " of  " + std::to_string(RunTotal), position);
     StreamOptions options;
-    options.cancelled = [this] { return cancelled(); };
     options.onPieceSent = [this, position](int piece) { m_out.SetProgressPosition(piece, position); };
     switch (StreamFile(m_link, FileData, options, message)) {
     case StreamEnd::Cancelled:
+        m_streamCut = true;
         return ItemResult::Cancelled;
     case StreamEnd::HungUp:
         m_pendingError = message;
@@ -394,10 +465,11 @@ DownloadRun::ItemResult DownloadRun::sendByStream(int position)
     case StreamEnd::Completed:
         break;
     }
-    m_link.clock.sleepMs(kStreamSettleMs);
-    if (cancelled())
+    if (!m_link.pause(kStreamSettleMs))
         return ItemResult::Cancelled;
     const bool ok = WaitFileCrc(m_link, std::to_string(FileCrc), message);
+    if (!ok && cancelled())
+        return ItemResult::Cancelled;
     if (!ok && m_link.CmdPort.hungUp()) {
         m_pendingError = message;
         return ItemResult::HungUp;
@@ -443,16 +515,20 @@ RunOutcome DownloadRun::end(ItemResult result)
 
 RunOutcome DownloadRun::finish()
 {
-    restoreSpeedAndClose();
+    std::string message;
+    const bool restored = restoreSpeedAndClose(message);
     m_out.StopElapsedTimer();
-    m_out.ShowMessageBox(TallyText(), kBoxInfo);
+    m_out.ShowMessageBox(TallyText(), Statistics_F > 0 ? kBoxWarning : kBoxInfo);
     m_out.ResetProgress();
+    if (!restored)
+        m_out.ShowMessageBox(message, kBoxError);
     return RunOutcome::Finished;
 }
 
 RunOutcome DownloadRun::abandon(const std::string& message)
 {
-    restoreSpeedAndClose();
+    std::string ignored;
+    restoreSpeedAndClose(ignored);
     m_out.ShowMessageBox(message, kBoxError);
     m_out.ResetProgress();
     return RunOutcome::Abandoned;
@@ -462,6 +538,7 @@ RunOutcome DownloadRun::timeOut()
 {
     // The display is left at the transfer speed; the next command opens at BaudRate.
     CloseCmdPort(m_link);
+    m_speedRaised = false;
     m_out.ResetProgress();
     m_out.ShowMessageBox(ReportText + kTimeOutText, kBoxError);
     return RunOutcome::TimedOut;
@@ -470,6 +547,7 @@ RunOutcome DownloadRun::timeOut()
 RunOutcome DownloadRun::hungUp(const std::string& detail)
 {
     CloseCmdPort(m_link);
+    m_speedRaised = false;
     m_out.ResetProgress();
     std::string text = ReportText + "The serial line hung up during the download; the display is no longer connected.";
     if (!detail.empty())
@@ -480,18 +558,43 @@ RunOutcome DownloadRun::hungUp(const std::string& detail)
 
 RunOutcome DownloadRun::cancel()
 {
-    // Put the display back to its own speed when it still answers (between items it
-    // does; in the middle of a block transfer it does not listen to commands).
-    if (m_link.CmdPort.isOpen() && !m_link.CmdPort.hungUp()) {
-        m_link.CmdPort.purgeInput();
-        std::string message;
-        if (ProbeModel(m_link, message))
-            restoreSpeedAndClose();
-    }
+    // What follows puts the display back and must run to its end, whatever the token says.
+    CancelScope cleanup(m_link, nullptr);
+    const bool back = m_link.CmdPort.isOpen() && !m_link.CmdPort.hungUp() && returnDisplayToBaudRate();
     CloseCmdPort(m_link);
+    m_speedRaised = false;
     m_out.ResetProgress();
     m_out.ShowLogOnRichEdit("Download cancelled " + TallyText().substr(6), true);
+    m_out.ShowMessageBox(CancelledText(back), m_firmwareTouched || !back ? kBoxWarning : kBoxInfo);
     return RunOutcome::Cancelled;
+}
+
+std::string DownloadRun::CancelledText(bool displayBack) const
+{
+    std::string text;
+    switch (m_kind) {
+    case RunKind::Fonts: text = "The font download was cancelled."; break;
+    case RunKind::Single: text = "The download was cancelled."; break;
+    case RunKind::Pictures: text = "The picture download was cancelled."; break;
+    case RunKind::Firmware: text = "The firmware update was cancelled."; break;
+    }
+    text += " [Succeed " + std::to_string(Statistics_S) + " / Failed " + std::to_string(Statistics_F) + "]";
+    if (m_firmwareTouched)
+        text += "\n\nThe display holds an incomplete firmware image: update the firmware again before using it.";
+    else if (m_kind != RunKind::Firmware && RunCount > Statistics_S + Statistics_F)
+        text += "\nThe item being sent when it was cancelled is incomplete in the display.";
+    if (!displayBack)
+        text += "\n\nThe display did not answer at " + std::to_string(m_link.BaudRate) +
+                " bit/s afterwards: press Connect before the next command.";
+    return text;
+}
+
+DownloadRun::ItemResult DownloadRun::failedStep(const std::string& message)
+{
+    if (cancelled())
+        return ItemResult::Cancelled;
+    m_pendingError = message;
+    return m_link.CmdPort.hungUp() ? ItemResult::HungUp : ItemResult::Abandoned;
 }
 
 // ---------------------------------------------------------------------------

@@ -41,6 +41,13 @@ inline constexpr const char* kUpgradeQuestion = "Do you want to upgrade the firm
 inline constexpr double kSpeedSwitchPauseMs = 200;  // after SwitchDeviceBaud
 inline constexpr double kItemPauseMs = 100;         // after the CRC, before the method
 inline constexpr double kStartFramePauseMs = 100;   // after the status, before the start frame
+// After a cancel: how long the line must stay quiet before the display is spoken to
+// again, and the longest that settling may take. A display receiving a named file
+// drops it once the data stops for about a second, so that wait is longer.
+inline constexpr double kCancelQuietMs = 300;
+inline constexpr double kCancelQuietAfterStreamMs = 1500;
+inline constexpr double kCancelSettleLimitMs = 4000;
+inline constexpr int kCancelProbes = 5;             // model probes at each speed
 
 class DownloadRun {
 public:
@@ -49,9 +56,9 @@ public:
     // --- what the window supplies before a start
     void setModelIndex(int modelIndex) { m_model = modelIndex; }
     int modelIndex() const { return m_model; }
-    // Polled between steps and while waiting on the line; true ends the run. A run
-    // also ends when the link's clock is a SteadyClock that has been cancelled.
-    void setCancelCheck(std::function<bool()> cancelled) { m_cancelled = std::move(cancelled); }
+    // A run ends when the link's cancel token is cancelled (see Link::setCancel): it
+    // puts the display back to BaudRate where it still answers, closes the port and
+    // says in a box what was cancelled.
     // The block phase's time-out (10 000 ms unless a test shortens it).
     void setTransferTimeoutMs(double ms) { m_transferTimeoutMs = ms; }
     // Where picture positions get their bytes (any run that reaches 77..90).
@@ -96,21 +103,34 @@ public:
     // The tally text "Done! [Succeed n / Failed m]".
     std::string TallyText() const;
 
+    // The box shown when a run was cancelled; `displayBack` tells whether the display
+    // answered at BaudRate afterwards.
+    std::string CancelledText(bool displayBack) const;
+
 private:
     enum class ItemResult { Booked, Abandoned, TimedOut, HungUp, Cancelled };
+    enum class RunKind { Fonts, Single, Pictures, Firmware };
 
-    // The cancel check, or the link's steady clock cancelled (the window closing).
-    bool cancelled() const;
+    bool cancelled() const { return m_link.cancelled(); }
     bool openForTransfer(std::string& message);
     // Opens CmdPort and waits for the display; on failure shows the message and closes.
     bool openAndFindDevice(std::string& message);
-    void raiseSpeed();
-    void restoreSpeedAndClose();
+    // Both ends to the transfer speed; on failure shows why, closes and returns false.
+    bool raiseSpeed();
+    // Both ends back to BaudRate, then closes; a failure is returned in `message`.
+    bool restoreSpeedAndClose(std::string& message);
+    // After a cancel: lets the line settle, finds the display at the transfer speed or
+    // at BaudRate, and leaves it at BaudRate. True when it answers there.
+    bool returnDisplayToBaudRate();
+    // Reads and drops whatever comes until the line has been quiet for quietMs.
+    void settleLine(double quietMs);
     bool loadItem(int position);
     ItemResult sendItem(int position);
     ItemResult sendByBlocks(int position, bool firmwareEntry);
     ItemResult sendByStream(int position);
     ItemResult finishBlockPhase(int position);
+    // A setup, sync or make-file that failed: cancelled, hung up or abandoned.
+    ItemResult failedStep(const std::string& message);
     void book(int position, bool ok);
     RunOutcome abandon(const std::string& message);
     RunOutcome timeOut();
@@ -127,7 +147,10 @@ private:
     Link& m_link;
     Outlets& m_out;
     int m_model = 0;
-    std::function<bool()> m_cancelled;
+    RunKind m_kind = RunKind::Fonts;
+    bool m_speedRaised = false;     // the display was switched to the transfer speed
+    bool m_streamCut = false;       // a named-file stream was cut off by the cancel
+    bool m_firmwareTouched = false; // the firmware image's transfer began
     double m_transferTimeoutMs = kTransferTimeoutMs;
     PictureSource m_pictures;
     std::string m_userFile;

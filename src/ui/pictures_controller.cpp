@@ -206,20 +206,33 @@ void PicturesController::btn_ShowQrCodeClick()
     if (file.isEmpty())
         return;
     auto code = std::make_shared<int>(0);
+    auto speedError = std::make_shared<std::string>();
     w->runDeviceJob(
-        [w, align, path = file.toStdString(), code] {
+        [w, align, path = file.toStdString(), code, speedError] {
             tarsel::Link& link = w->link();
             std::string message;
             if (!link.CmdPort.isOpen() && tarsel::OpenCmdPort(link, message) != tarsel::kStatusOpened)
                 return; // the action stops silently when the port cannot be opened
-            tarsel::SwitchLineSpeed(link, tarsel::kTransferBaud, kQrSpeedUpPauseMs, message);
+            if (tarsel::SwitchLineSpeed(link, tarsel::kTransferBaud, kQrSpeedUpPauseMs, message)
+                == tarsel::SpeedSwitch::LocalFailed) {
+                // The PC could not follow the display to the transfer speed.
+                *speedError = message;
+                tarsel::CloseCmdPort(link);
+                return;
+            }
             *code = tarsel::SendQrPicture(link, path, align, 0, &tarsel::BitmapTo1bppFile);
-            tarsel::SwitchDeviceBaud(link, link.BaudRate, message);
-            link.clock.sleepMs(kQrSpeedBackPauseMs);
+            {
+                // Back to the display's own speed, also after a cancel.
+                const tarsel::CancelScope cleanup(link, nullptr);
+                tarsel::SwitchDeviceBaud(link, link.BaudRate, message);
+                link.pause(kQrSpeedBackPauseMs);
+            }
             tarsel::CloseCmdPort(link);
         },
-        [w, code] {
-            if (*code != 0)
+        [w, code, speedError] {
+            if (!speedError->empty())
+                w->showMessageBox(QString::fromStdString(*speedError), tarsel::kBoxError);
+            else if (*code != 0 && *code != tarsel::kQrCancelled)
                 w->showMessageBox(QStringLiteral("Error：%1").arg(*code), tarsel::kBoxError);
         });
 }

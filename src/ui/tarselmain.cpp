@@ -344,10 +344,17 @@ void TarselMain::runDeviceJob(std::function<void()> job, std::function<void()> d
     if (m_closing)
         return;
     enterBusy();
-    m_worker->post([this, job = std::move(job), done = std::move(done)]() mutable {
-        if (!m_closing) {
-            if (auto* steady = dynamic_cast<tarsel::SteadyClock*>(m_clock))
-                steady->resetCancel();
+    // Every job gets its own token: a cancel meant for one job never reaches the next.
+    auto token = std::make_shared<tarsel::CancelToken>();
+    {
+        std::lock_guard lock(m_jobMutex);
+        m_jobToken = token;
+    }
+    if (m_closing)
+        token->cancel();
+    m_worker->post([this, token, job = std::move(job), done = std::move(done)]() mutable {
+        if (!token->cancelled()) {
+            const tarsel::CancelScope scope(*m_link, token.get());
             try {
                 job();
             } catch (const std::exception& e) {
@@ -367,8 +374,9 @@ void TarselMain::runDeviceJob(std::function<void()> job, std::function<void()> d
 
 void TarselMain::cancelDeviceWork()
 {
-    if (auto* steady = dynamic_cast<tarsel::SteadyClock*>(m_clock))
-        steady->cancel();
+    std::lock_guard lock(m_jobMutex);
+    if (m_jobToken)
+        m_jobToken->cancel();
 }
 
 // ---- Window events ----
@@ -447,8 +455,7 @@ void TarselMain::btnConnectClick()
 int TarselMain::connectJob(const QStringList& bauds)
 {
     tarsel::Link& link = *m_link;
-    auto* steady = dynamic_cast<tarsel::SteadyClock*>(m_clock);
-    auto cancelled = [steady] { return steady && steady->cancelled(); };
+    auto cancelled = [&link] { return link.cancelled(); };
 
     // The baud scan: the combo shows the speed being tried.
     std::string message;
@@ -460,7 +467,7 @@ int TarselMain::connectJob(const QStringList& bauds)
         link.BaudRate = baudOf(bauds[i]);
         index = tarsel::DetectModel(link, message);
         if (index < 0)
-            link.clock.sleepMs(100);
+            link.pause(100);
     }
     if (index < 0) {
         if (!cancelled())

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -78,7 +79,7 @@ public:
     void actBtnDisableExecute();
     void actBtnEnableExecute();
 
-    // Asks the running job to stop (its clock's sleeps return at once).
+    // Cancels the running job: its token ends every pause, wait and write at once.
     void cancelDeviceWork();
 
     // The window's own message box (title "Tarsel"), for handlers on the window's thread.
@@ -136,13 +137,15 @@ private:
     void showModelControls(int index);
 
     Options m_options;
-    std::unique_ptr<tarsel::SteadyClock> m_ownClock;
+    std::unique_ptr<tarsel::Clock> m_ownClock;
     tarsel::Clock* m_clock = nullptr;
     std::unique_ptr<tarsel::SerialPort> m_cmdPort;
     std::unique_ptr<tarsel::SerialPort> m_textPort;
     std::unique_ptr<tarsel::Link> m_link;
     tarsel::ui::QtOutlets* m_outlets = nullptr;
     std::unique_ptr<tarsel::ui::DeviceWorker> m_worker;
+    std::mutex m_jobMutex;
+    std::shared_ptr<tarsel::CancelToken> m_jobToken; // the latest job's token
 
     std::atomic<int> m_modelIndex{-1};
     int m_busyDepth = 0;

@@ -13,19 +13,12 @@
 #include <QStatusBar>
 #include <QTimer>
 
-namespace {
-
-constexpr int kCancelEscalationMs = 1500;
-
-} // namespace
-
 TransferController::TransferController(TarselMain* window)
     : QObject(window), m_window(window),
       m_run(std::make_unique<tarsel::DownloadRun>(window->link(), window->outlets())),
       m_singlePictures(std::make_shared<tarsel::PictureSource>())
 {
     setObjectName(QStringLiteral("TransferController"));
-    m_run->setCancelCheck([this] { return cancelRequested(); });
 
     auto* charset = m_window->control<QComboBox>("cbbCharset");
     connect(charset, &QComboBox::currentIndexChanged, this, [this] { cbbCharsetChange(); });
@@ -62,14 +55,6 @@ void TransferController::setPictureSource(tarsel::PictureSource pictures)
 {
     // Shared with a job that may be running; a new source applies to later runs.
     m_singlePictures = std::make_shared<tarsel::PictureSource>(std::move(pictures));
-}
-
-bool TransferController::cancelRequested() const
-{
-    if (m_cancel.load())
-        return true;
-    auto* steady = dynamic_cast<tarsel::SteadyClock*>(&m_window->link().clock);
-    return steady && steady->cancelled();
 }
 
 // ---------------------------------------------------------------------------
@@ -158,9 +143,7 @@ bool TransferController::startRun(std::function<tarsel::RunOutcome(tarsel::Downl
 {
     if (m_active || m_window->isBusy())
         return false;
-    m_cancel.store(false);
     m_active = true;
-    ++m_runSerial;
     m_run->setModelIndex(m_window->modelIndex());
     if (m_cancelButton) {
         m_cancelButton->setEnabled(true);
@@ -183,14 +166,9 @@ void TransferController::cancelRun()
 {
     if (!m_active)
         return;
-    m_cancel.store(true);
     if (m_cancelButton)
         m_cancelButton->setEnabled(false);
-    // A run waiting out a long pause (a silent display probed 51 times) stops at
-    // once when the clock's sleeps are cut short too; the speed is then left as is.
-    // A later run started meanwhile is left alone.
-    QTimer::singleShot(kCancelEscalationMs, this, [this, serial = m_runSerial] {
-        if (m_active && m_runSerial == serial)
-            m_window->cancelDeviceWork();
-    });
+    // The run's token: every pause, wait and write ends at once; the run then puts
+    // the display back to its speed and says what was cancelled.
+    m_window->cancelDeviceWork();
 }

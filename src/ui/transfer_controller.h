@@ -44,9 +44,8 @@ public:
     void btn_CharacterSetDownSingleClick();
     void btn_CharacterSetDownAllClick();
     void btn_updateClick();
-    // Ends the running download: the port is closed and the display's speed restored
-    // when it still answers. Escalates to the window's cancel when the run does not
-    // stop within a second and a half.
+    // Cancels the running download: it puts the display back to its speed where it
+    // still answers, closes the port and says what was cancelled.
     void cancelRun();
 
     bool runActive() const { return m_active; }
@@ -65,14 +64,11 @@ signals:
 
 private:
     bool startRun(std::function<tarsel::RunOutcome(tarsel::DownloadRun&)> body);
-    bool cancelRequested() const;
 
     TarselMain* m_window;
     std::unique_ptr<tarsel::DownloadRun> m_run;
     QPointer<QPushButton> m_cancelButton;
-    std::atomic<bool> m_cancel{false};
     bool m_active = false;
-    unsigned m_runSerial = 0; // counts runs, so a late escalation finds its own run only
     tarsel::RunOutcome m_lastOutcome = tarsel::RunOutcome::NotStarted;
     std::shared_ptr<tarsel::PictureSource> m_singlePictures;
 };

@@ -428,9 +428,10 @@ void TstPictures::qrPictureSpeedSwitchAndPauses()
     QCOMPARE(wr[0].data, tarsel::bytesOf({0x02, 0x07, 0x04, 0x00, 0x01, 0xC2, 0x00}));
     QCOMPARE(wr[0].at, start);
     QCOMPARE(baudAtWrite[0], 9600);
-    // 500 ms for the display, 100 ms after the local switch, 100 ms before the header.
+    // The switch frame's line time (7 bytes at 9600 bit/s), 500 ms for the display,
+    // 100 ms after the local switch, 100 ms before the header.
     QCOMPARE(wr[1].data, tarsel::bytesOf({0x02, 0x07, 0x19, 0x02, 0x00}));
-    QCOMPARE(wr[1].at, start + 700);
+    QCOMPARE(wr[1].at, start + 7 * 10000.0 / 9600 + 700);
     QCOMPARE(baudAtWrite[1], 115200);
     for (std::size_t i = 2; i < 20; ++i)
         QCOMPARE(wr[i].data.size(), size_t(256));
@@ -516,7 +517,8 @@ void TstPictures::downloadStopsWhenTheDisplayDoesNotAnswer()
     QCOMPARE(baudAtWrite.back(), 115200); // sent while the line still runs fast
     for (std::size_t i = 2; i + 1 < wr.size(); ++i)
         QCOMPARE(wr[i].data, query); // no block was sent
-    QCOMPARE(clock.nowMs(), wr.back().at + 300); // 200 ms, local speed back, 100 ms
+    // The frame's line time at 115200 bit/s, 200 ms, local speed back, 100 ms.
+    QCOMPARE(clock.nowMs(), wr.back().at + 7 * 10000.0 / 115200 + 300);
     QCOMPARE(line.currentBaud, 9600);
     QVERIFY(line.owner == nullptr);
     QVERIFY(w.control<QWidget>("cxProgressBar2")->isHidden());

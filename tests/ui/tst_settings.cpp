@@ -7,6 +7,8 @@
 #include "ui/tarselmain.h"
 #include "ui/widgets.h"
 
+#include "support/quick_pause_clock.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -27,14 +29,8 @@ using tarsel::ui::RadioGroup;
 namespace {
 
 // Pauses shorter than on the wall clock: the fixed protocol pauses check nothing here.
-class FastClock : public tarsel::Clock {
-public:
-    double nowMs() override { return m_real.nowMs() * 4; }
-    void sleepMs(double ms) override { m_real.sleepMs(ms / 4); }
-
-private:
-    tarsel::SteadyClock m_real;
-};
+// Answers keep their real limits.
+using FastClock = tarsel::test::QuickPauseClock;
 
 // Names of the members that differ, for failure messages.
 QString differences(const WindowValues& a, const WindowValues& b)
@@ -84,7 +80,7 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<tarsel::sim::VirtualDisplay> m_display;
-    FastClock m_clock;
+    FastClock m_clock{4};
     std::unique_ptr<TarselMain> m_window;
     QList<Box> m_boxes;
     int m_questionAnswer = tarsel::kAnswerYes;

@@ -2,12 +2,15 @@
 // termios port, the line-speed switch, every storage method and the faults that
 // must end a run cleanly.
 //
-// The protocol's fixed pauses (100 ms before every probe read, 200 ms after the
-// setup frame, ...) add nothing to what is checked here, so the link's clock runs
-// ten times faster than the wall clock; the display answers without pacing.
+// The display is paced as a real line is (10 bits a byte both ways, the program's
+// writes blocked once the pty is full), so a stream's CRC wait starts only after its
+// bytes can have arrived. The protocol's fixed pauses (100 ms before every probe
+// read, 200 ms after the setup frame, ...) add nothing to what is checked here and
+// pass twenty times faster; every wait for an answer keeps its real limits.
 #include "link/commands.h"
 #include "link/termios_port.h"
 #include "sim/virtual_display.h"
+#include "support/quick_pause_clock.h"
 #include "support/recording_outlets.h"
 #include "support/sim_line.h"
 #include "transfer/catalogue.h"
@@ -28,21 +31,10 @@ using namespace tarsel::test;
 
 namespace {
 
-class FastClock : public Clock {
-public:
-    explicit FastClock(double factor) : m_factor(factor) {}
-    double nowMs() override { return m_real.nowMs() * m_factor; }
-    void sleepMs(double ms) override { m_real.sleepMs(ms / m_factor); }
-
-private:
-    SteadyClock m_real;
-    double m_factor;
-};
-
 double wallMs() { return SteadyClock().nowMs(); }
 
 struct SimRunTest : ::testing::Test {
-    FastClock clock{25};
+    QuickPauseClock clock{20};
     TermiosPort cmd, text;
     Link link{cmd, text, clock};
     RecordingOutlets out;
@@ -74,7 +66,7 @@ struct SimRunTest : ::testing::Test {
     }
     void start(const std::string& model, int modelIndex, sim::Faults faults = {}, int version = 12)
     {
-        auto options = simOptions(model, 9600, false);
+        auto options = simOptions(model, 9600, true);
         options.faults = faults;
         options.version = version;
         display = startSim(options);
@@ -112,7 +104,8 @@ Bytes patterned(std::size_t size)
 TEST_F(SimRunTest, FontDownloadOnKT310IIAStores74ItemsByteForByte)
 {
     start("KT310--IIA", 0);
-    ASSERT_EQ(run.StartFontDownload(), RunOutcome::Finished);
+    const RunOutcome outcome = run.StartFontDownload();
+    ASSERT_EQ(outcome, RunOutcome::Finished) << out.lastBox().text;
     EXPECT_EQ(out.lastBox().text, "Done! [Succeed 74 / Failed 0]");
     EXPECT_EQ(redLines(), (std::vector<std::string>{"CP437_40x40 [Failed]:not suport",
                                                      "CP936_GBK [Failed]:not suport",
@@ -136,7 +129,7 @@ TEST_F(SimRunTest, FontDownloadOnKT310IIAStores74ItemsByteForByte)
 TEST_F(SimRunTest, FontDownloadOnKT310IIDStores77NamedFiles)
 {
     start("KT310-IID", 3);
-    ASSERT_EQ(run.StartFontDownload(), RunOutcome::Finished);
+    ASSERT_EQ(run.StartFontDownload(), RunOutcome::Finished) << out.lastBox().text;
     EXPECT_EQ(out.lastBox().text, "Done! [Succeed 77 / Failed 0]");
     const auto files = display->files();
     EXPECT_EQ(files.size(), 77u);
@@ -161,7 +154,7 @@ TEST_F(SimRunTest, SingleItemFromAFileOfOnesOwn)
 TEST_F(SimRunTest, FirmwareUpdateOnKT310IICThroughTheLoaderEntry)
 {
     start("KT310--IIC", 2, {}, 11);
-    ASSERT_EQ(run.StartFirmwareUpdate(), RunOutcome::Finished);
+    ASSERT_EQ(run.StartFirmwareUpdate(), RunOutcome::Finished) << out.lastBox().text;
     EXPECT_EQ(out.lastBox().text, "Done! [Succeed 1 / Failed 0]");
     ASSERT_TRUE(display->firmware());
     EXPECT_EQ(*display->firmware(), LoadResource("KT310II"));
@@ -176,7 +169,7 @@ TEST_F(SimRunTest, SilentDisplayEndsTheRunWithTimeOut)
     sim::Faults faults;
     faults.stopAfterBlocks = 3;
     start("KT310--IIA", 0, faults);
-    ASSERT_EQ(run.StartSingleDownload(1, writeFile("f.bin", patterned(5000))), RunOutcome::TimedOut);
+    ASSERT_EQ(run.StartSingleDownload(1, writeFile("f.bin", patterned(5000))), RunOutcome::TimedOut) << out.lastBox().text;
     EXPECT_EQ(out.lastBox().text, "Time Out!");
     EXPECT_FALSE(cmd.isOpen());
     EXPECT_EQ(out.calls.back().name, "box");
@@ -240,7 +233,7 @@ TEST_F(SimRunTest, RefusedMakeFileAbandonsTheRun)
 TEST_F(SimRunTest, EmptyFileIsSkippedWithTheTallyAtOnce)
 {
     start("KT310--IIA", 0);
-    ASSERT_EQ(run.StartSingleDownload(1, writeFile("empty.bin", "")), RunOutcome::Finished);
+    ASSERT_EQ(run.StartSingleDownload(1, writeFile("empty.bin", "")), RunOutcome::Finished) << out.lastBox().text;
     EXPECT_EQ(out.lastBox().text, "Done! [Succeed 0 / Failed 0]");
     EXPECT_TRUE(display->transfers().empty());
 }

@@ -19,8 +19,8 @@ bool SimFixture::start(const std::string& model, int baud, int version, bool sil
     o.version = version;
     o.registerLink = true;
     o.linkFolder = m_dir.path().toStdString();
-    o.pacing = false;
-    o.faults.silent = silent;
+    o.faults.silent = silent; // paced as a real line is
+
     m_display = std::make_unique<sim::VirtualDisplay>(o);
     return m_display->start(&lastError);
 }

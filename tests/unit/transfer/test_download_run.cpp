@@ -420,19 +420,56 @@ TEST_F(RunTest, PictureRunSendsTheSlotsThatHoldPictures)
     EXPECT_TRUE(line.openBauds.empty());
 }
 
-TEST_F(RunTest, CancelEndsTheRunAndClosesThePort)
+TEST_F(RunTest, CancelMidItemPutsTheDisplayBackToItsSpeedAndSaysSo)
 {
     writePack();
     ScriptedDisplay display(line, "KT310--IIA");
     run.setModelIndex(0);
-    run.setCancelCheck([&] { return display.blockFramesReceived >= 5; });
+    CancelToken token;
+    const CancelScope scope(link, &token);
+    const auto scripted = line.onWrite;
+    line.onWrite = [&](FakeLine& l, const Bytes& data) {
+        scripted(l, data);
+        if (display.blockFramesReceived == 5)
+            token.cancel();
+    };
     EXPECT_EQ(run.StartFontDownload(), RunOutcome::Cancelled);
     EXPECT_FALSE(cmd.isOpen());
-    EXPECT_EQ(display.blockFramesReceived, 5);
+    EXPECT_EQ(display.blockFramesReceived, 5) << "not one block after the cancel";
+    // The display was told to go back to its own speed, and the PC followed it.
+    ASSERT_EQ(link.BaudRate, 9600);
+    const Bytes back = bytesOf({0x02, 0x07, 0x04, 0x00, 0x00, 0x25, 0x80});
+    EXPECT_NE(line.written("cmd").find(back), Bytes::npos);
+    ASSERT_FALSE(line.localBauds.empty());
+    EXPECT_EQ(line.localBauds.back(), 9600);
     EXPECT_EQ(out.callsNamed("reset").size(), 1u);
-    EXPECT_TRUE(out.boxes.empty());
+    ASSERT_EQ(out.boxes.size(), 1u);
+    EXPECT_EQ(out.boxes[0].text, "The font download was cancelled. [Succeed 1 / Failed 0]\n"
+                                 "The item being sent when it was cancelled is incomplete in the display.");
+    EXPECT_EQ(out.boxes[0].flags, kBoxInfo);
 }
 
+TEST_F(RunTest, CancelledFirmwareUpdateWarnsOfTheIncompleteImage)
+{
+    writePack();
+    ScriptedDisplay display(line, "KT310--IIC");
+    run.setModelIndex(2);
+    out.answers = {kAnswerYes};
+    CancelToken token;
+    const CancelScope scope(link, &token);
+    const auto scripted = line.onWrite;
+    line.onWrite = [&](FakeLine& l, const Bytes& data) {
+        scripted(l, data);
+        if (display.announceFrames == 1 && display.blockFramesReceived == 2)
+            token.cancel();
+    };
+    EXPECT_EQ(run.StartFirmwareUpdate(), RunOutcome::Cancelled);
+    EXPECT_FALSE(cmd.isOpen());
+    ASSERT_FALSE(out.boxes.empty());
+    EXPECT_NE(out.boxes.back().text.find("The firmware update was cancelled."), std::string::npos);
+    EXPECT_NE(out.boxes.back().text.find("incomplete firmware image"), std::string::npos) << out.boxes.back().text;
+    EXPECT_EQ(out.boxes.back().flags, kBoxWarning);
+}
 TEST_F(RunTest, DownListHelpers)
 {
     run.SetDownListNull();
@@ -445,19 +482,16 @@ TEST_F(RunTest, DownListHelpers)
     EXPECT_EQ(run.TallyText(), "Done! [Succeed 3 / Failed 1]");
 }
 
-TEST_F(RunTest, ACancelledSteadyClockEndsAnyRun)
+TEST_F(RunTest, ARunCancelledBeforeItBeginsSendsNothing)
 {
-    // The window cancels its steady clock when it closes; a run started without a
-    // cancel check of its own must still end.
     writePack();
-    SteadyClock steady;
-    Link windowLink{cmd, text, steady};
-    windowLink.PortName = link.PortName;
-    DownloadRun plain(windowLink, out);
     ScriptedDisplay display(line, "KT310--IIA");
-    plain.setModelIndex(0);
-    steady.cancel();
-    EXPECT_EQ(plain.StartFontDownload(), RunOutcome::Cancelled);
+    run.setModelIndex(0);
+    CancelToken token;
+    token.cancel();
+    const CancelScope scope(link, &token);
+    EXPECT_EQ(run.StartFontDownload(), RunOutcome::Cancelled);
     EXPECT_FALSE(cmd.isOpen());
     EXPECT_EQ(display.setupFrames, 0);
+    EXPECT_TRUE(line.writes.empty());
 }

@@ -13,6 +13,7 @@
 #include "ui/sys_lang.h"
 #include "ui/transfer_controller.h"
 #include "ui/widgets.h"
+#include "util/version.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -99,7 +100,7 @@ TarselMain::TarselMain(Options options, QWidget* parent) : QMainWindow(parent), 
     m_worker->onError = [](const char* what) { qWarning("Device job failed: %s", what); };
 
     // Start-up, first part: caption, status bar, tabs, language id, lists, captions.
-    setWindowTitle(QStringLiteral("Tarsel v3.1"));
+    setWindowTitle(QStringLiteral("Tarsel v" TARSEL_VERSION));
     m_outlets->ResetProgress();
     auto* tabs = control<QTabWidget>("PageControl1");
     tabs->setCurrentIndex(tabs->indexOf(control<QWidget>("tsBasicSet")));
@@ -135,7 +136,8 @@ TarselMain::~TarselMain()
 void TarselMain::initApplication()
 {
     QApplication::setApplicationName(QStringLiteral("Tarsel"));
-    QApplication::setDesktopFileName(QStringLiteral("tarsel"));
+    QApplication::setApplicationVersion(QStringLiteral(TARSEL_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral(TARSEL_APP_ID));
 }
 
 tarsel::Link& TarselMain::link() { return *m_link; }

@@ -19,6 +19,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QIcon>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLineEdit>
@@ -76,6 +77,7 @@ int baudOf(const QString& text)
 // The placeholder pictures are compiled into the static window library; make sure
 // they are linked in and registered.
 static void initPlaceholderResources() { Q_INIT_RESOURCE(placeholders); }
+static void initIconResources() { Q_INIT_RESOURCE(appicon); }
 
 TarselMain::TarselMain(Options options, QWidget* parent) : QMainWindow(parent), m_options(std::move(options))
 {
@@ -138,6 +140,10 @@ void TarselMain::initApplication()
     QApplication::setApplicationName(QStringLiteral("Tarsel"));
     QApplication::setApplicationVersion(QStringLiteral(TARSEL_VERSION));
     QApplication::setDesktopFileName(QStringLiteral(TARSEL_APP_ID));
+    // The installed icon of the desktop's theme; the same picture built in otherwise.
+    initIconResources();
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(TARSEL_APP_ID),
+                                                 QIcon(QStringLiteral(":/icons/tarsel.png"))));
 }
 
 tarsel::Link& TarselMain::link() { return *m_link; }

@@ -13,11 +13,13 @@
 #include "ui/sys_lang.h"
 #include "ui/transfer_controller.h"
 #include "ui/widgets.h"
+#include "util/version.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QIcon>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLineEdit>
@@ -75,6 +77,7 @@ int baudOf(const QString& text)
 // The placeholder pictures are compiled into the static window library; make sure
 // they are linked in and registered.
 static void initPlaceholderResources() { Q_INIT_RESOURCE(placeholders); }
+static void initIconResources() { Q_INIT_RESOURCE(appicon); }
 
 TarselMain::TarselMain(Options options, QWidget* parent) : QMainWindow(parent), m_options(std::move(options))
 {
@@ -99,7 +102,7 @@ TarselMain::TarselMain(Options options, QWidget* parent) : QMainWindow(parent), 
     m_worker->onError = [](const char* what) { qWarning("Device job failed: %s", what); };
 
     // Start-up, first part: caption, status bar, tabs, language id, lists, captions.
-    setWindowTitle(QStringLiteral("Tarsel v3.1"));
+    setWindowTitle(QStringLiteral("Tarsel v" TARSEL_VERSION));
     m_outlets->ResetProgress();
     auto* tabs = control<QTabWidget>("PageControl1");
     tabs->setCurrentIndex(tabs->indexOf(control<QWidget>("tsBasicSet")));
@@ -135,7 +138,12 @@ TarselMain::~TarselMain()
 void TarselMain::initApplication()
 {
     QApplication::setApplicationName(QStringLiteral("Tarsel"));
-    QApplication::setDesktopFileName(QStringLiteral("tarsel"));
+    QApplication::setApplicationVersion(QStringLiteral(TARSEL_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral(TARSEL_APP_ID));
+    // The installed icon of the desktop's theme; the same picture built in otherwise.
+    initIconResources();
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(TARSEL_APP_ID),
+                                                 QIcon(QStringLiteral(":/icons/tarsel.png"))));
 }
 
 tarsel::Link& TarselMain::link() { return *m_link; }

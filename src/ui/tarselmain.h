@@ -50,7 +50,8 @@ public:
 
     explicit TarselMain(Options options = {}, QWidget* parent = nullptr);
 
-    // The application's name "Tarsel" and its desktop entry. No separate display
+    // The application's name "Tarsel", its version, desktop entry and window icon
+    // (call after the QApplication exists). No separate display
     // name is set: the desktop would append it to every window title
     // ("Tarsel v3.1 — Tarsel").
     static void initApplication();

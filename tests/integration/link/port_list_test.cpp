@@ -41,7 +41,16 @@ public:
         if (type)
             std::ofstream(sys + "/" + name + "/type") << type << "\n";
     }
-    PortListSources sources() const { return {sys, "/dev", virt}; }
+    PortListSources sources() const
+    {
+        PortListSources src;
+        src.sysClassTty = sys;
+        src.devFolder = "/dev";
+        src.virtualFolder = virt;
+        src.byIdFolder = root + "/by-id";
+        src.describe = [](const std::string&) { return std::string(); };
+        return src;
+    }
 
     std::string root, sys, virt;
 };
@@ -74,11 +83,87 @@ TEST(PortList, ListsSerialDevicesAndLiveVirtualDisplaysSorted)
     std::vector<std::string> list = {"stale"};
     std::string message;
     ASSERT_TRUE(ListComPorts(list, message, t.sources()));
+    // USB adapters first, then virtual displays, then the rest; each sorted as text
+    // ignoring case.
     const std::vector<std::string> expected = {
-        "/dev/rfcomm0", "/dev/ttyACM1", "/dev/ttyAMA0", "/dev/ttyS0", "/dev/ttyS10", "/dev/ttyUSB0",
-        t.virt + "/kt310", t.virt + "/KT710-II",
+        "/dev/ttyACM1", "/dev/ttyUSB0", t.virt + "/kt310", t.virt + "/KT710-II",
+        "/dev/rfcomm0", "/dev/ttyAMA0", "/dev/ttyS0", "/dev/ttyS10",
     };
     EXPECT_EQ(list, expected);
+}
+
+TEST(PortList, UsbAdaptersGoByTheirStableNameWithADescription)
+{
+    Tree t;
+    t.tty("ttyS0", true, "4");
+    t.tty("ttyUSB0", true);
+    t.tty("ttyUSB1", true);
+    // Device nodes of the fake tree and udev's stable names for two of them.
+    const std::string dev = t.root + "/dev";
+    fs::create_directories(dev);
+    fs::create_directories(t.root + "/by-id");
+    for (const char* n : {"ttyS0", "ttyUSB0", "ttyUSB1"})
+        std::ofstream(dev + "/" + n) << "";
+    const std::string ftdi = t.root + "/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";
+    fs::create_symlink(dev + "/ttyUSB1", ftdi);
+    PortListSources src = t.sources();
+    src.devFolder = dev;
+    src.describe = [](const std::string& tty) {
+        return tty == "ttyUSB1" ? std::string("FTDI FT232R USB UART, serial A1B2C3") : std::string();
+    };
+
+    std::vector<PortInfo> ports;
+    std::string message;
+    ASSERT_TRUE(ListPorts(ports, message, src));
+    ASSERT_EQ(ports.size(), 3u);
+    // Sorted by what is shown: the stable name ("/dev/serial/by-id/..." sorts before
+    // "/dev/ttyUSB0" on a real machine as it does here).
+    EXPECT_EQ(ports[0].kind, PortInfo::Kind::UsbAdapter);
+    EXPECT_EQ(ports[0].path, ftdi);
+    EXPECT_EQ(ports[0].stableName, ftdi);
+    EXPECT_EQ(ports[0].device, dev + "/ttyUSB1");
+    EXPECT_EQ(ports[0].description, "FTDI FT232R USB UART, serial A1B2C3");
+    EXPECT_EQ(ports[1].kind, PortInfo::Kind::UsbAdapter);
+    EXPECT_EQ(ports[1].device, dev + "/ttyUSB0");
+    EXPECT_EQ(ports[1].path, dev + "/ttyUSB0") << "no stable name: the device path";
+    EXPECT_EQ(ports[1].description, "USB serial adapter");
+    EXPECT_EQ(ports[2].kind, PortInfo::Kind::BuiltIn);
+    EXPECT_EQ(ports[2].path, dev + "/ttyS0");
+
+    // The port a user names is found by path, stable name, device or a link of its own.
+    EXPECT_EQ(FindPort(ports, ftdi), 0);
+    EXPECT_EQ(FindPort(ports, dev + "/ttyUSB1"), 0);
+    const std::string own = t.root + "/my-display";
+    fs::create_symlink(dev + "/ttyUSB1", own);
+    EXPECT_EQ(FindPort(ports, own), 0);
+    EXPECT_EQ(FindPort(ports, dev + "/ttyS0"), 2);
+    EXPECT_EQ(FindPort(ports, t.root + "/by-id/usb-other"), -1);
+    EXPECT_EQ(FindPort(ports, ""), -1);
+}
+
+TEST(PortList, AVirtualPortFolderOthersCanWriteIsNotTrusted)
+{
+    Tree t;
+    const std::string target = t.root + "/pty-standing-in";
+    std::ofstream(target) << "";
+    fs::create_symlink(target, t.virt + "/planted");
+    std::vector<std::string> list;
+    std::string message;
+    ASSERT_TRUE(ListComPorts(list, message, t.sources()));
+    EXPECT_EQ(list, std::vector<std::string>{t.virt + "/planted"});
+
+    // Anyone may write to it: a "display" planted there could lead frames anywhere.
+    fs::permissions(t.virt, fs::perms::all);
+    EXPECT_FALSE(IsPrivateFolder(t.virt));
+    ASSERT_TRUE(ListComPorts(list, message, t.sources()));
+    EXPECT_TRUE(list.empty());
+    fs::permissions(t.virt, fs::perms::owner_all);
+    EXPECT_TRUE(IsPrivateFolder(t.virt));
+
+    // A link standing in for the folder is not the folder.
+    const std::string linked = t.root + "/linked";
+    fs::create_symlink(t.virt, linked);
+    EXPECT_FALSE(IsPrivateFolder(linked));
 }
 
 TEST(PortList, OneReadableSourceIsEnough)
@@ -109,7 +194,9 @@ TEST(PortList, OneReadableSourceIsEnough)
 TEST(PortList, NothingReadableFailsAndKeepsTheList)
 {
     Tree t;
-    PortListSources none{t.root + "/no-sys", "/dev", t.root + "/no-virtual"};
+    PortListSources none = t.sources();
+    none.sysClassTty = t.root + "/no-sys";
+    none.virtualFolder = t.root + "/no-virtual";
     std::vector<std::string> list = {"/dev/ttyUSB0"};
     std::string message;
     EXPECT_FALSE(ListComPorts(list, message, none));
@@ -141,14 +228,17 @@ TEST(PortList, VirtualPortFolderFollowsTheRuntimeFolder)
 
 TEST(PortList, TheRealMachineCanBeListed)
 {
-    // Whatever this machine has, the list is sorted and names existing devices.
-    std::vector<std::string> list;
+    // Whatever this machine has, the list is grouped, sorted within each group and
+    // names existing devices.
+    std::vector<PortInfo> list;
     std::string message;
-    if (!ListComPorts(list, message))
+    if (!ListPorts(list, message))
         GTEST_SKIP() << "no /sys on this machine";
-    auto sorted = list;
-    SortPortNames(sorted);
-    EXPECT_EQ(list, sorted);
+    for (std::size_t i = 1; i < list.size(); ++i) {
+        EXPECT_LE(static_cast<int>(list[i - 1].kind), static_cast<int>(list[i].kind));
+        if (list[i - 1].kind == list[i].kind)
+            EXPECT_FALSE(PortNameLess(list[i].path, list[i - 1].path)) << list[i].path;
+    }
     for (const auto& p : list)
-        EXPECT_TRUE(fs::exists(p)) << p;
+        EXPECT_TRUE(fs::exists(p.path)) << p.path;
 }

@@ -445,7 +445,8 @@ RunOutcome DownloadRun::finish()
 {
     restoreSpeedAndClose();
     m_out.StopElapsedTimer();
-    m_out.ShowMessageBox(TallyText(), kBoxInfo);
+    // A run in which any item failed is a partial failure: the warning icon.
+    m_out.ShowMessageBox(TallyText(), Statistics_F > 0 ? kBoxWarning : kBoxInfo);
     m_out.ResetProgress();
     return RunOutcome::Finished;
 }

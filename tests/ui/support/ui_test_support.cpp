@@ -1,5 +1,7 @@
 #include "support/ui_test_support.h"
 
+#include "ui/window_forms.h"
+
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -93,7 +95,7 @@ TarselMain::Options testOptions(BoxRecorder& boxes, const QString& portFolder, s
 
 bool selectPort(TarselMain& window, const QString& path)
 {
-    auto* ports = window.control<QComboBox>("cbb_SerialPort");
+    auto* ports = window.frame().cbb_SerialPort;
     window.refreshPortList();
     const int index = ports->findText(path);
     if (index < 0)
@@ -123,10 +125,11 @@ bool shownOnPage(QWidget* widget)
     return true;
 }
 
-bool tabVisible(TarselMain& window, const char* page)
+bool tabVisible(TarselMain& window, QWidget* page)
 {
-    auto* tabs = window.control<QTabWidget>("PageControl1");
-    return tabs->isTabVisible(tabs->indexOf(window.control<QWidget>(page)));
+    auto* tabs = window.frame().PageControl1;
+    const int index = tabs->indexOf(page);
+    return index >= 0 && tabs->isTabVisible(index);
 }
 
 } // namespace tarsel::uitest

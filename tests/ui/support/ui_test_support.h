@@ -100,7 +100,7 @@ bool waitIdle(TarselMain& window, int timeoutMs = 15000);
 // Shown on its tab page, whether or not that page is the current one.
 bool shownOnPage(QWidget* widget);
 
-// The tab page's visibility in PageControl1.
-bool tabVisible(TarselMain& window, const char* page);
+// The tab page's visibility in PageControl1 (false for a widget that is no tab page).
+bool tabVisible(TarselMain& window, QWidget* page);
 
 } // namespace tarsel::uitest

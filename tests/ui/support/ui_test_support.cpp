@@ -7,6 +7,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <unistd.h>
@@ -83,9 +84,16 @@ TarselMain::Options ScriptedLine::options(BoxRecorder& boxes, std::uint16_t lang
     return o;
 }
 
+QString testPreferencesFile()
+{
+    static QTemporaryDir dir;
+    return dir.filePath(QStringLiteral("tarsel.conf"));
+}
+
 TarselMain::Options testOptions(BoxRecorder& boxes, const QString& portFolder, std::uint16_t langId)
 {
     TarselMain::Options o;
+    o.preferencesFile = testPreferencesFile();
     o.messageBoxHook = boxes.hook();
     o.sysLangId = langId;
     if (!portFolder.isEmpty())

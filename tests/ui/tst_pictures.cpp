@@ -390,8 +390,14 @@ void TstPictures::qrCodeFromTextAndErrors()
     // A cancelled file dialog does nothing.
     s2.boxes.boxes.clear();
     s2.sim.display()->clearRecords();
-    controllerOf(w2)->qrFileDialogHook = [](const QString&) { return QString(); };
+    // It opened where the last picture was chosen.
+    QString folder;
+    controllerOf(w2)->qrFileDialogHook = [&folder](const QString& start) {
+        folder = start;
+        return QString();
+    };
     w2.testPage().btn_ShowQrCode->click();
+    QCOMPARE(folder, m_dir.path());
     QVERIFY(!w2.isBusy());
     QVERIFY(s2.boxes.boxes.isEmpty());
     QVERIFY(s2.sim.display()->records().empty());

@@ -518,6 +518,7 @@ RunOutcome DownloadRun::finish()
     std::string message;
     const bool restored = restoreSpeedAndClose(message);
     m_out.StopElapsedTimer();
+    // A run in which any item failed is a partial failure: the warning icon.
     m_out.ShowMessageBox(TallyText(), Statistics_F > 0 ? kBoxWarning : kBoxInfo);
     m_out.ResetProgress();
     if (!restored)

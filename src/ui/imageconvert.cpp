@@ -2,18 +2,15 @@
 
 #include "pictures/convert.h"
 #include "pictures/resample.h"
+#include "ui/preferences.h"
+#include "ui_imageconvert.h"
 
-#include <QAction>
 #include <QFileDialog>
 #include <QGuiApplication>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPushButton>
 #include <QScreen>
-#include <QScrollArea>
 #include <QTimer>
 
 #include <cstring>
@@ -61,168 +58,91 @@ tarsel::Image FromQImage(const QImage& img)
     return out;
 }
 
-// Image1: the loaded picture, either already at the control's size (a reduced
-// picture) or centred at its own size (a picture that fits the target).
-class PreviewImage : public QWidget {
-public:
-    explicit PreviewImage(QWidget* parent) : QWidget(parent)
-    {
-        setObjectName(QStringLiteral("Image1"));
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-    }
-    void setPicture(const QImage& picture, bool centred)
-    {
-        m_picture = picture;
-        m_centred = centred;
-        update();
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        if (m_picture.isNull())
-            return;
-        QPainter p(this);
-        if (m_centred)
-            p.drawImage(QPoint(tarsel::CentreOffset(width(), m_picture.width()),
-                               tarsel::CentreOffset(height(), m_picture.height())),
-                        m_picture);
-        else
-            p.drawImage(QPoint(0, 0), m_picture);
-    }
-
-private:
-    QImage m_picture;
-    bool m_centred = false;
-};
-
-// panSelect: the frame of the target size with its outline (Shape1), its grips
-// (PaintBox1) and the surface that takes the mouse (Image2).
-class SelectionFrame : public QWidget {
-public:
-    SelectionFrame(ImageConvert* owner, QWidget* parent) : QWidget(parent), m_owner(owner)
-    {
-        setObjectName(QStringLiteral("panSelect"));
-        setMouseTracking(true);
-        setCursor(Qt::SizeAllCursor);
-        setAccessibleName(QStringLiteral("Selection"));
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter p(this);
-        // Shape1: red outline, 3 pixels wide.
-        p.setPen(QPen(Qt::red, 3));
-        p.setBrush(Qt::NoBrush);
-        p.drawRect(QRectF(1.5, 1.5, width() - 3.0, height() - 3.0));
-        // DrawSelectionHandles on PaintBox1.
-        p.setPen(Qt::NoPen);
-        p.setBrush(Qt::red);
-        for (const tarsel::PixelRect& r : tarsel::SelectionHandleRects(width(), height()))
-            p.drawRect(toQRect(r));
-    }
-    void mousePressEvent(QMouseEvent* e) override
-    {
-        if (e->button() == Qt::LeftButton)
-            m_owner->beginDrag(e->globalPosition().toPoint());
-    }
-    void mouseMoveEvent(QMouseEvent* e) override
-    {
-        if (e->buttons() & Qt::LeftButton)
-            m_owner->dragTo(e->globalPosition().toPoint());
-        update();
-    }
-    void mouseReleaseEvent(QMouseEvent* e) override
-    {
-        if (e->button() == Qt::LeftButton)
-            m_owner->endDrag();
-    }
-
-private:
-    ImageConvert* m_owner;
-};
-
-ImageConvert::ImageConvert(QWidget* owner, int pictureNumber, tarsel::PixelSize target)
-    : QDialog(owner), m_pictureNumber(pictureNumber)
+PreviewImage::PreviewImage(QWidget* parent) : QWidget(parent)
 {
-    setObjectName(QStringLiteral("frmImageConvert"));
-    setWindowTitle(QStringLiteral("Image Convert"));
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void PreviewImage::setPicture(const QImage& picture, bool centred)
+{
+    m_picture = picture;
+    m_centred = centred;
+    update();
+}
+
+void PreviewImage::paintEvent(QPaintEvent*)
+{
+    if (m_picture.isNull())
+        return;
+    QPainter p(this);
+    if (m_centred)
+        p.drawImage(QPoint(tarsel::CentreOffset(width(), m_picture.width()),
+                           tarsel::CentreOffset(height(), m_picture.height())),
+                    m_picture);
+    else
+        p.drawImage(QPoint(0, 0), m_picture);
+}
+
+SelectionFrame::SelectionFrame(QWidget* parent) : QWidget(parent) {}
+
+void SelectionFrame::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    // Shape1: red outline, 3 pixels wide.
+    p.setPen(QPen(Qt::red, 3));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(QRectF(1.5, 1.5, width() - 3.0, height() - 3.0));
+    // DrawSelectionHandles on PaintBox1.
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::red);
+    for (const tarsel::PixelRect& r : tarsel::SelectionHandleRects(width(), height()))
+        p.drawRect(toQRect(r));
+}
+
+void SelectionFrame::mousePressEvent(QMouseEvent* e)
+{
+    if (m_owner && e->button() == Qt::LeftButton)
+        m_owner->beginDrag(e->globalPosition().toPoint());
+}
+
+void SelectionFrame::mouseMoveEvent(QMouseEvent* e)
+{
+    if (m_owner && (e->buttons() & Qt::LeftButton))
+        m_owner->dragTo(e->globalPosition().toPoint());
+    update();
+}
+
+void SelectionFrame::mouseReleaseEvent(QMouseEvent* e)
+{
+    if (m_owner && e->button() == Qt::LeftButton)
+        m_owner->endDrag();
+}
+
+ImageConvert::ImageConvert(QWidget* owner, int pictureNumber, tarsel::PixelSize target, Preferences* preferences)
+    : QDialog(owner), m_form(std::make_unique<Ui::ImageConvertForm>()), m_pictureNumber(pictureNumber),
+      m_preferences(preferences)
+{
+    Ui::ImageConvertForm& f = *m_form;
+    f.setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(kClientWidth, kClientHeight);
-    setModal(true);
 
     nWidth = target.width;
     nHeigth = target.height;
     fBitmap = tarsel::Image(nWidth, nHeigth);
 
-    scrlbx1 = new QScrollArea(this);
-    scrlbx1->setObjectName(QStringLiteral("scrlbx1"));
-    scrlbx1->setFrameShape(QFrame::NoFrame);
-    scrlbx1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scrlbx1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scrlbx1->setGeometry(0, 0, kClientWidth, kClientHeight);
+    f.Panel1->setBackgroundRole(QPalette::Window);
+    f.panSelect->setOwner(this);
+    f.Panel4->setText(QStringLiteral("%1*%2").arg(nWidth).arg(nHeigth));
+    connect(f.actEnter, &QAction::triggered, this, &ImageConvert::actEnterExecute);
+    connect(f.actEsc, &QAction::triggered, this, &ImageConvert::actEscExecute);
+    connect(f.actOpen, &QAction::triggered, this, &ImageConvert::actOpenExecute);
+    connect(f.actSave, &QAction::triggered, this, &ImageConvert::actSaveExecute);
 
-    auto* panel = new QLabel(QStringLiteral("Image Preview"));
-    panel->setObjectName(QStringLiteral("Panel1"));
-    panel->setAlignment(Qt::AlignCenter);
-    panel->setAutoFillBackground(true);
-    panel->setBackgroundRole(QPalette::Window);
-    panel->setFixedSize(kClientWidth, kClientHeight);
-    Panel1 = panel;
-    scrlbx1->setWidget(Panel1);
-
-    Image1 = new PreviewImage(Panel1);
-    panSelect = new SelectionFrame(this, Panel1);
-
-    Panel4 = new QLabel(Panel1);
-    Panel4->setObjectName(QStringLiteral("Panel4"));
-    Panel4->setFrameShape(QFrame::Panel);
-    Panel4->setFrameShadow(QFrame::Raised);
-    Panel4->setAutoFillBackground(true);
-    Panel4->setAlignment(Qt::AlignCenter);
-    Panel4->setText(QStringLiteral("%1*%2").arg(nWidth).arg(nHeigth));
-    Panel4->setAccessibleName(QStringLiteral("Target size"));
-    Panel4->setGeometry(8, 8, 110, 26);
-
-    actEnter = new QAction(QStringLiteral("&OK"), this);
-    actEnter->setObjectName(QStringLiteral("actEnter"));
-    actEsc = new QAction(QStringLiteral("&Exit"), this);
-    actEsc->setObjectName(QStringLiteral("actEsc"));
-    actEsc->setShortcut(QKeySequence(Qt::Key_Escape));
-    actOpen = new QAction(QStringLiteral("O&pen"), this);
-    actOpen->setObjectName(QStringLiteral("actOpen"));
-    actSave = new QAction(QStringLiteral("Save"), this);
-    actSave->setObjectName(QStringLiteral("actSave"));
-    addAction(actEsc);
-    connect(actEnter, &QAction::triggered, this, &ImageConvert::actEnterExecute);
-    connect(actEsc, &QAction::triggered, this, &ImageConvert::actEscExecute);
-    connect(actOpen, &QAction::triggered, this, &ImageConvert::actOpenExecute);
-    connect(actSave, &QAction::triggered, this, &ImageConvert::actSaveExecute);
-
-    Panel3 = new QFrame(Panel1);
-    Panel3->setObjectName(QStringLiteral("Panel3"));
-    Panel3->setAutoFillBackground(true);
-    auto* bar = new QHBoxLayout(Panel3);
-    bar->setContentsMargins(6, 6, 6, 6);
-    auto makeButton = [this, bar](const char* name, QAction* action) {
-        auto* b = new QPushButton(action->text(), Panel3);
-        b->setObjectName(QLatin1String(name));
-        b->setMinimumWidth(86);
-        connect(b, &QPushButton::clicked, action, &QAction::trigger);
-        bar->addWidget(b);
-        return b;
-    };
-    btnOpen = makeButton("btnOpen", actOpen);
-    btnEnter = makeButton("btnEnter", actEnter);
-    btnSave = makeButton("btnSave", actSave);
-    btnEnter->setDefault(false);
-    btnEnter->setAutoDefault(false);
-    btnOpen->setAutoDefault(false);
-    btnSave->setAutoDefault(false);
-    Panel3->adjustSize();
-    Panel3->move(kClientWidth - Panel3->width() - 8, kClientHeight - Panel3->height() - 8);
+    // Panel3 sits in the bottom right corner, as large as its buttons need.
+    f.Panel3->adjustSize();
+    f.Panel3->move(kClientWidth - f.Panel3->width() - 8, kClientHeight - f.Panel3->height() - 8);
 
     FormShow();
 }
@@ -248,37 +168,38 @@ void ImageConvert::showEvent(QShowEvent* event)
 
 void ImageConvert::FormShow()
 {
-    panSelect->resize(nWidth, nHeigth);
-    Image1->resize(nWidth, nHeigth);
+    m_form->panSelect->resize(nWidth, nHeigth);
+    m_form->Image1->resize(nWidth, nHeigth);
     centreControls();
     ClampSelection();
 }
 
 void ImageConvert::centreControls()
 {
-    const tarsel::PixelSize panel{Panel1->width(), Panel1->height()};
-    Image1->setGeometry(toQRect(tarsel::CentreIn(panel, {Image1->width(), Image1->height()})));
-    panSelect->setGeometry(toQRect(tarsel::CentreIn(panel, {panSelect->width(), panSelect->height()})));
-    Panel3->raise();
-    Panel4->raise();
+    const Ui::ImageConvertForm& f = *m_form;
+    const tarsel::PixelSize panel{f.Panel1->width(), f.Panel1->height()};
+    f.Image1->setGeometry(toQRect(tarsel::CentreIn(panel, {f.Image1->width(), f.Image1->height()})));
+    f.panSelect->setGeometry(toQRect(tarsel::CentreIn(panel, {f.panSelect->width(), f.panSelect->height()})));
+    m_form->Panel3->raise();
+    m_form->Panel4->raise();
 }
 
 void ImageConvert::ClampSelection()
 {
     const tarsel::PixelRect s = tarsel::ClampSelection(selectionRect(), imageRect());
-    panSelect->move(s.left, s.top);
-    panSelect->update();
-    Panel3->update();
-    btnOpen->update();
-    btnEnter->update();
-    Panel4->update();
+    m_form->panSelect->move(s.left, s.top);
+    m_form->panSelect->update();
+    m_form->Panel3->update();
+    m_form->btnOpen->update();
+    m_form->btnEnter->update();
+    m_form->Panel4->update();
 }
 
-tarsel::PixelRect ImageConvert::imageRect() const { return toPixelRect(Image1->geometry()); }
+tarsel::PixelRect ImageConvert::imageRect() const { return toPixelRect(m_form->Image1->geometry()); }
 
-tarsel::PixelRect ImageConvert::selectionRect() const { return toPixelRect(panSelect->geometry()); }
+tarsel::PixelRect ImageConvert::selectionRect() const { return toPixelRect(m_form->panSelect->geometry()); }
 
-QSize ImageConvert::previewPanelSize() const { return Panel1->size(); }
+QSize ImageConvert::previewPanelSize() const { return m_form->Panel1->size(); }
 
 void ImageConvert::showMessage(const QString& text)
 {
@@ -288,13 +209,26 @@ void ImageConvert::showMessage(const QString& text)
         QMessageBox::critical(this, QStringLiteral("Tarsel"), text);
 }
 
+QString ImageConvert::startFolder() const
+{
+    return m_preferences ? m_preferences->startFolder(FileKind::Pictures) : Preferences::documentsFolder();
+}
+
+void ImageConvert::rememberFile(const QString& path)
+{
+    if (m_preferences)
+        m_preferences->rememberFile(FileKind::Pictures, path);
+}
+
 void ImageConvert::actOpenExecute()
 {
+    const QString folder = startFolder();
     const QString path = fileDialogHook
-        ? fileDialogHook(false)
-        : QFileDialog::getOpenFileName(this, QString(), QString(), QString::fromLatin1(kOpenFilter));
+        ? fileDialogHook(false, folder)
+        : QFileDialog::getOpenFileName(this, QString(), folder, QString::fromLatin1(kOpenFilter));
     if (path.isEmpty())
         return;
+    rememberFile(path);
     openFile(path);
 }
 
@@ -323,8 +257,8 @@ bool ImageConvert::openFile(const QString& path)
     m_source = std::move(picture);
     m_reduced = plan.reduced;
     m_shown = tarsel::ScaleImage(m_source, plan.shown.width, plan.shown.height);
-    Image1->resize(plan.shown.width, plan.shown.height);
-    Image1->setPicture(m_reduced ? ToQImage(m_shown) : ToQImage(m_source), !m_reduced);
+    m_form->Image1->resize(plan.shown.width, plan.shown.height);
+    m_form->Image1->setPicture(m_reduced ? ToQImage(m_shown) : ToQImage(m_source), !m_reduced);
     centreControls();
     return true;
 }
@@ -351,8 +285,9 @@ void ImageConvert::actSaveExecute()
 {
     if (!hasPicture())
         return;
-    const QString path = fileDialogHook ? fileDialogHook(true) : [this] {
-        QFileDialog dialog(this, QString(), QString(), QString::fromLatin1(kSaveFilter));
+    const QString folder = startFolder();
+    const QString path = fileDialogHook ? fileDialogHook(true, folder) : [this, &folder] {
+        QFileDialog dialog(this, QString(), folder, QString::fromLatin1(kSaveFilter));
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.selectFile(QStringLiteral("Unnamed"));
         return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().first()
@@ -360,6 +295,7 @@ void ImageConvert::actSaveExecute()
     }();
     if (path.isEmpty())
         return;
+    rememberFile(path);
     saveFile(path);
 }
 
@@ -393,14 +329,14 @@ void ImageConvert::beginDrag(QPoint globalPos)
 {
     m_dragging = true;
     m_dragStartGlobal = globalPos;
-    m_dragStartPos = panSelect->pos();
+    m_dragStartPos = m_form->panSelect->pos();
 }
 
 void ImageConvert::dragTo(QPoint globalPos)
 {
     if (!m_dragging)
         return;
-    panSelect->move(m_dragStartPos + (globalPos - m_dragStartGlobal));
+    m_form->panSelect->move(m_dragStartPos + (globalPos - m_dragStartGlobal));
 }
 
 void ImageConvert::endDrag()
@@ -409,33 +345,33 @@ void ImageConvert::endDrag()
         return;
     m_dragging = false;
     ClampSelection();
-    panSelect->update(); // DrawSelectionHandles
+    m_form->panSelect->update(); // DrawSelectionHandles
 }
 
 void ImageConvert::dragSelection(QPoint from, QPoint to)
 {
-    beginDrag(Panel1->mapToGlobal(from));
-    dragTo(Panel1->mapToGlobal(to));
+    beginDrag(m_form->Panel1->mapToGlobal(from));
+    dragTo(m_form->Panel1->mapToGlobal(to));
     endDrag();
 }
 
 QImage ImageConvert::grabPreview()
 {
-    QWidget* overlays[] = {panSelect, Panel3, Panel4};
+    QWidget* overlays[] = {m_form->panSelect, m_form->Panel3, m_form->Panel4};
     bool hidden[3];
     for (int i = 0; i < 3; ++i) {
         hidden[i] = overlays[i]->isHidden();
         overlays[i]->hide();
     }
-    const QImage shot = Panel1->grab().toImage();
+    const QImage shot = m_form->Panel1->grab().toImage();
     for (int i = 0; i < 3; ++i)
         overlays[i]->setHidden(hidden[i]);
     return shot;
 }
 
-bool RunImageConvert(QWidget* owner, int pictureNumber, tarsel::Image& bitmap)
+bool RunImageConvert(QWidget* owner, int pictureNumber, tarsel::Image& bitmap, Preferences* preferences)
 {
-    ImageConvert window(owner, pictureNumber, {bitmap.width, bitmap.height});
+    ImageConvert window(owner, pictureNumber, {bitmap.width, bitmap.height}, preferences);
     window.FbOK = false;
     window.exec();
     bitmap = window.fBitmap;

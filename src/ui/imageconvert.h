@@ -9,22 +9,60 @@
 #include <QDialog>
 #include <QImage>
 #include <QString>
+#include <QWidget>
 
 #include <functional>
+#include <memory>
 
-class QAction;
-class QLabel;
-class QPushButton;
-class QScrollArea;
+namespace Ui {
+class ImageConvertForm;
+}
 
 namespace tarsel::ui {
+
+class ImageConvert;
+class Preferences;
 
 // Copies between the pictures layer's 24-bit picture and a QImage (RGB888).
 QImage ToQImage(const tarsel::Image& img);
 tarsel::Image FromQImage(const QImage& img);
 
-class PreviewImage;
-class SelectionFrame;
+// Image1: the loaded picture, either already at the control's size (a reduced
+// picture) or centred at its own size (a picture that fits the target).
+class PreviewImage : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit PreviewImage(QWidget* parent = nullptr);
+    void setPicture(const QImage& picture, bool centred);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage m_picture;
+    bool m_centred = false;
+};
+
+// panSelect: the frame of the target size with its outline (Shape1), its grips
+// (PaintBox1) and the surface that takes the mouse (Image2). Drags go to the
+// conversion window it belongs to.
+class SelectionFrame : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit SelectionFrame(QWidget* parent = nullptr);
+    void setOwner(ImageConvert* owner) { m_owner = owner; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    ImageConvert* m_owner = nullptr;
+};
 
 class ImageConvert : public QDialog {
     Q_OBJECT
@@ -34,7 +72,9 @@ public:
     static constexpr int kClientWidth = 884;
     static constexpr int kClientHeight = 662;
 
-    ImageConvert(QWidget* owner, int pictureNumber, tarsel::PixelSize target);
+    // `preferences` (optional) gives the folder the Open and Save dialogs start in and
+    // remembers the folder chosen.
+    ImageConvert(QWidget* owner, int pictureNumber, tarsel::PixelSize target, Preferences* preferences = nullptr);
     ~ImageConvert() override;
 
     // The window's own fields.
@@ -72,9 +112,14 @@ public:
     // What Panel1 shows, as pixels (tests compare it with the crop).
     QImage grabPreview();
 
+    // The form's controls (Panel1, Image1, panSelect, Panel3, Panel4, the buttons and
+    // actions).
+    const Ui::ImageConvertForm& form() const { return *m_form; }
+
     // Replace the file dialogs and message boxes (tests). The file hook gets whether
-    // it is the save dialog and returns the chosen path (empty = cancelled).
-    std::function<QString(bool save)> fileDialogHook;
+    // it is the save dialog and the folder the dialog would open in, and returns the
+    // chosen path (empty = cancelled).
+    std::function<QString(bool save, const QString& folder)> fileDialogHook;
     std::function<void(const QString& text)> messageHook;
 
     // Called once the window is shown, from its own event loop (tests use it to drive
@@ -94,20 +139,12 @@ private:
     void dragTo(QPoint globalPos);
     void endDrag();
 
+    QString startFolder() const;
+    void rememberFile(const QString& path);
+
+    std::unique_ptr<Ui::ImageConvertForm> m_form;
     int m_pictureNumber;
-    QScrollArea* scrlbx1 = nullptr;
-    QWidget* Panel1 = nullptr;
-    PreviewImage* Image1 = nullptr;
-    SelectionFrame* panSelect = nullptr;
-    QWidget* Panel3 = nullptr;
-    QPushButton* btnOpen = nullptr;
-    QPushButton* btnEnter = nullptr;
-    QPushButton* btnSave = nullptr;
-    QLabel* Panel4 = nullptr;
-    QAction* actEnter = nullptr;
-    QAction* actEsc = nullptr;
-    QAction* actOpen = nullptr;
-    QAction* actSave = nullptr;
+    Preferences* m_preferences;
 
     tarsel::Image m_source;     // the decoded picture (possibly DCT-reduced)
     tarsel::Image m_shown;      // the picture at Image1's size: what the crop takes from
@@ -121,6 +158,6 @@ private:
 // Shows the conversion window modally for a slot. `bitmap` comes in at the slot's
 // target size and goes out holding the window's result; true when the user took a
 // region with "OK" (then `bitmap` is that region), false otherwise.
-bool RunImageConvert(QWidget* owner, int pictureNumber, tarsel::Image& bitmap);
+bool RunImageConvert(QWidget* owner, int pictureNumber, tarsel::Image& bitmap, Preferences* preferences = nullptr);
 
 } // namespace tarsel::ui

@@ -8,23 +8,24 @@
 #include "pictures/resample.h"
 #include "transfer/download_run.h"
 #include "ui/imageconvert.h"
+#include "ui/preferences.h"
 #include "ui/settings_controller.h"
 #include "ui/tarselmain.h"
 #include "ui/transfer_controller.h"
 #include "ui/widgets.h"
+#include "ui/window_forms.h"
 #include "util/codepage.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
 #include <memory>
 
-using tarsel::ui::RadioGroup;
-using tarsel::ui::SlotImage;
+using tarsel::ui::FileKind;
+using tarsel::ui::SlotControls;
 
 namespace {
 
@@ -38,58 +39,41 @@ const char* const kQrOpenFilter =
 
 int slotIndex(int slot) { return slot - tarsel::kFirstSlot; }
 
-QString slotName(const char* prefix, int slot) { return QStringLiteral("%1%2").arg(QLatin1String(prefix)).arg(slot); }
-
-// The "-" and "+" button numbers of each slot.
-struct SlotButtons {
-    int slot;
-    int minus;
-    int plus;
-};
-constexpr SlotButtons kButtons[] = {
-    {73, 21, 22}, {74, 23, 24}, {75, 25, 26}, {86, 27, 28}, {76, 1, 2},   {77, 3, 4},   {78, 5, 6},
-    {79, 7, 8},   {80, 9, 10},  {81, 11, 12}, {82, 13, 14}, {83, 15, 16}, {84, 17, 18}, {85, 19, 20},
-};
-
 } // namespace
 
 PicturesController::PicturesController(TarselMain* window) : QObject(window), m_window(window)
 {
     setObjectName(QStringLiteral("PicturesController"));
-    auto* w = m_window;
-    for (const SlotButtons& b : kButtons) {
-        const int slot = b.slot;
-        if (auto* minus = w->findChild<QPushButton*>(QStringLiteral("Button%1").arg(b.minus)))
-            connect(minus, &QPushButton::clicked, this, [this, slot] { Button21Click(slot); });
-        if (auto* plus = w->findChild<QPushButton*>(QStringLiteral("Button%1").arg(b.plus)))
-            connect(plus, &QPushButton::clicked, this, [this, slot] { Button22Click(slot); });
+    const tarsel::ui::WindowForms& f = forms();
+    for (const SlotControls& c : f.pictureSlots()) {
+        const int slot = c.slot;
+        connect(c.minus, &QPushButton::clicked, this, [this, slot] { Button21Click(slot); });
+        connect(c.plus, &QPushButton::clicked, this, [this, slot] { Button22Click(slot); });
     }
-    for (int slot = tarsel::kFirstPlaySlot; slot < tarsel::kFirstPlaySlot + tarsel::kPlaySlotCount; ++slot) {
-        if (auto* image = w->findChild<SlotImage*>(slotName("cxImage", slot)))
-            connect(image, &SlotImage::clicked, this, [this, slot] { cxImage76Click(slot); });
+    for (const SlotControls& c : f.pictureSlots()) {
+        if (c.slot < tarsel::kFirstPlaySlot || c.slot >= tarsel::kFirstPlaySlot + tarsel::kPlaySlotCount)
+            continue;
+        const int slot = c.slot;
+        connect(c.image, &tarsel::ui::SlotImage::clicked, this, [this, slot] { cxImage76Click(slot); });
         // Every change of a play tick counts: by the user, by "Select All" or by a
         // settings document being applied.
-        if (auto* tick = w->findChild<QCheckBox*>(slotName("CheckBox", slot)))
-            connect(tick, &QCheckBox::toggled, this, [this] { CheckBox76Click(); });
+        connect(c.tick, &QCheckBox::toggled, this, [this] { CheckBox76Click(); });
     }
-    if (auto* all = w->control<QCheckBox>("chkSelectALL"))
-        connect(all, &QCheckBox::clicked, this, [this] { chkSelectALLClick(); });
-    if (auto* qr = w->control<QPushButton>("btn_ShowQrCode"))
-        connect(qr, &QPushButton::clicked, this, &PicturesController::btn_ShowQrCodeClick);
-    if (auto* download = w->control<QPushButton>("btn_DownloadPictrue"))
-        connect(download, &QPushButton::clicked, this, &PicturesController::btn_DownloadPictrueClick);
+    connect(f.pictures.chkSelectALL, &QCheckBox::clicked, this, [this] { chkSelectALLClick(); });
+    connect(f.test.btn_ShowQrCode, &QPushButton::clicked, this, &PicturesController::btn_ShowQrCodeClick);
+    connect(f.pictures.btn_DownloadPictrue, &QPushButton::clicked, this, &PicturesController::btn_DownloadPictrueClick);
 
     // A picture position chosen on the "Download File" page takes its slot's picture.
     // The run happens while the window is busy, so the slots do not change meanwhile.
-    if (auto* transfer = w->findChild<TransferController*>()) {
-        transfer->setPictureSource([this](int position) {
-            const int slot = tarsel::QueuePositionSlot(position);
-            if (!tarsel::IsSlot(slot) || !m_picList[static_cast<std::size_t>(slotIndex(slot))])
-                return tarsel::Bytes();
-            return PictureBytes(m_bitmaps[static_cast<std::size_t>(slotIndex(slot))], slot, m_window->modelIndex());
-        });
-    }
+    m_window->transferController().setPictureSource([this](int position) {
+        const int slot = tarsel::QueuePositionSlot(position);
+        if (!tarsel::IsSlot(slot) || !m_picList[static_cast<std::size_t>(slotIndex(slot))])
+            return tarsel::Bytes();
+        return PictureBytes(m_bitmaps[static_cast<std::size_t>(slotIndex(slot))], slot, m_window->modelIndex());
+    });
 }
+
+const tarsel::ui::WindowForms& PicturesController::forms() const { return m_window->forms(); }
 
 bool PicturesController::picList(int position) const
 {
@@ -109,7 +93,8 @@ void PicturesController::Button22Click(int slot)
     if (!size)
         return; // no display model yet, or the guest slot on a model without it
     tarsel::Image bitmap(size->width, size->height);
-    const bool taken = convertHook ? convertHook(slot, bitmap) : tarsel::ui::RunImageConvert(m_window, slot, bitmap);
+    const bool taken = convertHook ? convertHook(slot, bitmap)
+                                   : tarsel::ui::RunImageConvert(m_window, slot, bitmap, &m_window->preferences());
     if (!taken || bitmap.width != size->width || bitmap.height != size->height)
         return;
     setUserPicture(slot, std::move(bitmap));
@@ -118,12 +103,13 @@ void PicturesController::Button22Click(int slot)
 void PicturesController::setUserPicture(int slot, tarsel::Image bitmap)
 {
     const auto i = static_cast<std::size_t>(slotIndex(slot));
-    if (auto* image = m_window->findChild<SlotImage*>(slotName("cxImage", slot)))
-        image->setPicture(tarsel::ui::ToQImage(bitmap));
+    const SlotControls c = forms().pictureSlot(slot);
+    if (c.image)
+        c.image->setPicture(tarsel::ui::ToQImage(bitmap));
     m_bitmaps[i] = std::move(bitmap);
     m_picList[i] = true;
-    if (auto* tick = m_window->findChild<QCheckBox*>(slotName("CheckBox", slot)))
-        tick->setChecked(true);
+    if (c.tick)
+        c.tick->setChecked(true);
 }
 
 void PicturesController::Button21Click(int slot)
@@ -131,15 +117,12 @@ void PicturesController::Button21Click(int slot)
     if (!tarsel::IsSlot(slot))
         return;
     const auto i = static_cast<std::size_t>(slotIndex(slot));
-    auto* image = m_window->findChild<SlotImage*>(slotName("cxImage", slot));
-    if (image)
-        image->clearPicture();
-    if (auto* tick = m_window->findChild<QCheckBox*>(slotName("CheckBox", slot)))
-        tick->setChecked(false);
+    const SlotControls c = forms().pictureSlot(slot);
+    c.image->clearPicture();
+    c.tick->setChecked(false);
     m_picList[i] = false;
     m_bitmaps[i] = tarsel::Image();
-    if (image)
-        image->setPicture(TarselMain::placeholder(slot));
+    c.image->setPicture(TarselMain::placeholder(slot));
 }
 
 void PicturesController::cxImage76Click(int slot)
@@ -159,25 +142,20 @@ void PicturesController::CheckBox76Click() { updatePlaySelection(); }
 void PicturesController::updatePlaySelection()
 {
     std::array<bool, tarsel::kPlaySlotCount> ticks{};
-    for (int k = 0; k < tarsel::kPlaySlotCount; ++k) {
-        auto* tick = m_window->findChild<QCheckBox*>(slotName("CheckBox", tarsel::kFirstPlaySlot + k));
-        ticks[static_cast<std::size_t>(k)] = tick && tick->isChecked();
-    }
+    const auto boxes = forms().playTicks();
+    static_assert(boxes.size() == ticks.size());
+    for (std::size_t k = 0; k < ticks.size(); ++k)
+        ticks[k] = boxes[k]->isChecked();
     const tarsel::PlaySelection selection = tarsel::PlaySelectionFromTicks(ticks);
     m_picReg = selection.picReg;
-    if (auto* label = m_window->control<QLabel>("lbl_selected_nums"))
-        label->setText(QString::number(selection.count));
+    forms().pictures.lbl_selected_nums->setText(QString::number(selection.count));
 }
 
 void PicturesController::chkSelectALLClick()
 {
-    auto* all = m_window->control<QCheckBox>("chkSelectALL");
-    auto* grid = m_window->control<QGroupBox>("grpPicManagement");
-    if (!all || !grid)
-        return;
-    const bool checked = all->isChecked();
-    for (QCheckBox* tick : grid->findChildren<QCheckBox*>())
-        tick->setChecked(checked);
+    const bool checked = forms().pictures.chkSelectALL->isChecked();
+    for (const SlotControls& c : forms().pictureSlots())
+        c.tick->setChecked(checked);
 }
 
 void PicturesController::btn_ShowQrCodeClick()
@@ -186,11 +164,11 @@ void PicturesController::btn_ShowQrCodeClick()
     const int model = w->modelIndex();
     if (model < 0 || w->isBusy())
         return;
-    const int alignIndex = w->control<RadioGroup>("rg_QrCodeAlign")->itemIndex();
+    const int alignIndex = forms().test.rg_QrCodeAlign->itemIndex();
     const auto align = static_cast<std::uint8_t>(alignIndex + 1);
 
     if (!tarsel::QrFromPictureFile(model)) {
-        const QString text = w->control<QLineEdit>("edt_Text")->text();
+        const QString text = forms().test.edt_Text->text();
         const tarsel::Bytes bytes = tarsel::WideToHost(text.toStdU16String());
         w->runDeviceJob([w, align, bytes] {
             std::string message;
@@ -200,11 +178,13 @@ void PicturesController::btn_ShowQrCodeClick()
         return;
     }
 
+    const QString folder = w->preferences().startFolder(FileKind::Pictures);
     const QString file = qrFileDialogHook
-        ? qrFileDialogHook()
-        : QFileDialog::getOpenFileName(w, QString(), QString(), QString::fromLatin1(kQrOpenFilter));
+        ? qrFileDialogHook(folder)
+        : QFileDialog::getOpenFileName(w, QString(), folder, QString::fromLatin1(kQrOpenFilter));
     if (file.isEmpty())
         return;
+    w->preferences().rememberFile(FileKind::Pictures, file);
     auto code = std::make_shared<int>(0);
     auto speedError = std::make_shared<std::string>();
     w->runDeviceJob(
@@ -257,8 +237,7 @@ void PicturesController::btn_DownloadPictrueClick()
     auto* w = m_window;
     if (w->isBusy())
         return;
-    if (auto* settings = w->findChild<SettingsController*>())
-        settings->gatherSettings();
+    w->settingsController().gatherSettings();
     updatePlaySelection();
 
     // Ticked slots that hold a user picture; a snapshot of their pictures goes to
@@ -266,7 +245,7 @@ void PicturesController::btn_DownloadPictrueClick()
     std::vector<int> positions;
     auto pictures = std::make_shared<std::array<tarsel::Image, tarsel::kSlotCount>>();
     for (int slot : tarsel::kSlots) {
-        auto* tick = w->findChild<QCheckBox*>(slotName("CheckBox", slot));
+        QCheckBox* tick = forms().pictureSlot(slot).tick;
         const auto i = static_cast<std::size_t>(slotIndex(slot));
         if (tick && tick->isChecked() && m_picList[i]) {
             positions.push_back(tarsel::SlotQueuePosition(slot));
@@ -282,14 +261,6 @@ void PicturesController::btn_DownloadPictrueClick()
             return tarsel::Bytes();
         return PictureBytes((*pictures)[static_cast<std::size_t>(slotIndex(slot))], slot, model);
     };
-    // The transfer side runs it (with its Cancel button) when it is there.
-    if (auto* transfer = w->findChild<TransferController*>()) {
-        transfer->startPictureDownload(positions, std::move(source));
-        return;
-    }
-    w->runDeviceJob([w, model, positions, source] {
-        tarsel::DownloadRun run(w->link(), w->outlets());
-        run.setModelIndex(model);
-        run.StartPictureDownload(positions, source);
-    });
+    // The transfer side runs it, with its Cancel button.
+    w->transferController().startPictureDownload(positions, std::move(source));
 }

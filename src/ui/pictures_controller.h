@@ -16,11 +16,15 @@
 
 class TarselMain;
 
+namespace tarsel::ui {
+struct WindowForms;
+}
+
 class PicturesController : public QObject {
     Q_OBJECT
 
 public:
-    // Connects to the slot controls of the window by name.
+    // Connects to the slot controls of the window.
     explicit PicturesController(TarselMain* window);
 
     // PicList: true for a slot holding a user picture, by queue position 77..90.
@@ -47,11 +51,13 @@ public:
     static tarsel::Bytes PictureBytes(const tarsel::Image& bitmap, int slot, int model);
 
     // Tests: replace the conversion window (gets the slot and a bitmap of the target
-    // size; returns whether the user took a picture) and the QR file dialog.
+    // size; returns whether the user took a picture) and the QR file dialog (gets the
+    // folder it would open in; returns the chosen path, empty = cancelled).
     std::function<bool(int slot, tarsel::Image& bitmap)> convertHook;
-    std::function<QString()> qrFileDialogHook;
+    std::function<QString(const QString& folder)> qrFileDialogHook;
 
 private:
+    const tarsel::ui::WindowForms& forms() const;
     void setUserPicture(int slot, tarsel::Image bitmap);
     void updatePlaySelection();
 

@@ -1,7 +1,5 @@
 #include "ui/qt_outlets.h"
 
-#include "ui/widgets.h"
-
 #include <QLabel>
 #include <QMessageBox>
 #include <QMetaObject>
@@ -22,26 +20,12 @@ namespace {
 
 bool isSlotPosition(int position) { return position >= 77 && position <= 90; }
 
-template <class T>
-T* mustFind(QWidget* window, const char* name)
-{
-    T* w = window->findChild<T*>(QString::fromLatin1(name));
-    Q_ASSERT_X(w, "QtOutlets", name);
-    return w;
-}
-
 } // namespace
 
-QtOutlets::QtOutlets(QWidget* window, BoxHook hook)
-    : QObject(window), m_window(window), m_hook(std::move(hook)),
-      m_panel1(mustFind<QLabel>(window, "StatusBar1Panel1")),
-      m_panel2(mustFind<QLabel>(window, "StatusBar1Panel2")),
-      m_panel3(mustFind<QLabel>(window, "StatusBar1Panel3")),
-      m_bar1(mustFind<QProgressBar>(window, "cxProgressBar1")),
-      m_bar2(mustFind<QProgressBar>(window, "cxProgressBar2")),
-      m_log(mustFind<QTextEdit>(window, "redt_log")),
-      m_tmr1(new QTimer(window))
+QtOutlets::QtOutlets(QWidget* window, OutletWidgets widgets, BoxHook hook)
+    : QObject(window), m_window(window), m_w(std::move(widgets)), m_hook(std::move(hook)), m_tmr1(new QTimer(window))
 {
+    Q_ASSERT(m_w.panel1 && m_w.panel2 && m_w.panel3 && m_w.bar1 && m_w.bar2 && m_w.log);
     m_tmr1->setObjectName(QStringLiteral("tmr1"));
     m_tmr1->setInterval(1000);
     connect(m_tmr1, &QTimer::timeout, this, &QtOutlets::tick);
@@ -168,34 +152,39 @@ void QtOutlets::cancelBoxes()
 void QtOutlets::ShowLogOnRichEdit(const std::string& text, bool error)
 {
     onGui([this, line = QString::fromStdString(text), error] {
-        QTextCursor cursor(m_log->document());
+        QTextEdit* log = m_w.log;
+        QTextCursor cursor(log->document());
         cursor.movePosition(QTextCursor::End);
+        // An error line is red; any other line carries no colour of its own, so that
+        // it is drawn in the view's text colour of the moment (lines written while
+        // the window is busy would otherwise keep the disabled grey).
         QTextCharFormat format;
-        format.setForeground(error ? QBrush(QColor(255, 0, 0)) : m_log->palette().text());
-        if (!m_log->document()->isEmpty())
-            cursor.insertBlock();
+        if (error)
+            format.setForeground(QColor(255, 0, 0));
+        if (!log->document()->isEmpty())
+            cursor.insertBlock(QTextBlockFormat(), format);
         cursor.insertText(line, format);
         // Bring the newest line into view.
-        m_log->verticalScrollBar()->setValue(m_log->verticalScrollBar()->maximum());
+        log->verticalScrollBar()->setValue(log->verticalScrollBar()->maximum());
     });
 }
 
 void QtOutlets::StartProgress(const std::string& text, int maximum, int kind)
 {
     onGui([this, t = QString::fromStdString(text), maximum, kind] {
-        m_panel1->setText(t);
-        m_panel2->clear();
-        m_panel3->clear();
+        m_w.panel1->setText(t);
+        m_w.panel2->clear();
+        m_w.panel3->clear();
         m_fwait = 0;
         m_tmr1->start();
-        m_bar1->setMaximum(maximum);
-        m_bar1->setValue(0);
-        m_bar1->show();
+        m_w.bar1->setMaximum(maximum);
+        m_w.bar1->setValue(0);
+        m_w.bar1->show();
         if (kind == 1)
-            m_log->clear();
+            m_w.log->clear();
         if (kind == 2) {
-            m_bar2->setMaximum(maximum);
-            m_bar2->setValue(0);
+            m_w.bar2->setMaximum(maximum);
+            m_w.bar2->setValue(0);
         }
     });
 }
@@ -203,20 +192,20 @@ void QtOutlets::StartProgress(const std::string& text, int maximum, int kind)
 void QtOutlets::SetProgressMax(int maximum, int position)
 {
     onGui([this, maximum, position] {
-        m_bar1->setMaximum(maximum);
+        m_w.bar1->setMaximum(maximum);
         if (isSlotPosition(position))
-            m_bar2->setMaximum(maximum);
+            m_w.bar2->setMaximum(maximum);
     });
 }
 
 void QtOutlets::SetProgressPosition(int value, int position)
 {
     onGui([this, value, position] {
-        m_bar1->setValue(std::clamp(value, m_bar1->minimum(), m_bar1->maximum()));
+        m_w.bar1->setValue(std::clamp(value, m_w.bar1->minimum(), m_w.bar1->maximum()));
         if (isSlotPosition(position)) {
-            m_bar2->setValue(std::clamp(value, m_bar2->minimum(), m_bar2->maximum()));
-            if (value >= m_bar2->maximum())
-                m_bar2->hide();
+            m_w.bar2->setValue(std::clamp(value, m_w.bar2->minimum(), m_w.bar2->maximum()));
+            if (value >= m_w.bar2->maximum())
+                m_w.bar2->hide();
         }
     });
 }
@@ -224,21 +213,21 @@ void QtOutlets::SetProgressPosition(int value, int position)
 void QtOutlets::ShowTransferStatus(const std::string& text, const std::string& detail, int position)
 {
     onGui([this, t = QString::fromStdString(text), d = QString::fromStdString(detail), position] {
-        m_panel1->setText(t);
-        m_panel2->setText(d);
+        m_w.panel1->setText(t);
+        m_w.panel2->setText(d);
         if (!isSlotPosition(position))
             return;
         const int slot = position - 4;
-        auto* image = m_window->findChild<QWidget*>(QStringLiteral("cxImage%1").arg(slot));
+        QWidget* image = m_w.slotImage ? m_w.slotImage(slot) : nullptr;
         if (!image)
             return;
-        QWidget* barParent = m_bar2->parentWidget();
+        QWidget* barParent = m_w.bar2->parentWidget();
         const QPoint topLeft = barParent->isAncestorOf(image)
             ? image->mapTo(barParent, QPoint(0, 0))
             : barParent->mapFromGlobal(image->mapToGlobal(QPoint(0, 0)));
-        m_bar2->setGeometry(QRect(topLeft, image->size()));
-        m_bar2->show();
-        m_bar2->raise();
+        m_w.bar2->setGeometry(QRect(topLeft, image->size()));
+        m_w.bar2->show();
+        m_w.bar2->raise();
     });
 }
 
@@ -246,13 +235,13 @@ void QtOutlets::ResetProgress()
 {
     onGui([this] {
         m_tmr1->stop();
-        m_panel1->clear();
-        m_panel2->clear();
-        m_panel3->clear();
-        m_bar1->setValue(0);
-        m_bar2->setValue(0);
-        m_bar1->hide();
-        m_bar2->hide();
+        m_w.panel1->clear();
+        m_w.panel2->clear();
+        m_w.panel3->clear();
+        m_w.bar1->setValue(0);
+        m_w.bar2->setValue(0);
+        m_w.bar1->hide();
+        m_w.bar2->hide();
     });
 }
 
@@ -271,7 +260,7 @@ void QtOutlets::TraceOut(const std::string& text)
 void QtOutlets::tick()
 {
     ++m_fwait;
-    m_panel3->setText(QString::number(m_fwait) + QLatin1Char('s'));
+    m_w.panel3->setText(QString::number(m_fwait) + QLatin1Char('s'));
 }
 
 } // namespace tarsel::ui

@@ -27,6 +27,18 @@ Q_DECLARE_LOGGING_CATEGORY(lcFrames)
 
 namespace tarsel::ui {
 
+// The controls the outlets write to.
+struct OutletWidgets {
+    QLabel* panel1 = nullptr; // what is being done
+    QLabel* panel2 = nullptr; // items started of the total
+    QLabel* panel3 = nullptr; // elapsed seconds
+    QProgressBar* bar1 = nullptr; // the run's progress (status bar)
+    QProgressBar* bar2 = nullptr; // the slot's progress, laid over the slot's picture
+    QTextEdit* log = nullptr;
+    // The picture control of a slot (73..86), or null.
+    std::function<QWidget*(int slot)> slotImage;
+};
+
 class QtOutlets : public QObject, public tarsel::Outlets {
     Q_OBJECT
 
@@ -34,9 +46,8 @@ public:
     // Answers a box instead of showing it (tests); called on the window's thread.
     using BoxHook = std::function<int(const QString& text, int flags)>;
 
-    // `window` holds the status bar panels, both progress bars, the log view and the
-    // picture slots (looked up by their object names).
-    QtOutlets(QWidget* window, BoxHook hook);
+    // `window` parents the message boxes; `widgets` are written to.
+    QtOutlets(QWidget* window, OutletWidgets widgets, BoxHook hook);
 
     int ShowMessageBox(const std::string& text, int flags) override;
     void ShowLogOnRichEdit(const std::string& text, bool error) override;
@@ -56,8 +67,9 @@ public:
     // window closes while a job runs.
     void cancelBoxes();
 
-    // Seconds since the current run started (`Fwait`).
+    // Seconds since the current run started (`Fwait`), and the timer counting them.
     int elapsedSeconds() const { return m_fwait; }
+    const QTimer* elapsedTimer() const { return m_tmr1; }
 
     // The box as the window shows it: title "Tarsel", icon and buttons from the flags.
     static int execBox(QWidget* parent, const QString& text, int flags);
@@ -74,13 +86,8 @@ private:
     };
 
     QWidget* m_window;
+    OutletWidgets m_w;
     BoxHook m_hook;
-    QLabel* m_panel1;
-    QLabel* m_panel2;
-    QLabel* m_panel3;
-    QProgressBar* m_bar1;
-    QProgressBar* m_bar2;
-    QTextEdit* m_log;
     QTimer* m_tmr1;
     int m_fwait = 0;
 

@@ -2,6 +2,7 @@
 
 #include "link/port_list.h"
 #include "ui/tarselmain.h"
+#include "ui/window_forms.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -50,7 +51,7 @@ bool shootLanguage(const QString& folder, const QString& portName, std::uint16_t
     window.show();
     settle(200);
 
-    auto* ports = window.control<QComboBox>("cbb_SerialPort");
+    auto* ports = window.frame().cbb_SerialPort;
     const QString port = choosePort(ports, portName);
     if (ports->findText(port) < 0)
         ports->addItem(port);
@@ -63,7 +64,7 @@ bool shootLanguage(const QString& folder, const QString& portName, std::uint16_t
         settle(50);
     settle(200);
 
-    auto* tabs = window.control<QTabWidget>("PageControl1");
+    auto* tabs = window.frame().PageControl1;
     bool ok = true;
     for (int i = 0; i < tabs->count(); ++i) {
         tabs->setTabVisible(i, true);

@@ -4,14 +4,15 @@
 #include "settings/settings_document.h"
 #include "settings/settings_ops.h"
 #include "settings/tables.h"
+#include "ui/preferences.h"
 #include "ui/tarselmain.h"
 #include "ui/widgets.h"
+#include "ui/window_forms.h"
 #include "util/codepage.h"
 
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -30,21 +31,10 @@ using tarsel::Text;
 using tarsel::TDisplayInfo;
 using tarsel::WindowValues;
 using tarsel::ui::ColorPanel;
+using tarsel::ui::FileKind;
 using tarsel::ui::RadioGroup;
 
 namespace {
-
-const char* const kMainTextEdits[] = {"edtMianText1", "edtMianText2", "edtMianText3", "edtMianText4"};
-
-// The code page test buttons and their tags.
-struct TestButton {
-    const char* name;
-    int tag;
-};
-const TestButton kTestButtons[] = {
-    {"btn_203F", 101}, {"btn_405F", 102}, {"btn_607F", 103},
-    {"btn_809F", 201}, {"btn_A0BF", 202}, {"btn_C0DF", 203}, {"btn_E0FF", 204},
-};
 
 const QString kSettingsFilter = QStringLiteral("Settings Files (*.ini)");
 const QString kProposedName = QStringLiteral("Tarsel");
@@ -60,8 +50,6 @@ Text toText(const QString& s) { return s.toStdU16String(); }
 QString toQString(const Text& t) { return QString::fromStdU16String(t); }
 
 std::string localPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
-
-QString playBoxName(int i) { return QStringLiteral("CheckBox%1").arg(76 + i); }
 
 // Checks one of two exclusive radio buttons, or neither.
 void setRadioPair(QRadioButton* first, bool firstOn, QRadioButton* second, bool secondOn)
@@ -86,80 +74,84 @@ SettingsController::SettingsController(TarselMain* window) : QObject(window), m_
     actDefaultSettingExecute();
 }
 
+const tarsel::ui::WindowForms& SettingsController::forms() const { return m_window->forms(); }
+
 // ---- Widgets <-> values ----
 
 WindowValues SettingsController::readValues() const
 {
-    auto* w = m_window;
     WindowValues v;
-    v.cbb_down_BaudRate = w->control<QComboBox>("cbb_down_BaudRate")->currentIndex();
-    v.chk_Scroll1 = w->control<QCheckBox>("chk_Scroll1")->isChecked();
-    v.chk_Scroll2 = w->control<QCheckBox>("chk_Scroll2")->isChecked();
-    v.rg_Down_InterChar = w->control<RadioGroup>("rg_Down_InterChar")->itemIndex();
-    v.rg_Down_CodePage = w->control<RadioGroup>("rg_Down_CodePage")->itemIndex();
-    v.cbb_CodePage = w->control<QComboBox>("cbb_CodePage")->currentIndex();
-    v.cbb_codepage_test = w->control<QComboBox>("cbb_codepage_test")->currentIndex();
-    v.cbb_codepage_maintext = w->control<QComboBox>("cbb_codepage_maintext")->currentIndex();
-    v.cbb_down_CommandMode = w->control<QComboBox>("cbb_down_CommandMode")->currentIndex();
-    v.edt_line1 = toText(w->control<QLineEdit>("edt_line1")->text());
-    v.edt_line2 = toText(w->control<QLineEdit>("edt_line2")->text());
-    v.pnlColorTextText = toColor(w->control<ColorPanel>("pnlColorTextText")->color());
-    v.pnlColorBgText = toColor(w->control<ColorPanel>("pnlColorBgText")->color());
-    v.pnlColorBgFooter = toColor(w->control<ColorPanel>("pnlColorBgFooter")->color());
-    v.pnlColorTextFooter = toColor(w->control<ColorPanel>("pnlColorTextFooter")->color());
-    v.pnlColorBgHeader = toColor(w->control<ColorPanel>("pnlColorBgHeader")->color());
-    v.pnlColorTextHeader = toColor(w->control<ColorPanel>("pnlColorTextHeader")->color());
-    v.rg_brightness = w->control<RadioGroup>("rg_brightness")->itemIndex();
-    for (int i = 0; i < 10; ++i)
-        v.CheckBox[static_cast<std::size_t>(i)] = w->findChild<QCheckBox*>(playBoxName(i))->isChecked();
-    v.lbl_selected_nums = toText(w->control<QLabel>("lbl_selected_nums")->text());
-    v.rbtnTextLine2 = w->control<QRadioButton>("rbtnTextLine2")->isChecked();
-    v.rbtnTextLine4 = w->control<QRadioButton>("rbtnTextLine4")->isChecked();
-    for (int i = 0; i < 4; ++i)
-        v.edtMianText[static_cast<std::size_t>(i)] = toText(w->control<QLineEdit>(kMainTextEdits[i])->text());
-    v.edtMianText3Visible = !w->control<QWidget>("edtMianText3")->isHidden();
-    v.edtMianText4Visible = !w->control<QWidget>("edtMianText4")->isHidden();
-    v.rbtnHeaderText = w->control<QRadioButton>("rbtnHeaderText")->isChecked();
-    v.rbtnHeaderPicture = w->control<QRadioButton>("rbtnHeaderPicture")->isChecked();
-    v.ud_StandbyTime = w->control<QSpinBox>("ud_StandbyTime")->value();
-    v.ud_PlayInterval = w->control<QSpinBox>("ud_PlayInterval")->value();
+    v.cbb_down_BaudRate = forms().basic.cbb_down_BaudRate->currentIndex();
+    v.chk_Scroll1 = forms().basic.chk_Scroll1->isChecked();
+    v.chk_Scroll2 = forms().basic.chk_Scroll2->isChecked();
+    v.rg_Down_InterChar = forms().codepage.rg_Down_InterChar->itemIndex();
+    v.rg_Down_CodePage = forms().codepage.rg_Down_CodePage->itemIndex();
+    v.cbb_CodePage = forms().basic.cbb_CodePage->currentIndex();
+    v.cbb_codepage_test = forms().test.cbb_codepage_test->currentIndex();
+    v.cbb_codepage_maintext = forms().display.cbb_codepage_maintext->currentIndex();
+    v.cbb_down_CommandMode = forms().basic.cbb_down_CommandMode->currentIndex();
+    v.edt_line1 = toText(forms().basic.edt_line1->text());
+    v.edt_line2 = toText(forms().basic.edt_line2->text());
+    v.pnlColorTextText = toColor(forms().display.pnlColorTextText->color());
+    v.pnlColorBgText = toColor(forms().display.pnlColorBgText->color());
+    v.pnlColorBgFooter = toColor(forms().display.pnlColorBgFooter->color());
+    v.pnlColorTextFooter = toColor(forms().display.pnlColorTextFooter->color());
+    v.pnlColorBgHeader = toColor(forms().display.pnlColorBgHeader->color());
+    v.pnlColorTextHeader = toColor(forms().display.pnlColorTextHeader->color());
+    v.rg_brightness = forms().display.rg_brightness->itemIndex();
+    const auto ticks = forms().playTicks();
+    for (std::size_t i = 0; i < ticks.size(); ++i)
+        v.CheckBox[i] = ticks[i]->isChecked();
+    v.lbl_selected_nums = toText(forms().pictures.lbl_selected_nums->text());
+    v.rbtnTextLine2 = forms().display.rbtnTextLine2->isChecked();
+    v.rbtnTextLine4 = forms().display.rbtnTextLine4->isChecked();
+    const auto lines = forms().mainTextEdits();
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        v.edtMianText[i] = toText(lines[i]->text());
+    v.edtMianText3Visible = !forms().display.edtMianText3->isHidden();
+    v.edtMianText4Visible = !forms().display.edtMianText4->isHidden();
+    v.rbtnHeaderText = forms().display.rbtnHeaderText->isChecked();
+    v.rbtnHeaderPicture = forms().display.rbtnHeaderPicture->isChecked();
+    v.ud_StandbyTime = forms().pictures.ud_StandbyTime->value();
+    v.ud_PlayInterval = forms().pictures.ud_PlayInterval->value();
     return v;
 }
 
 void SettingsController::writeValues(const WindowValues& v)
 {
-    auto* w = m_window;
-    w->control<QComboBox>("cbb_down_BaudRate")->setCurrentIndex(v.cbb_down_BaudRate);
-    w->control<QCheckBox>("chk_Scroll1")->setChecked(v.chk_Scroll1);
-    w->control<QCheckBox>("chk_Scroll2")->setChecked(v.chk_Scroll2);
-    w->control<RadioGroup>("rg_Down_InterChar")->setItemIndex(v.rg_Down_InterChar);
-    w->control<RadioGroup>("rg_Down_CodePage")->setItemIndex(v.rg_Down_CodePage);
-    w->control<QComboBox>("cbb_CodePage")->setCurrentIndex(v.cbb_CodePage);
-    w->control<QComboBox>("cbb_codepage_test")->setCurrentIndex(v.cbb_codepage_test);
-    w->control<QComboBox>("cbb_codepage_maintext")->setCurrentIndex(v.cbb_codepage_maintext);
-    w->control<QComboBox>("cbb_down_CommandMode")->setCurrentIndex(v.cbb_down_CommandMode);
-    w->control<QLineEdit>("edt_line1")->setText(toQString(v.edt_line1));
-    w->control<QLineEdit>("edt_line2")->setText(toQString(v.edt_line2));
-    w->control<ColorPanel>("pnlColorTextText")->setColor(toQColor(v.pnlColorTextText));
-    w->control<ColorPanel>("pnlColorBgText")->setColor(toQColor(v.pnlColorBgText));
-    w->control<ColorPanel>("pnlColorBgFooter")->setColor(toQColor(v.pnlColorBgFooter));
-    w->control<ColorPanel>("pnlColorTextFooter")->setColor(toQColor(v.pnlColorTextFooter));
-    w->control<ColorPanel>("pnlColorBgHeader")->setColor(toQColor(v.pnlColorBgHeader));
-    w->control<ColorPanel>("pnlColorTextHeader")->setColor(toQColor(v.pnlColorTextHeader));
-    w->control<RadioGroup>("rg_brightness")->setItemIndex(v.rg_brightness);
-    for (int i = 0; i < 10; ++i)
-        w->findChild<QCheckBox*>(playBoxName(i))->setChecked(v.CheckBox[static_cast<std::size_t>(i)]);
-    w->control<QLabel>("lbl_selected_nums")->setText(toQString(v.lbl_selected_nums));
-    setRadioPair(w->control<QRadioButton>("rbtnTextLine2"), v.rbtnTextLine2,
-                 w->control<QRadioButton>("rbtnTextLine4"), v.rbtnTextLine4);
-    for (int i = 0; i < 4; ++i)
-        w->control<QLineEdit>(kMainTextEdits[i])->setText(toQString(v.edtMianText[static_cast<std::size_t>(i)]));
-    w->control<QWidget>("edtMianText3")->setVisible(v.edtMianText3Visible);
-    w->control<QWidget>("edtMianText4")->setVisible(v.edtMianText4Visible);
-    setRadioPair(w->control<QRadioButton>("rbtnHeaderText"), v.rbtnHeaderText,
-                 w->control<QRadioButton>("rbtnHeaderPicture"), v.rbtnHeaderPicture);
-    w->control<QSpinBox>("ud_StandbyTime")->setValue(v.ud_StandbyTime);
-    w->control<QSpinBox>("ud_PlayInterval")->setValue(v.ud_PlayInterval);
+    forms().basic.cbb_down_BaudRate->setCurrentIndex(v.cbb_down_BaudRate);
+    forms().basic.chk_Scroll1->setChecked(v.chk_Scroll1);
+    forms().basic.chk_Scroll2->setChecked(v.chk_Scroll2);
+    forms().codepage.rg_Down_InterChar->setItemIndex(v.rg_Down_InterChar);
+    forms().codepage.rg_Down_CodePage->setItemIndex(v.rg_Down_CodePage);
+    forms().basic.cbb_CodePage->setCurrentIndex(v.cbb_CodePage);
+    forms().test.cbb_codepage_test->setCurrentIndex(v.cbb_codepage_test);
+    forms().display.cbb_codepage_maintext->setCurrentIndex(v.cbb_codepage_maintext);
+    forms().basic.cbb_down_CommandMode->setCurrentIndex(v.cbb_down_CommandMode);
+    forms().basic.edt_line1->setText(toQString(v.edt_line1));
+    forms().basic.edt_line2->setText(toQString(v.edt_line2));
+    forms().display.pnlColorTextText->setColor(toQColor(v.pnlColorTextText));
+    forms().display.pnlColorBgText->setColor(toQColor(v.pnlColorBgText));
+    forms().display.pnlColorBgFooter->setColor(toQColor(v.pnlColorBgFooter));
+    forms().display.pnlColorTextFooter->setColor(toQColor(v.pnlColorTextFooter));
+    forms().display.pnlColorBgHeader->setColor(toQColor(v.pnlColorBgHeader));
+    forms().display.pnlColorTextHeader->setColor(toQColor(v.pnlColorTextHeader));
+    forms().display.rg_brightness->setItemIndex(v.rg_brightness);
+    const auto ticks = forms().playTicks();
+    for (std::size_t i = 0; i < ticks.size(); ++i)
+        ticks[i]->setChecked(v.CheckBox[i]);
+    forms().pictures.lbl_selected_nums->setText(toQString(v.lbl_selected_nums));
+    setRadioPair(forms().display.rbtnTextLine2, v.rbtnTextLine2,
+                 forms().display.rbtnTextLine4, v.rbtnTextLine4);
+    const auto lines = forms().mainTextEdits();
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        lines[i]->setText(toQString(v.edtMianText[i]));
+    forms().display.edtMianText3->setVisible(v.edtMianText3Visible);
+    forms().display.edtMianText4->setVisible(v.edtMianText4Visible);
+    setRadioPair(forms().display.rbtnHeaderText, v.rbtnHeaderText,
+                 forms().display.rbtnHeaderPicture, v.rbtnHeaderPicture);
+    forms().pictures.ud_StandbyTime->setValue(v.ud_StandbyTime);
+    forms().pictures.ud_PlayInterval->setValue(v.ud_PlayInterval);
 }
 
 void SettingsController::gatherSettings()
@@ -186,72 +178,71 @@ void SettingsController::actDefaultSettingExecute()
 
 void SettingsController::connectControls()
 {
-    auto* w = m_window;
-    auto button = [this, w](const char* name, void (SettingsController::*handler)()) {
-        connect(w->control<QPushButton>(name), &QPushButton::clicked, this, handler);
+    const tarsel::ui::WindowForms& f = forms();
+    auto button = [this](QPushButton* b, void (SettingsController::*handler)()) {
+        connect(b, &QPushButton::clicked, this, handler);
     };
-    button("btn_Default", &SettingsController::actDefaultSettingExecute);
-    button("btn_savesettings", &SettingsController::btn_savesettingsClick);
-    button("btn_loadsettings", &SettingsController::btn_loadsettingsClick);
-    button("btn_GetSetting", &SettingsController::btn_GetSettingClick);
-    button("btn_AllDownload", &SettingsController::btn_AllDownloadClick);
-    button("btn_ResetDisplay", &SettingsController::btn_ResetDisplayClick);
-    button("btn_RestartDisplay", &SettingsController::btn_RestartDisplayClick);
-    button("btn_Format", &SettingsController::btn_FormatClick);
-    button("btn_DownloadSetting", &SettingsController::btn_DownloadSettingClick);
-    button("btn_HeaderSet", &SettingsController::btn_HeaderSetClick);
-    button("btn_TextSet", &SettingsController::btn_TextSetClick);
-    button("btn_FooterSet", &SettingsController::btn_FooterSetClick);
-    button("btn_brightness_set", &SettingsController::btn_brightness_setClick);
-    button("btn_baudrateSet", &SettingsController::btn_baudrateSetClick);
-    button("btn_commandSet", &SettingsController::btn_commandSetClick);
-    button("btn_SetToPlay", &SettingsController::btn_SetToPlayClick);
-    button("btn_DownloadCodePage", &SettingsController::btn_DownloadCodePageClick);
-    button("btn_TextSend", &SettingsController::btn_TextSendClick);
-    button("btn_ClearDisplay", &SettingsController::btn_ClearDisplayClick);
-    button("btn_ShowQrCodeAt", &SettingsController::btn_ShowQrCodeAtClick);
-    button("btn_welText_center", &SettingsController::centerWelcome);
-    button("btn_mainText_center", &SettingsController::centerMainText);
-    button("btn_textText_center", &SettingsController::centerTestText);
+    button(f.frame.btn_Default, &SettingsController::actDefaultSettingExecute);
+    button(f.frame.btn_savesettings, &SettingsController::btn_savesettingsClick);
+    button(f.frame.btn_loadsettings, &SettingsController::btn_loadsettingsClick);
+    button(f.frame.btn_GetSetting, &SettingsController::btn_GetSettingClick);
+    button(f.frame.btn_AllDownload, &SettingsController::btn_AllDownloadClick);
+    button(f.frame.btn_ResetDisplay, &SettingsController::btn_ResetDisplayClick);
+    button(f.frame.btn_RestartDisplay, &SettingsController::btn_RestartDisplayClick);
+    button(f.download.btn_Format, &SettingsController::btn_FormatClick);
+    button(f.basic.btn_DownloadSetting, &SettingsController::btn_DownloadSettingClick);
+    button(f.display.btn_HeaderSet, &SettingsController::btn_HeaderSetClick);
+    button(f.display.btn_TextSet, &SettingsController::btn_TextSetClick);
+    button(f.display.btn_FooterSet, &SettingsController::btn_FooterSetClick);
+    button(f.display.btn_brightness_set, &SettingsController::btn_brightness_setClick);
+    button(f.basic.btn_baudrateSet, &SettingsController::btn_baudrateSetClick);
+    button(f.basic.btn_commandSet, &SettingsController::btn_commandSetClick);
+    button(f.pictures.btn_SetToPlay, &SettingsController::btn_SetToPlayClick);
+    button(f.codepage.btn_DownloadCodePage, &SettingsController::btn_DownloadCodePageClick);
+    button(f.test.btn_TextSend, &SettingsController::btn_TextSendClick);
+    button(f.test.btn_ClearDisplay, &SettingsController::btn_ClearDisplayClick);
+    button(f.test.btn_ShowQrCodeAt, &SettingsController::btn_ShowQrCodeAtClick);
+    button(f.basic.btn_welText_center, &SettingsController::centerWelcome);
+    button(f.display.btn_mainText_center, &SettingsController::centerMainText);
+    button(f.test.btn_textText_center, &SettingsController::centerTestText);
 
     // Code page test buttons (actButtonCreatExecute): tag per button, one handler.
-    for (const auto& b : kTestButtons) {
-        auto* btn = w->control<QPushButton>(b.name);
-        btn->setProperty("tag", b.tag);
-        const int tag = b.tag;
-        connect(btn, &QPushButton::clicked, this, [this, tag] { actCodePageTestExecute(tag); });
+    const std::pair<QPushButton*, int> testButtons[] = {
+        {f.test.btn_203F, 101}, {f.test.btn_405F, 102}, {f.test.btn_607F, 103},
+        {f.test.btn_809F, 201}, {f.test.btn_A0BF, 202}, {f.test.btn_C0DF, 203}, {f.test.btn_E0FF, 204},
+    };
+    for (const auto& [btn, tag] : testButtons) {
+        btn->setProperty("tag", tag);
+        connect(btn, &QPushButton::clicked, this, [this, tag = tag] { actCodePageTestExecute(tag); });
     }
 
     // Colour panels.
-    for (const char* name : {"pnlColorTextHeader", "pnlColorBgHeader", "pnlColorTextText", "pnlColorBgText",
-                             "pnlColorTextFooter", "pnlColorBgFooter"}) {
-        connect(w->control<ColorPanel>(name), &ColorPanel::clicked, this, [this, name] { pickColor(name); });
-    }
+    for (ColorPanel* panel : {f.display.pnlColorTextHeader, f.display.pnlColorBgHeader, f.display.pnlColorTextText,
+                              f.display.pnlColorBgText, f.display.pnlColorTextFooter, f.display.pnlColorBgFooter})
+        connect(panel, &ColorPanel::clicked, this, [this, panel] { pickColor(panel); });
 
     // Character counts of the welcome message.
-    connect(w->control<QLineEdit>("edt_line1"), &QLineEdit::textChanged, this, [w](const QString& t) {
-        w->control<QLabel>("lbl_mess1_count")->setText(QString::number(t.size()));
-    });
-    connect(w->control<QLineEdit>("edt_line2"), &QLineEdit::textChanged, this, [w](const QString& t) {
-        w->control<QLabel>("lbl_mess2_count")->setText(QString::number(t.size()));
-    });
+    connect(f.basic.edt_line1, &QLineEdit::textChanged, this,
+            [count = f.basic.lbl_mess1_count](const QString& t) { count->setText(QString::number(t.size())); });
+    connect(f.basic.edt_line2, &QLineEdit::textChanged, this,
+            [count = f.basic.lbl_mess2_count](const QString& t) { count->setText(QString::number(t.size())); });
 
     // Line count switch (both radio buttons).
-    for (const char* name : {"rbtnTextLine2", "rbtnTextLine4"})
-        connect(w->control<QRadioButton>(name), &QRadioButton::clicked, this, &SettingsController::updateMainTextLines);
+    for (QRadioButton* lines : {f.display.rbtnTextLine2, f.display.rbtnTextLine4})
+        connect(lines, &QRadioButton::clicked, this, &SettingsController::updateMainTextLines);
 
     // Code page selectors kept in step (user choices only).
-    connect(w->control<RadioGroup>("rg_Down_CodePage"), &RadioGroup::itemClicked, this,
+    connect(f.codepage.rg_Down_CodePage, &RadioGroup::itemClicked, this,
             [this] { syncSelectors(&tarsel::SyncFromCodePageGroup); });
-    connect(w->control<RadioGroup>("rg_Down_InterChar"), &RadioGroup::itemClicked, this,
+    connect(f.codepage.rg_Down_InterChar, &RadioGroup::itemClicked, this,
             [this] { syncSelectors(&tarsel::SyncFromInterChar); });
-    connect(w->control<QComboBox>("cbb_CodePage"), &QComboBox::activated, this,
+    connect(f.basic.cbb_CodePage, &QComboBox::activated, this,
             [this] { syncSelectors(&tarsel::SyncFromCodePageCombo); });
-    connect(w->control<QComboBox>("cbb_codepage_test"), &QComboBox::activated, this,
+    connect(f.test.cbb_codepage_test, &QComboBox::activated, this,
             [this] { syncSelectors(&tarsel::SyncFromTestCodePage); });
 
     // Service code.
-    connect(w->control<QLineEdit>("edt_Text"), &QLineEdit::textChanged, this, &SettingsController::edt_TextChange);
+    connect(f.test.edt_Text, &QLineEdit::textChanged, this, &SettingsController::edt_TextChange);
 }
 
 void SettingsController::showNotice(const std::string& text, int flags)
@@ -272,13 +263,13 @@ void SettingsController::runWithSettings(std::function<void(const TDisplayInfo&)
 void SettingsController::btn_savesettingsClick()
 {
     gatherSettings();
-    const QString folder = m_saveFolder.isEmpty() ? QCoreApplication::applicationDirPath() : m_saveFolder;
+    const QString folder = m_window->preferences().startFolder(FileKind::SettingsFiles);
     const QString chosen = fileDialogHook
         ? fileDialogHook(true, folder, kProposedName)
         : QFileDialog::getSaveFileName(m_window, QString(), folder + QLatin1Char('/') + kProposedName, kSettingsFilter);
     if (chosen.isEmpty())
         return;
-    m_saveFolder = QFileInfo(chosen).absolutePath();
+    m_window->preferences().rememberFile(FileKind::SettingsFiles, chosen);
     const std::string path = tarsel::SettingsFileName(localPath(chosen));
     std::string error;
     if (tarsel::SaveSettingsFile(path, m_info, error))
@@ -291,12 +282,12 @@ void SettingsController::btn_loadsettingsClick()
 {
     // Keys missing from the file keep what the window shows now.
     gatherSettings();
-    const QString folder = m_openFolder.isEmpty() ? QCoreApplication::applicationDirPath() : m_openFolder;
+    const QString folder = m_window->preferences().startFolder(FileKind::SettingsFiles);
     const QString chosen = fileDialogHook ? fileDialogHook(false, folder, QString())
                                           : QFileDialog::getOpenFileName(m_window, QString(), folder, kSettingsFilter);
     if (chosen.isEmpty())
         return;
-    m_openFolder = QFileInfo(chosen).absolutePath();
+    m_window->preferences().rememberFile(FileKind::SettingsFiles, chosen);
     Bytes content;
     std::string error;
     if (!tarsel::LoadSettingsFile(localPath(chosen), content, error)) {
@@ -389,7 +380,7 @@ void SettingsController::btn_baudrateSetClick()
         // The connection's baud-rate box follows before "Done!" is shown.
         tarsel::RunBaudRateSetting(m_window->link(), m_window->outlets(), i, [this](int row) {
             QMetaObject::invokeMethod(
-                m_window, [w = m_window, row] { w->control<QComboBox>("cbb_BaudRate")->setCurrentIndex(row); },
+                m_window, [box = forms().frame.cbb_BaudRate, row] { box->setCurrentIndex(row); },
                 Qt::QueuedConnection);
         });
     });
@@ -397,7 +388,7 @@ void SettingsController::btn_baudrateSetClick()
 
 void SettingsController::btn_commandSetClick()
 {
-    const int row = m_window->control<QComboBox>("cbb_down_CommandMode")->currentIndex();
+    const int row = forms().basic.cbb_down_CommandMode->currentIndex();
     m_window->runDeviceJob(
         [this, row] { tarsel::RunCommandSetSetting(m_window->link(), m_window->outlets(), row); });
 }
@@ -418,11 +409,11 @@ void SettingsController::btn_DownloadCodePageClick()
 void SettingsController::btn_TextSendClick()
 {
     auto* w = m_window;
-    const Text text = toText(w->control<QLineEdit>("edt_Text")->text());
-    const int codePage = w->control<QComboBox>("cbb_codepage_test")->currentIndex();
-    const bool positionAt = w->control<QCheckBox>("chk_PositionAt")->isChecked();
-    const int column = w->control<QSpinBox>("ud_Column")->value();
-    const int row = w->control<QSpinBox>("ud_Row")->value();
+    const Text text = toText(forms().test.edt_Text->text());
+    const int codePage = forms().test.cbb_codepage_test->currentIndex();
+    const bool positionAt = forms().test.chk_PositionAt->isChecked();
+    const int column = forms().test.ud_Column->value();
+    const int row = forms().test.ud_Row->value();
     w->runDeviceJob([this, text, codePage, positionAt, column, row] {
         tarsel::RunDisplayText(m_window->link(), m_window->outlets(), text, codePage, positionAt, column, row);
     });
@@ -439,9 +430,9 @@ void SettingsController::btn_ShowQrCodeAtClick()
     const int model = w->modelIndex();
     if (!tarsel::HasPictureNumberControls(model))
         return;
-    const Text text = toText(w->control<QLineEdit>("edt_Text")->text());
-    const int align = w->control<RadioGroup>("rg_QrCodeAlign")->itemIndex();
-    const int picture = w->control<QSpinBox>("ud_PicNo")->value();
+    const Text text = toText(forms().test.edt_Text->text());
+    const int align = forms().test.rg_QrCodeAlign->itemIndex();
+    const int picture = forms().test.ud_PicNo->value();
     w->runDeviceJob([this, model, text, align, picture] {
         tarsel::RunShowQrCodeAt(m_window->link(), m_window->outlets(), model, text, align, picture);
     });
@@ -454,9 +445,8 @@ void SettingsController::actCodePageTestExecute(int tag)
 
 // ---- Editing aids ----
 
-void SettingsController::pickColor(const char* panelName)
+void SettingsController::pickColor(ColorPanel* panel)
 {
-    auto* panel = m_window->control<ColorPanel>(panelName);
     std::optional<QColor> chosen;
     if (colorDialogHook) {
         chosen = colorDialogHook(m_lastColor);
@@ -473,55 +463,52 @@ void SettingsController::pickColor(const char* panelName)
 
 void SettingsController::centerWelcome()
 {
-    auto* l1 = m_window->control<QLineEdit>("edt_line1");
-    auto* l2 = m_window->control<QLineEdit>("edt_line2");
+    auto* l1 = forms().basic.edt_line1;
+    auto* l2 = forms().basic.edt_line2;
     l1->setText(toQString(tarsel::CenterText(toText(l1->text()), 20)));
     l2->setText(toQString(tarsel::CenterText(toText(l2->text()), 60)));
 }
 
 void SettingsController::centerMainText()
 {
-    for (const char* name : kMainTextEdits) {
-        auto* e = m_window->control<QLineEdit>(name);
+    for (QLineEdit* e : forms().mainTextEdits())
         e->setText(toQString(tarsel::CenterText(toText(e->text()), 20)));
-    }
 }
 
 void SettingsController::centerTestText()
 {
-    auto* e = m_window->control<QLineEdit>("edt_Text");
+    auto* e = forms().test.edt_Text;
     e->setText(toQString(tarsel::CenterText(toText(e->text()), 20)));
 }
 
 void SettingsController::updateMainTextLines()
 {
-    auto* w = m_window;
-    if (w->control<QRadioButton>("rbtnTextLine2")->isChecked()) {
-        w->control<QWidget>("edtMianText3")->setVisible(false);
-        w->control<QWidget>("edtMianText4")->setVisible(false);
-    } else if (w->control<QRadioButton>("rbtnTextLine4")->isChecked()) {
-        w->control<QWidget>("edtMianText3")->setVisible(true);
-        w->control<QWidget>("edtMianText4")->setVisible(true);
+    const Ui::DisplayPage& d = forms().display;
+    if (d.rbtnTextLine2->isChecked()) {
+        d.edtMianText3->setVisible(false);
+        d.edtMianText4->setVisible(false);
+    } else if (d.rbtnTextLine4->isChecked()) {
+        d.edtMianText3->setVisible(true);
+        d.edtMianText4->setVisible(true);
     }
 }
 
 void SettingsController::syncSelectors(void (*sync)(WindowValues&))
 {
-    auto* w = m_window;
     WindowValues v = readValues();
     sync(v);
-    w->control<RadioGroup>("rg_Down_CodePage")->setItemIndex(v.rg_Down_CodePage);
-    w->control<QComboBox>("cbb_CodePage")->setCurrentIndex(v.cbb_CodePage);
-    w->control<QComboBox>("cbb_codepage_test")->setCurrentIndex(v.cbb_codepage_test);
-    w->control<QComboBox>("cbb_codepage_maintext")->setCurrentIndex(v.cbb_codepage_maintext);
+    forms().codepage.rg_Down_CodePage->setItemIndex(v.rg_Down_CodePage);
+    forms().basic.cbb_CodePage->setCurrentIndex(v.cbb_CodePage);
+    forms().test.cbb_codepage_test->setCurrentIndex(v.cbb_codepage_test);
+    forms().display.cbb_codepage_maintext->setCurrentIndex(v.cbb_codepage_maintext);
 }
 
 void SettingsController::edt_TextChange(const QString& text)
 {
-    auto* tabs = m_window->control<QTabWidget>("PageControl1");
+    auto* tabs = forms().frame.PageControl1;
     const tarsel::ServicePages pages = tarsel::ServicePagesFor(toText(text));
     if (pages.firmwareUpdates)
-        tabs->setTabVisible(tabs->indexOf(m_window->control<QWidget>("tsFirmwareUpdates")), true);
+        tabs->setTabVisible(tabs->indexOf(forms().frame.tsFirmwareUpdates), true);
     if (pages.downloadFile)
-        tabs->setTabVisible(tabs->indexOf(m_window->control<QWidget>("tsDownloadFile")), true);
+        tabs->setTabVisible(tabs->indexOf(forms().frame.tsDownloadFile), true);
 }

@@ -17,11 +17,16 @@
 
 class TarselMain;
 
+namespace tarsel::ui {
+class ColorPanel;
+struct WindowForms;
+} // namespace tarsel::ui
+
 class SettingsController : public QObject {
     Q_OBJECT
 
 public:
-    // Connects to the window's controls by name and applies the default settings.
+    // Connects to the window's controls and applies the default settings.
     explicit SettingsController(TarselMain* window);
 
     // The settings record (the window's single DisplayInfo).
@@ -39,15 +44,12 @@ public:
     void actDefaultSettingExecute();
 
     // Replace the file and colour dialogs (tests). The file hook gets whether it is
-    // the save dialog, the starting folder and the proposed name, and returns the
-    // chosen path (empty = cancelled). The colour hook gets the starting colour and
-    // returns the chosen one (nothing = cancelled).
+    // the save dialog, the folder the dialog would open in (the one remembered for
+    // settings files) and the proposed name, and returns the chosen path (empty =
+    // cancelled). The colour hook gets the starting colour and returns the chosen
+    // one (nothing = cancelled).
     std::function<QString(bool save, const QString& folder, const QString& proposed)> fileDialogHook;
     std::function<std::optional<QColor>(const QColor& start)> colorDialogHook;
-
-    // The folders the settings dialogs start in.
-    QString saveFolder() const { return m_saveFolder; }
-    QString openFolder() const { return m_openFolder; }
 
     // Handlers (public so that tests and other parts can drive them).
     void btn_savesettingsClick();
@@ -72,8 +74,9 @@ public:
     void actCodePageTestExecute(int tag);
 
 private:
+    const tarsel::ui::WindowForms& forms() const;
     void connectControls();
-    void pickColor(const char* panelName);
+    void pickColor(tarsel::ui::ColorPanel* panel);
     void centerWelcome();
     void centerMainText();
     void centerTestText();
@@ -86,7 +89,5 @@ private:
 
     TarselMain* m_window;
     tarsel::TDisplayInfo m_info;
-    QString m_saveFolder;
-    QString m_openFolder;
     QColor m_lastColor{Qt::black};
 };

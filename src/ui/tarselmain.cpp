@@ -8,17 +8,21 @@
 #include "ui/fill_lists.h"
 #include "ui/language_table.h"
 #include "ui/pictures_controller.h"
+#include "ui/preferences.h"
 #include "ui/qt_outlets.h"
 #include "ui/settings_controller.h"
 #include "ui/sys_lang.h"
 #include "ui/transfer_controller.h"
 #include "ui/widgets.h"
+#include "ui/window_forms.h"
 #include "util/version.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QIcon>
 #include <QLabel>
 #include <QLibraryInfo>
@@ -94,9 +98,25 @@ TarselMain::TarselMain(Options options, QWidget* parent) : QMainWindow(parent), 
     m_cmdPort = factory();
     m_textPort = factory();
     m_link = std::make_unique<tarsel::Link>(*m_cmdPort, *m_textPort, *m_clock);
+    m_preferences = m_options.preferencesFile ? std::make_unique<tarsel::ui::Preferences>(*m_options.preferencesFile)
+                                              : std::make_unique<tarsel::ui::Preferences>();
 
-    buildWindow();
-    m_outlets = new QtOutlets(this, m_options.messageBoxHook);
+    // The forms: fixed size, border not resizable, no maximise button.
+    m_forms = std::make_unique<tarsel::ui::WindowForms>();
+    m_forms->setupUi(this);
+    setFixedSize(856, 671);
+    setWindowFlags((windowFlags() & ~Qt::WindowMaximizeButtonHint) | Qt::MSWindowsFixedSizeDialogHint);
+    const tarsel::ui::WindowForms& f = *m_forms;
+
+    tarsel::ui::OutletWidgets outletWidgets;
+    outletWidgets.panel1 = f.status.StatusBar1Panel1;
+    outletWidgets.panel2 = f.status.StatusBar1Panel2;
+    outletWidgets.panel3 = f.status.StatusBar1Panel3;
+    outletWidgets.bar1 = f.status.cxProgressBar1;
+    outletWidgets.bar2 = f.pictures.cxProgressBar2;
+    outletWidgets.log = f.download.redt_log;
+    outletWidgets.slotImage = [forms = m_forms.get()](int slot) -> QWidget* { return forms->pictureSlot(slot).image; };
+    m_outlets = new QtOutlets(this, std::move(outletWidgets), m_options.messageBoxHook);
     m_link->trace = [o = m_outlets](const std::string& line) { o->TraceOut(line); };
     m_worker = std::make_unique<tarsel::ui::DeviceWorker>();
     m_worker->onError = [](const char* what) { qWarning("Device job failed: %s", what); };
@@ -104,20 +124,22 @@ TarselMain::TarselMain(Options options, QWidget* parent) : QMainWindow(parent), 
     // Start-up, first part: caption, status bar, tabs, language id, lists, captions.
     setWindowTitle(QStringLiteral("Tarsel v" TARSEL_VERSION));
     m_outlets->ResetProgress();
-    auto* tabs = control<QTabWidget>("PageControl1");
-    tabs->setCurrentIndex(tabs->indexOf(control<QWidget>("tsBasicSet")));
-    tabs->setTabVisible(tabs->indexOf(control<QWidget>("tsDownloadFile")), false);
-    tabs->setTabVisible(tabs->indexOf(control<QWidget>("tsFirmwareUpdates")), false);
+    f.frame.PageControl1->setCurrentWidget(f.frame.tsBasicSet);
+    setTabShown(f.frame.tsDownloadFile, false);
+    setTabShown(f.frame.tsFirmwareUpdates, false);
     m_link->SysLangId = m_options.sysLangId ? *m_options.sysLangId : tarsel::ui::systemLangId();
     fillLists();
     actSelectLanguageExecute();
 
-    // Feature controllers: one line each. They connect to the controls by name and
+    // Feature controllers: one line each. They connect to the typed controls and
     // apply their own start-up steps (default settings document, code-page test
     // buttons, picture slots).
-    new SettingsController(this);
-    new TransferController(this);
-    new PicturesController(this);
+    m_settings = new SettingsController(this);
+    m_transfer = new TransferController(this);
+    m_pictures = new PicturesController(this);
+
+    // The log view's Save… (its Clear empties the view by itself).
+    connect(f.download.redt_log->saveAction(), &QAction::triggered, this, &TarselMain::saveLog);
 
     // Start-up, second part: ports, link speed, device controls, limits, pictures.
     formCreate();
@@ -150,6 +172,23 @@ tarsel::Link& TarselMain::link() { return *m_link; }
 
 tarsel::Outlets& TarselMain::outlets() { return *m_outlets; }
 
+const QTimer* TarselMain::elapsedTimer() const { return m_outlets->elapsedTimer(); }
+
+const Ui::MainFrame& TarselMain::frame() const { return m_forms->frame; }
+const Ui::BasicPage& TarselMain::basicPage() const { return m_forms->basic; }
+const Ui::DisplayPage& TarselMain::displayPage() const { return m_forms->display; }
+const Ui::CodepagePage& TarselMain::codepagePage() const { return m_forms->codepage; }
+const Ui::PicturePage& TarselMain::picturePage() const { return m_forms->pictures; }
+const Ui::TestPage& TarselMain::testPage() const { return m_forms->test; }
+const Ui::DownloadPage& TarselMain::downloadPage() const { return m_forms->download; }
+const Ui::FirmwarePage& TarselMain::firmwarePage() const { return m_forms->firmware; }
+
+void TarselMain::setTabShown(QWidget* page, bool shown)
+{
+    QTabWidget* tabs = m_forms->frame.PageControl1;
+    tabs->setTabVisible(tabs->indexOf(page), shown);
+}
+
 int TarselMain::showMessageBox(const QString& text, int flags)
 {
     return m_outlets->ShowMessageBox(text.toStdString(), flags);
@@ -160,26 +199,25 @@ int TarselMain::showMessageBox(const QString& text, int flags)
 void TarselMain::fillLists()
 {
     using namespace tarsel::ui;
-    auto fill = [this](const char* name, const QStringList& items, int index) {
-        auto* c = control<QComboBox>(name);
+    const WindowForms& f = *m_forms;
+    auto fill = [](QComboBox* c, const QStringList& items, int index) {
         const QSignalBlocker block(c);
         c->clear();
         c->addItems(items);
         c->setCurrentIndex(index);
     };
-    fill("cbb_down_BaudRate", baudRateNames(), -1);
-    fill("cbb_BaudRate", baudRateNames(), 0);
-    fill("cbb_down_CommandMode", commandSetNames(), -1);
-    control<RadioGroup>("rg_Down_CodePage")->setItems(codePageNames());
-    fill("cbb_CodePage", codePageNames(), -1);
-    fill("cbb_codepage_test", codePageNames(), -1);
-    fill("cbb_codepage_maintext", codePageNames(), -1);
-    fill("cbbCharset", catalogueNames(), -1);
-    fill("cbbDisplayMode", modelNames(), -1);
-    control<RadioGroup>("rg_Down_InterChar")->setItems(interCharNames(false));
+    fill(f.basic.cbb_down_BaudRate, baudRateNames(), -1);
+    fill(f.frame.cbb_BaudRate, baudRateNames(), 0);
+    fill(f.basic.cbb_down_CommandMode, commandSetNames(), -1);
+    f.codepage.rg_Down_CodePage->setItems(codePageNames());
+    fill(f.basic.cbb_CodePage, codePageNames(), -1);
+    fill(f.test.cbb_codepage_test, codePageNames(), -1);
+    fill(f.display.cbb_codepage_maintext, codePageNames(), -1);
+    fill(f.download.cbbCharset, catalogueNames(), -1);
+    fill(f.frame.cbbDisplayMode, modelNames(), -1);
+    f.codepage.rg_Down_InterChar->setItems(interCharNames(false));
 
-    auto* model = control<QComboBox>("cbbDisplayMode");
-    connect(model, &QComboBox::currentIndexChanged, this, [this](int index) {
+    connect(f.frame.cbbDisplayMode, &QComboBox::currentIndexChanged, this, [this](int index) {
         m_modelIndex.store(index);
         emit modelIndexChanged(index);
     });
@@ -188,10 +226,10 @@ void TarselMain::fillLists()
 void TarselMain::actSelectLanguageExecute()
 {
     const bool chinese = tarsel::ui::isChineseLangId(m_link->SysLangId);
-    const QStringList missing = tarsel::ui::applyCaptions(this, chinese);
-    if (!missing.isEmpty())
-        qWarning("Caption table: no control named %s", qPrintable(missing.join(QLatin1String(", "))));
-    auto* inter = control<tarsel::ui::RadioGroup>("rg_Down_InterChar");
+    const QStringList failed = tarsel::ui::applyCaptions(tarsel::ui::captionTable(*m_forms), chinese);
+    if (!failed.isEmpty())
+        qWarning("Caption table: no caption on %s", qPrintable(failed.join(QLatin1String(", "))));
+    auto* inter = m_forms->codepage.rg_Down_InterChar;
     const int index = inter->itemIndex();
     inter->setItems(tarsel::ui::interCharNames(chinese));
     inter->setItemIndex(index);
@@ -200,8 +238,9 @@ void TarselMain::actSelectLanguageExecute()
 
 void TarselMain::formCreate()
 {
+    const tarsel::ui::WindowForms& f = *m_forms;
     // Serial ports: the first one is selected; a failed listing is reported once.
-    auto* ports = control<QComboBox>("cbb_SerialPort");
+    auto* ports = f.frame.cbb_SerialPort;
     connect(ports, &QComboBox::currentTextChanged, this, [this](const QString& text) {
         if (!isBusy())
             setPortName(text);
@@ -222,7 +261,7 @@ void TarselMain::formCreate()
         ports->setCurrentIndex(preferred >= 0 ? preferred : (ports->count() > 0 ? 0 : -1));
     }
     setPortName(ports->currentText());
-    m_link->BaudRate = baudOf(control<QComboBox>("cbb_BaudRate")->currentText());
+    m_link->BaudRate = baudOf(f.frame.cbb_BaudRate->currentText());
 
     m_portTimer = new QTimer(this);
     m_portTimer->setObjectName(QStringLiteral("tmrPorts"));
@@ -232,19 +271,19 @@ void TarselMain::formCreate()
 
     // Only the port list and Connect (and Exit) until a display has been found.
     actBtnDisableExecute();
-    control<QWidget>("grp_Settings")->setEnabled(true);
-    control<QWidget>("cbb_BaudRate")->setEnabled(false);
-    control<QWidget>("cbbDisplayMode")->setEnabled(false);
+    f.frame.grp_Settings->setEnabled(true);
+    f.frame.cbb_BaudRate->setEnabled(false);
+    f.frame.cbbDisplayMode->setEnabled(false);
 
-    control<QWidget>("chk_Scroll1")->hide();
-    control<QLineEdit>("edt_line1")->setMaxLength(20);
-    control<QLineEdit>("edt_line2")->setMaxLength(60);
-    control<QLabel>("lbl_show_latestVersion")->setText(QStringLiteral("V%1").arg(tarsel::kLatestFirmwareVersion));
+    f.basic.chk_Scroll1->hide();
+    f.basic.edt_line1->setMaxLength(20);
+    f.basic.edt_line2->setMaxLength(60);
+    f.firmware.lbl_show_latestVersion->setText(QStringLiteral("V%1").arg(tarsel::kLatestFirmwareVersion));
     hideModelControls();
     loadPlaceholders();
 
-    connect(control<QPushButton>("btnConnect"), &QPushButton::clicked, this, &TarselMain::btnConnectClick);
-    connect(control<QPushButton>("btn_Exit"), &QPushButton::clicked, this, &QWidget::close);
+    connect(f.frame.btnConnect, &QPushButton::clicked, this, &TarselMain::btnConnectClick);
+    connect(f.frame.btn_Exit, &QPushButton::clicked, this, &QWidget::close);
 }
 
 QImage TarselMain::placeholder(int slot)
@@ -254,11 +293,10 @@ QImage TarselMain::placeholder(int slot)
 
 void TarselMain::loadPlaceholders()
 {
-    for (int slot = 73; slot <= 86; ++slot) {
-        auto* image = findChild<tarsel::ui::SlotImage*>(QStringLiteral("cxImage%1").arg(slot));
-        const QImage picture = placeholder(slot);
-        if (image && !picture.isNull())
-            image->setPicture(picture);
+    for (const tarsel::ui::SlotControls& s : m_forms->pictureSlots()) {
+        const QImage picture = placeholder(s.slot);
+        if (!picture.isNull())
+            s.image->setPicture(picture);
     }
 }
 
@@ -278,7 +316,7 @@ void TarselMain::refreshPortList()
     QStringList names;
     for (const std::string& p : list)
         names << QString::fromStdString(p);
-    auto* ports = control<QComboBox>("cbb_SerialPort");
+    auto* ports = m_forms->frame.cbb_SerialPort;
     QStringList current;
     for (int i = 0; i < ports->count(); ++i)
         current << ports->itemText(i);
@@ -296,26 +334,33 @@ void TarselMain::refreshPortList()
     setPortName(ports->currentText());
 }
 
-// ---- Device-controls group and Busy ----
+// ---- The log view ----
 
-std::vector<QWidget*> TarselMain::deviceGroup() const
+void TarselMain::saveLog()
 {
-    static const char* const names[] = {"PageControl1", "grp_Settings", "btn_Default",
-        "btn_loadsettings", "btn_savesettings", "btn_GetSetting", "btn_AllDownload",
-        "btn_ResetDisplay", "btn_RestartDisplay"};
-    std::vector<QWidget*> out;
-    for (const char* n : names)
-        out.push_back(control<QWidget>(n));
-    return out;
+    using tarsel::ui::FileKind;
+    const QString folder = m_preferences->startFolder(FileKind::LogFiles);
+    const QString path = m_options.logSaveDialogHook
+        ? m_options.logSaveDialogHook(folder)
+        : QFileDialog::getSaveFileName(this, QString(), folder + QStringLiteral("/tarsel-log.txt"),
+                                       QStringLiteral("Text Files (*.txt);;All Files (*)"));
+    if (path.isEmpty())
+        return;
+    m_preferences->rememberFile(FileKind::LogFiles, path);
+    QString error;
+    if (!m_forms->download.redt_log->saveToFile(path, error))
+        showMessageBox(QStringLiteral("Cannot save the log to \"%1\": %2").arg(path, error), tarsel::kBoxError);
 }
+
+// ---- Device-controls group and Busy ----
 
 void TarselMain::setGroupEnabled(bool enabled)
 {
     if (isBusy()) {
-        m_groupState.assign(deviceGroup().size(), enabled);
+        m_groupState.assign(m_forms->deviceGroup().size(), enabled);
         return;
     }
-    for (QWidget* w : deviceGroup())
+    for (QWidget* w : m_forms->deviceGroup())
         w->setEnabled(enabled);
 }
 
@@ -327,7 +372,7 @@ void TarselMain::enterBusy()
 {
     if (m_busyDepth++ > 0)
         return;
-    const auto group = deviceGroup();
+    const auto group = m_forms->deviceGroup();
     m_groupState.clear();
     for (QWidget* w : group) {
         m_groupState.push_back(!w->testAttribute(Qt::WA_ForceDisabled));
@@ -340,10 +385,10 @@ void TarselMain::leaveBusy()
 {
     if (m_busyDepth == 0 || --m_busyDepth > 0)
         return;
-    const auto group = deviceGroup();
+    const auto group = m_forms->deviceGroup();
     for (std::size_t i = 0; i < group.size() && i < m_groupState.size(); ++i)
         group[i]->setEnabled(m_groupState[i]);
-    setPortName(control<QComboBox>("cbb_SerialPort")->currentText());
+    setPortName(m_forms->frame.cbb_SerialPort->currentText());
     emit busyChanged(false);
 }
 
@@ -421,25 +466,27 @@ void TarselMain::closeEvent(QCloseEvent* event)
 
 void TarselMain::hideModelControls()
 {
-    static const char* const names[] = {"cxImage86", "CheckBox86", "Button27", "Button28",
-        "lbl_PicNo", "ud_PicNo", "btn_ShowQrCodeAt"};
-    for (const char* n : names)
-        control<QWidget>(n)->hide();
-    if (auto* slot = control<QWidget>("pnlSlot86"))
-        slot->hide();
-    auto* tabs = control<QTabWidget>("PageControl1");
-    tabs->setTabVisible(tabs->indexOf(control<QWidget>("tsFirmwareUpdates")), false);
+    const tarsel::ui::WindowForms& f = *m_forms;
+    QWidget* const controls[] = {f.pictures.pnlSlot86, f.pictures.cxImage86, f.pictures.CheckBox86,
+        f.pictures.Button27, f.pictures.Button28, f.test.lbl_PicNo, f.test.ud_PicNo, f.test.btn_ShowQrCodeAt};
+    for (QWidget* w : controls)
+        w->hide();
+    setTabShown(f.frame.tsFirmwareUpdates, false);
 }
 
 void TarselMain::showModelControls(int index)
 {
+    const tarsel::ui::WindowForms& f = *m_forms;
     if (tarsel::HasSlot86(index)) {
-        for (const char* n : {"pnlSlot86", "cxImage86", "CheckBox86", "Button27", "Button28"})
-            control<QWidget>(n)->show();
+        QWidget* const slot86[] = {f.pictures.pnlSlot86, f.pictures.cxImage86, f.pictures.CheckBox86,
+            f.pictures.Button27, f.pictures.Button28};
+        for (QWidget* w : slot86)
+            w->show();
     }
     if (tarsel::HasPictureNumberControls(index)) {
-        for (const char* n : {"lbl_PicNo", "ud_PicNo", "btn_ShowQrCodeAt"})
-            control<QWidget>(n)->show();
+        QWidget* const pictureNumber[] = {f.test.lbl_PicNo, f.test.ud_PicNo, f.test.btn_ShowQrCodeAt};
+        for (QWidget* w : pictureNumber)
+            w->show();
     }
 }
 
@@ -448,7 +495,7 @@ void TarselMain::btnConnectClick()
     if (isBusy() || m_closing)
         return;
     hideModelControls();
-    auto* baud = control<QComboBox>("cbb_BaudRate");
+    auto* baud = m_forms->frame.cbb_BaudRate;
     QStringList bauds;
     for (int i = 0; i < baud->count(); ++i)
         bauds << baud->itemText(i);
@@ -471,7 +518,7 @@ int TarselMain::connectJob(const QStringList& bauds)
     for (int i = 0; i < bauds.size() && index < 0; ++i) {
         if (cancelled())
             return -1;
-        m_outlets->onGui([this, i] { control<QComboBox>("cbb_BaudRate")->setCurrentIndex(i); });
+        m_outlets->onGui([this, i] { m_forms->frame.cbb_BaudRate->setCurrentIndex(i); });
         link.BaudRate = baudOf(bauds[i]);
         index = tarsel::DetectModel(link, message);
         if (index < 0)
@@ -484,7 +531,7 @@ int TarselMain::connectJob(const QStringList& bauds)
     }
 
     m_outlets->onGui([this, index] {
-        control<QComboBox>("cbbDisplayMode")->setCurrentIndex(index);
+        m_forms->frame.cbbDisplayMode->setCurrentIndex(index);
         actBtnEnableExecute();
         showModelControls(index);
     });
@@ -492,23 +539,18 @@ int TarselMain::connectJob(const QStringList& bauds)
     tarsel::ClearDisplay(link, ignored);
     const std::string name = tarsel::ModelName(index);
     m_outlets->ShowMessageBox("Connected to " + name + "!", tarsel::kBoxInfo);
-    m_outlets->onGui([this] {
-        auto* tabs = control<QTabWidget>("PageControl1");
-        tabs->setTabVisible(tabs->indexOf(control<QWidget>("tsFirmwareUpdates")), false);
-    });
+    m_outlets->onGui([this] { setTabShown(m_forms->frame.tsFirmwareUpdates, false); });
     if (!tarsel::ChecksFirmwareVersion(index))
         return index;
 
-    m_outlets->onGui([this, name] { control<QLabel>("lbl_show_deviceModel")->setText(QString::fromStdString(name)); });
+    m_outlets->onGui(
+        [this, name] { m_forms->firmware.lbl_show_deviceModel->setText(QString::fromStdString(name)); });
     const int version = tarsel::ReadVersion(link);
     m_outlets->onGui([this, version] {
-        control<QLabel>("lbl_show_currentVersion")->setText(QStringLiteral("V%1").arg(version));
+        m_forms->firmware.lbl_show_currentVersion->setText(QStringLiteral("V%1").arg(version));
     });
     if (version < tarsel::kLatestFirmwareVersion) {
-        m_outlets->onGui([this] {
-            auto* tabs = control<QTabWidget>("PageControl1");
-            tabs->setTabVisible(tabs->indexOf(control<QWidget>("tsFirmwareUpdates")), true);
-        });
+        m_outlets->onGui([this] { setTabShown(m_forms->frame.tsFirmwareUpdates, true); });
         m_outlets->ShowMessageBox(kFirmwareWarning, tarsel::kBoxWarning);
     }
     return index;

@@ -20,13 +20,28 @@
 #include <optional>
 #include <vector>
 
-class QComboBox;
 class QTimer;
+class PicturesController;
+class SettingsController;
+class TransferController;
+
+namespace Ui {
+class MainFrame;
+class BasicPage;
+class DisplayPage;
+class CodepagePage;
+class PicturePage;
+class TestPage;
+class DownloadPage;
+class FirmwarePage;
+} // namespace Ui
 
 namespace tarsel::ui {
 class DeviceWorker;
+class Preferences;
 class QtOutlets;
-}
+struct WindowForms;
+} // namespace tarsel::ui
 
 // What the window is created with; every member has a production default.
 struct TarselMainOptions {
@@ -40,6 +55,12 @@ struct TarselMainOptions {
     std::string preferredPort;
     // Where virtual displays register; empty: the default folder. (Tests.)
     std::optional<std::string> virtualPortFolder;
+    // The file the window's remembered choices are kept in; default: the user's
+    // configuration file (see ui/preferences.h). (Tests.)
+    std::optional<QString> preferencesFile;
+    // Tests: the log's Save… dialog; gets the folder it would open in, returns the
+    // chosen path (empty = cancelled).
+    std::function<QString(const QString& folder)> logSaveDialogHook;
 };
 
 class TarselMain : public QMainWindow {
@@ -62,6 +83,8 @@ public:
     tarsel::Link& link();
     // Usable from the worker thread.
     tarsel::Outlets& outlets();
+    // tmr1: the elapsed-seconds timer of the status bar.
+    const QTimer* elapsedTimer() const;
     // cbbDisplayMode's item index (-1 before Connect). Safe from any thread.
     int modelIndex() const { return m_modelIndex.load(); }
     bool isBusy() const { return m_busyDepth > 0; }
@@ -72,8 +95,29 @@ public:
     // calls made while busy, e.g. from `done`).
     void runDeviceJob(std::function<void()> job, std::function<void()> done = {});
 
-    template <class T>
-    T* control(const char* name) const { return findChild<T*>(QString::fromLatin1(name)); }
+    // The window's controls, typed (ui/window_forms.h): the frame around the pages,
+    // each tab page, the status bar panels and the picture slots.
+    const tarsel::ui::WindowForms& forms() const { return *m_forms; }
+    const Ui::MainFrame& frame() const;
+    const Ui::BasicPage& basicPage() const;
+    const Ui::DisplayPage& displayPage() const;
+    const Ui::CodepagePage& codepagePage() const;
+    const Ui::PicturePage& picturePage() const;
+    const Ui::TestPage& testPage() const;
+    const Ui::DownloadPage& downloadPage() const;
+    const Ui::FirmwarePage& firmwarePage() const;
+
+    // The feature controllers, made with the window.
+    SettingsController& settingsController() const { return *m_settings; }
+    TransferController& transferController() const { return *m_transfer; }
+    PicturesController& picturesController() const { return *m_pictures; }
+
+    // What the window remembers between runs (file dialog folders).
+    tarsel::ui::Preferences& preferences() const { return *m_preferences; }
+
+    // The log view's Save…: asks for a file (starting in the remembered folder) and
+    // writes the log into it; a failure is shown in an error box.
+    void saveLog();
 
     // Disable / enable the device-controls group (PageControl1, grp_Settings and the
     // bottom buttons except Exit).
@@ -106,19 +150,6 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    // Building the window (tarselmain_pages.cpp).
-    void buildWindow();
-    QWidget* buildSettingsGroup();
-    QWidget* buildBasicPage();
-    QWidget* buildDisplayPage();
-    QWidget* buildCodepagePage();
-    QWidget* buildPicturePage();
-    QWidget* buildTestPage();
-    QWidget* buildDownloadPage();
-    QWidget* buildFirmwarePage();
-    QWidget* buildButtonRow();
-    void buildStatusBar();
-
     // Start-up.
     void formCreate();
     void fillLists();
@@ -127,7 +158,6 @@ private:
     void setPortName(const QString& name);
 
     // Busy state and the device-controls group.
-    std::vector<QWidget*> deviceGroup() const;
     void enterBusy();
     void leaveBusy();
     void setGroupEnabled(bool enabled);
@@ -136,8 +166,14 @@ private:
     int connectJob(const QStringList& bauds); // the model index found, or -1
     void hideModelControls();
     void showModelControls(int index);
+    void setTabShown(QWidget* page, bool shown);
 
     Options m_options;
+    std::unique_ptr<tarsel::ui::WindowForms> m_forms;
+    std::unique_ptr<tarsel::ui::Preferences> m_preferences;
+    SettingsController* m_settings = nullptr;
+    TransferController* m_transfer = nullptr;
+    PicturesController* m_pictures = nullptr;
     std::unique_ptr<tarsel::Clock> m_ownClock;
     tarsel::Clock* m_clock = nullptr;
     std::unique_ptr<tarsel::SerialPort> m_cmdPort;

@@ -3,7 +3,9 @@
 #include "link/clock.h"
 #include "transfer/catalogue.h"
 #include "ui/language_table.h"
+#include "ui/preferences.h"
 #include "ui/tarselmain.h"
+#include "ui/window_forms.h"
 
 #include <QComboBox>
 #include <QFileDialog>
@@ -20,20 +22,20 @@ TransferController::TransferController(TarselMain* window)
 {
     setObjectName(QStringLiteral("TransferController"));
 
-    auto* charset = m_window->control<QComboBox>("cbbCharset");
+    auto* charset = forms().download.cbbCharset;
     connect(charset, &QComboBox::currentIndexChanged, this, [this] { cbbCharsetChange(); });
-    connect(m_window->control<QPushButton>("btn_CharacterSetSelectFile"), &QPushButton::clicked, this,
+    connect(forms().download.btn_CharacterSetSelectFile, &QPushButton::clicked, this,
             [this] { btn_CharacterSetSelectFileClick(); });
-    connect(m_window->control<QPushButton>("btn_CharacterSetDownSingle"), &QPushButton::clicked, this,
+    connect(forms().download.btn_CharacterSetDownSingle, &QPushButton::clicked, this,
             [this] { btn_CharacterSetDownSingleClick(); });
-    connect(m_window->control<QPushButton>("btn_CharacterSetDownAll"), &QPushButton::clicked, this,
+    connect(forms().download.btn_CharacterSetDownAll, &QPushButton::clicked, this,
             [this] { btn_CharacterSetDownAllClick(); });
-    connect(m_window->control<QPushButton>("btn_update"), &QPushButton::clicked, this,
+    connect(forms().firmware.btn_update, &QPushButton::clicked, this,
             [this] { btn_updateClick(); });
 
     // Start-up: nothing chosen yet.
-    m_window->control<QPushButton>("btn_CharacterSetSelectFile")->setEnabled(false);
-    m_window->control<QPushButton>("btn_CharacterSetDownSingle")->setEnabled(false);
+    forms().download.btn_CharacterSetSelectFile->setEnabled(false);
+    forms().download.btn_CharacterSetDownSingle->setEnabled(false);
 
     // Cancel sits in the status bar, next to the progress, which stays usable while
     // the device controls are disabled.
@@ -49,6 +51,8 @@ TransferController::TransferController(TarselMain* window)
 
 TransferController::~TransferController() = default;
 
+const tarsel::ui::WindowForms& TransferController::forms() const { return m_window->forms(); }
+
 void TransferController::setTransferTimeoutMs(double ms) { m_run->setTransferTimeoutMs(ms); }
 
 void TransferController::setPictureSource(tarsel::PictureSource pictures)
@@ -62,11 +66,11 @@ void TransferController::setPictureSource(tarsel::PictureSource pictures)
 
 void TransferController::cbbCharsetChange()
 {
-    auto* charset = m_window->control<QComboBox>("cbbCharset");
-    auto* select = m_window->control<QPushButton>("btn_CharacterSetSelectFile");
-    auto* download = m_window->control<QPushButton>("btn_CharacterSetDownSingle");
-    auto* addr = m_window->control<QLineEdit>("edt_addr");
-    auto* name = m_window->control<QLineEdit>("edt_filename");
+    auto* charset = forms().download.cbbCharset;
+    auto* select = forms().download.btn_CharacterSetSelectFile;
+    auto* download = forms().download.btn_CharacterSetDownSingle;
+    auto* addr = forms().download.edt_addr;
+    auto* name = forms().download.edt_filename;
     const int index = charset->currentIndex();
     if (index < 0 || index >= tarsel::kCatalogueSize) {
         select->setEnabled(false);
@@ -76,7 +80,7 @@ void TransferController::cbbCharsetChange()
         return;
     }
     select->setEnabled(true);
-    download->setEnabled(!m_window->control<QLabel>("pnlCharsetFilename")->text().isEmpty());
+    download->setEnabled(!forms().download.pnlCharsetFilename->text().isEmpty());
     const tarsel::DownloadItem& item = tarsel::DownloadItemAt(index + 1);
     addr->setText(QString::fromLatin1(item.FlashAddress));
     name->setText(QString::fromLatin1(item.FileName));
@@ -87,30 +91,39 @@ QString TransferController::selectFileFilter()
     return QStringLiteral("Bin Files(*.bin);;JPEG Image File (*.jpg)");
 }
 
+tarsel::ui::FileKind TransferController::selectFileKind() const
+{
+    return forms().download.cbbCharset->currentIndex() + 1 == tarsel::kFirmwarePos ? tarsel::ui::FileKind::Firmware
+                                                                                  : tarsel::ui::FileKind::SingleItems;
+}
+
 void TransferController::btn_CharacterSetSelectFileClick()
 {
+    const tarsel::ui::FileKind kind = selectFileKind();
+    const QString folder = m_window->preferences().startFolder(kind);
     const QString path = fileDialogHook
-        ? fileDialogHook()
-        : QFileDialog::getOpenFileName(m_window, QString(), QString(),
-                                       selectFileFilter());
-    auto* file = m_window->control<QLabel>("pnlCharsetFilename");
-    auto* download = m_window->control<QPushButton>("btn_CharacterSetDownSingle");
+        ? fileDialogHook(folder)
+        : QFileDialog::getOpenFileName(m_window, QString(), folder, selectFileFilter());
+    if (!path.isEmpty())
+        m_window->preferences().rememberFile(kind, path);
+    auto* file = forms().download.pnlCharsetFilename;
+    auto* download = forms().download.btn_CharacterSetDownSingle;
     if (path.isEmpty()) {
         file->clear();
         download->setEnabled(false);
         return;
     }
     file->setText(path);
-    download->setEnabled(m_window->control<QComboBox>("cbbCharset")->currentIndex() >= 0);
+    download->setEnabled(forms().download.cbbCharset->currentIndex() >= 0);
 }
 
 void TransferController::btn_CharacterSetDownSingleClick()
 {
-    const int index = m_window->control<QComboBox>("cbbCharset")->currentIndex();
+    const int index = forms().download.cbbCharset->currentIndex();
     if (index < 0 || index >= tarsel::kCatalogueSize)
         return;
     const int position = index + 1;
-    const std::string file = m_window->control<QLabel>("pnlCharsetFilename")->text().toStdString();
+    const std::string file = forms().download.pnlCharsetFilename->text().toStdString();
     auto pictures = m_singlePictures;
     startRun([position, file, pictures](tarsel::DownloadRun& run) {
         run.setPictureSource([pictures](int pos) { return *pictures ? (*pictures)(pos) : tarsel::Bytes(); });

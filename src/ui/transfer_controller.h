@@ -18,12 +18,16 @@
 class QPushButton;
 class TarselMain;
 
+namespace tarsel::ui {
+enum class FileKind;
+struct WindowForms;
+} // namespace tarsel::ui
+
 class TransferController : public QObject {
     Q_OBJECT
 
 public:
-    // Connects to the window's controls by name; adds the Cancel button to the
-    // status bar. The object is named "TransferController" (findChild).
+    // Connects to the window's controls; adds the Cancel button to the status bar.
     explicit TransferController(TarselMain* window);
     ~TransferController() override;
 
@@ -51,11 +55,16 @@ public:
     bool runActive() const { return m_active; }
     tarsel::RunOutcome lastOutcome() const { return m_lastOutcome; }
 
-    // Tests: replaces the open-file dialog (returns the chosen path, empty = cancelled)
-    // and shortens the block phase's time-out.
-    std::function<QString()> fileDialogHook;
+    // Tests: replaces the open-file dialog (gets the folder it would open in, returns
+    // the chosen path, empty = cancelled) and shortens the block phase's time-out.
+    std::function<QString(const QString& folder)> fileDialogHook;
     // The file types offered by "Select File".
     static QString selectFileFilter();
+    // Whose folder "Select File" opens in and remembers: the firmware item's own, or
+    // the one of every other item.
+    tarsel::ui::FileKind selectFileKind() const;
+    // The status bar's Cancel button, shown while a run is active.
+    QPushButton* cancelButton() const { return m_cancelButton; }
     void setTransferTimeoutMs(double ms);
 
 signals:
@@ -63,6 +72,7 @@ signals:
     void runFinished(int outcome); // a tarsel::RunOutcome
 
 private:
+    const tarsel::ui::WindowForms& forms() const;
     bool startRun(std::function<tarsel::RunOutcome(tarsel::DownloadRun&)> body);
 
     TarselMain* m_window;

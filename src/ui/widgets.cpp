@@ -1,7 +1,12 @@
 #include "ui/widgets.h"
 
+#include <QAction>
 #include <QButtonGroup>
+#include <QContextMenuEvent>
 #include <QGridLayout>
+#include <QMenu>
+#include <QSaveFile>
+#include <QTextBlock>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -23,11 +28,9 @@ QSize PaddedButton::sizeHint() const
 
 // ---- RadioGroup ----
 
-RadioGroup::RadioGroup(const QString& objectName, int columns, QWidget* parent)
-    : QGroupBox(parent), m_columns(columns < 1 ? 1 : columns), m_grid(new QGridLayout(this)),
-      m_group(new QButtonGroup(this))
+RadioGroup::RadioGroup(QWidget* parent)
+    : QGroupBox(parent), m_grid(new QGridLayout(this)), m_group(new QButtonGroup(this))
 {
-    setObjectName(objectName);
     m_grid->setContentsMargins(8, 4, 8, 4);
     m_grid->setHorizontalSpacing(10);
     m_grid->setVerticalSpacing(2);
@@ -59,6 +62,19 @@ void RadioGroup::setItems(const QStringList& items)
         m_lastIndex = -1;
         emit itemIndexChanged(-1);
     }
+}
+
+void RadioGroup::setColumns(int columns)
+{
+    columns = std::max(columns, 1);
+    if (columns == m_columns)
+        return;
+    for (QRadioButton* b : m_buttons)
+        m_grid->removeWidget(b);
+    for (int c = 0; c < m_grid->columnCount(); ++c)
+        m_grid->setColumnStretch(c, 0);
+    m_columns = columns;
+    layoutButtons();
 }
 
 void RadioGroup::layoutButtons()
@@ -107,9 +123,8 @@ void RadioGroup::setItemIndex(int index)
 
 // ---- ColorPanel ----
 
-ColorPanel::ColorPanel(const QString& objectName, QWidget* parent) : QFrame(parent)
+ColorPanel::ColorPanel(QWidget* parent) : QFrame(parent)
 {
-    setObjectName(objectName);
     setFrameShape(QFrame::Panel);
     setFrameShadow(QFrame::Sunken);
     setFocusPolicy(Qt::StrongFocus);
@@ -155,12 +170,8 @@ void ColorPanel::keyPressEvent(QKeyEvent* event)
 
 // ---- SlotImage ----
 
-SlotImage::SlotImage(const QString& objectName, int slot, QSize size, QWidget* parent)
-    : QFrame(parent), m_slot(slot)
+SlotImage::SlotImage(QWidget* parent) : QFrame(parent)
 {
-    setObjectName(objectName);
-    setProperty("tag", slot);
-    setFixedSize(size);
     setFrameShape(QFrame::Box);
     setFocusPolicy(Qt::TabFocus);
 }
@@ -206,6 +217,65 @@ void SlotImage::keyPressEvent(QKeyEvent* event)
         return;
     }
     QFrame::keyPressEvent(event);
+}
+
+// ---- LogView ----
+
+LogView::LogView(QWidget* parent)
+    : QTextEdit(parent), m_save(new QAction(QStringLiteral("Save…"), this)),
+      m_clear(new QAction(QStringLiteral("Clear"), this))
+{
+    m_save->setObjectName(QStringLiteral("actLogSave"));
+    m_clear->setObjectName(QStringLiteral("actLogClear"));
+    connect(m_clear, &QAction::triggered, this, &QTextEdit::clear);
+}
+
+QMenu* LogView::createLogContextMenu()
+{
+    QMenu* menu = createStandardContextMenu();
+    menu->addSeparator();
+    m_save->setEnabled(!document()->isEmpty());
+    m_clear->setEnabled(!document()->isEmpty());
+    menu->addAction(m_save);
+    menu->addAction(m_clear);
+    return menu;
+}
+
+void LogView::contextMenuEvent(QContextMenuEvent* event)
+{
+    QMenu* menu = createLogContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
+
+QString LogView::logText() const
+{
+    QString text;
+    if (document()->isEmpty())
+        return text;
+    for (QTextBlock b = document()->begin(); b.isValid(); b = b.next())
+        text += b.text() + QLatin1Char('\n');
+    return text;
+}
+
+bool LogView::saveToFile(const QString& path, QString& error) const
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        error = file.errorString();
+        return false;
+    }
+    const QByteArray bytes = logText().toUtf8();
+    if (file.write(bytes) != bytes.size()) {
+        error = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        error = file.errorString();
+        return false;
+    }
+    return true;
 }
 
 } // namespace tarsel::ui

@@ -1,5 +1,7 @@
 // Small widgets of the main window: the radio group with numbered items, the
-// colour panel, and the picture slot's image control.
+// colour panel, the picture slot's image control, the spin box whose text field
+// can be named, and the log view. The forms use them as promoted widgets; what a
+// form sets on them goes through their properties.
 #pragma once
 
 #include <QColor>
@@ -10,8 +12,12 @@
 #include <QVector>
 
 #include <QPushButton>
+#include <QSpinBox>
+#include <QTextEdit>
 
+class QAction;
 class QButtonGroup;
+class QMenu;
 class QGridLayout;
 class QRadioButton;
 
@@ -30,18 +36,23 @@ public:
 
 // A titled frame of radio buttons laid out in columns (filled column by column),
 // told apart by their item index. Index -1 means no item is selected.
+// A form sets `columns` before `items` and `items` before `itemIndex`.
 class RadioGroup : public QGroupBox {
     Q_OBJECT
+    Q_PROPERTY(int columns READ columns WRITE setColumns)
+    Q_PROPERTY(QStringList items READ items WRITE setItems)
     Q_PROPERTY(int itemIndex READ itemIndex WRITE setItemIndex NOTIFY itemIndexChanged)
 
 public:
-    explicit RadioGroup(const QString& objectName, int columns = 1, QWidget* parent = nullptr);
+    explicit RadioGroup(QWidget* parent = nullptr);
 
     // Replaces the items; the selection becomes -1.
     void setItems(const QStringList& items);
     QStringList items() const;
     int count() const { return m_buttons.size(); }
     int columns() const { return m_columns; }
+    // At least 1; the items are laid out again.
+    void setColumns(int columns);
 
     int itemIndex() const;
     // Selects the item (an index outside the items clears the selection).
@@ -57,7 +68,7 @@ signals:
 private:
     void layoutButtons();
 
-    int m_columns;
+    int m_columns = 1;
     QGridLayout* m_grid;
     QButtonGroup* m_group;
     QVector<QRadioButton*> m_buttons;
@@ -71,7 +82,7 @@ class ColorPanel : public QFrame {
     Q_PROPERTY(QColor color READ color WRITE setColor NOTIFY colorChanged)
 
 public:
-    explicit ColorPanel(const QString& objectName, QWidget* parent = nullptr);
+    explicit ColorPanel(QWidget* parent = nullptr);
 
     QColor color() const { return m_color; }
     void setColor(const QColor& color);
@@ -90,14 +101,16 @@ private:
 };
 
 // The image control of a picture slot: shows its picture scaled proportionally
-// into a fixed size and reports clicks.
+// into its (fixed) size and reports clicks. Its `tag` is the slot number.
 class SlotImage : public QFrame {
     Q_OBJECT
+    Q_PROPERTY(int tag READ slot WRITE setSlot)
 
 public:
-    SlotImage(const QString& objectName, int slot, QSize size, QWidget* parent = nullptr);
+    explicit SlotImage(QWidget* parent = nullptr);
 
     int slot() const { return m_slot; }
+    void setSlot(int slot) { m_slot = slot; }
     void setPicture(const QImage& picture);
     QImage picture() const { return m_picture; }
     bool hasPicture() const { return !m_picture.isNull(); }
@@ -112,8 +125,46 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    int m_slot;
+    int m_slot = 0;
     QImage m_picture;
+};
+
+// A spin box whose text field is reachable, so that the field can carry a name and
+// an accessible name of its own.
+class SpinBox : public QSpinBox {
+    Q_OBJECT
+
+public:
+    using QSpinBox::QSpinBox;
+    QLineEdit* textField() const { return lineEdit(); }
+};
+
+// The download log: read-only rich text whose context menu offers, after the
+// standard entries (Copy, Select All), "Save…" and "Clear". Clear empties the view;
+// Save… is handled by whoever connects to saveAction().
+class LogView : public QTextEdit {
+    Q_OBJECT
+
+public:
+    explicit LogView(QWidget* parent = nullptr);
+
+    QAction* saveAction() const { return m_save; }
+    QAction* clearAction() const { return m_clear; }
+    // The context menu as it is shown (the caller owns it).
+    QMenu* createLogContextMenu();
+
+    // The lines as plain text, one per log line, each ended by a line feed.
+    QString logText() const;
+    // Writes logText() as UTF-8 into `path`, replacing the file in one step (a
+    // failed save leaves an existing file as it was). False with `error` set.
+    bool saveToFile(const QString& path, QString& error) const;
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    QAction* m_save;
+    QAction* m_clear;
 };
 
 } // namespace tarsel::ui

@@ -2,6 +2,7 @@
 // line: the baud scan, model detection, model-dependent controls, version check,
 // failure handling, and that the window keeps answering meanwhile.
 #include "support/ui_test_support.h"
+#include "ui/window_forms.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -24,18 +25,32 @@ int countRecords(tarsel::sim::VirtualDisplay* d, const char* name)
     return static_cast<int>(d->recordsNamed(name).size());
 }
 
-bool allVisible(TarselMain& w, std::initializer_list<const char*> names)
+// The guest slot's picture, tick and buttons.
+std::vector<QWidget*> slot86(TarselMain& w)
 {
-    for (const char* n : names)
-        if (!shownOnPage(w.control<QWidget>(n)))
+    const auto& p = w.picturePage();
+    return {p.cxImage86, p.CheckBox86, p.Button27, p.Button28};
+}
+
+// The picture-number controls of the display test page.
+std::vector<QWidget*> pictureNumber(TarselMain& w)
+{
+    const auto& t = w.testPage();
+    return {t.lbl_PicNo, t.ud_PicNo, t.btn_ShowQrCodeAt};
+}
+
+bool allVisible(const std::vector<QWidget*>& controls)
+{
+    for (QWidget* c : controls)
+        if (!shownOnPage(c))
             return false;
     return true;
 }
 
-bool noneVisible(TarselMain& w, std::initializer_list<const char*> names)
+bool noneVisible(const std::vector<QWidget*>& controls)
 {
-    for (const char* n : names)
-        if (shownOnPage(w.control<QWidget>(n)))
+    for (QWidget* c : controls)
+        if (shownOnPage(c))
             return false;
     return true;
 }
@@ -60,11 +75,11 @@ void TstConnect::findsDisplayAt38400WithOldFirmware()
     SimWindow s;
     QVERIFY2(s.open("KT710-II", 38400, 11), s.error());
     TarselMain& w = s.window();
-    auto* baud = w.control<QComboBox>("cbb_BaudRate");
+    auto* baud = w.frame().cbb_BaudRate;
     QSignalSpy tried(baud, &QComboBox::currentIndexChanged);
     QSignalSpy connected(&w, &TarselMain::deviceConnected);
 
-    QTest::mouseClick(w.control<QPushButton>("btnConnect"), Qt::LeftButton);
+    QTest::mouseClick(w.frame().btnConnect, Qt::LeftButton);
     QVERIFY(w.isBusy());
     QVERIFY(waitIdle(w));
 
@@ -77,15 +92,15 @@ void TstConnect::findsDisplayAt38400WithOldFirmware()
     QVERIFY(countRecords(s.sim.display(), "Noise") >= 1); // the tries at other speeds
 
     QCOMPARE(w.modelIndex(), 6);
-    QCOMPARE(w.control<QComboBox>("cbbDisplayMode")->currentText(), QStringLiteral("KT710-II"));
+    QCOMPARE(w.frame().cbbDisplayMode->currentText(), QStringLiteral("KT710-II"));
     QCOMPARE(connected.count(), 1);
     QCOMPARE(connected.at(0).at(0).toInt(), 6);
-    QVERIFY(allVisible(w, {"cxImage86", "CheckBox86", "Button27", "Button28"}));
-    QVERIFY(allVisible(w, {"lbl_PicNo", "ud_PicNo", "btn_ShowQrCodeAt"}));
-    QVERIFY(tabVisible(w, "tsFirmwareUpdates"));
-    QVERIFY(!tabVisible(w, "tsDownloadFile"));
-    QCOMPARE(w.control<QLabel>("lbl_show_deviceModel")->text(), QStringLiteral("KT710-II"));
-    QCOMPARE(w.control<QLabel>("lbl_show_currentVersion")->text(), QStringLiteral("V11"));
+    QVERIFY(allVisible(slot86(w)));
+    QVERIFY(allVisible(pictureNumber(w)));
+    QVERIFY(tabVisible(w, w.frame().tsFirmwareUpdates));
+    QVERIFY(!tabVisible(w, w.frame().tsDownloadFile));
+    QCOMPARE(w.firmwarePage().lbl_show_deviceModel->text(), QStringLiteral("KT710-II"));
+    QCOMPARE(w.firmwarePage().lbl_show_currentVersion->text(), QStringLiteral("V11"));
     QCOMPARE(countRecords(s.sim.display(), "ClearDisplay"), 1);
     QCOMPARE(countRecords(s.sim.display(), "ReadVersion"), 1);
 
@@ -96,11 +111,11 @@ void TstConnect::findsDisplayAt38400WithOldFirmware()
     QCOMPARE(s.boxes.boxes[1].flags, 48);
 
     // Connected: everything usable except the baud and model lists.
-    QVERIFY(w.control<QWidget>("PageControl1")->isEnabled());
-    QVERIFY(w.control<QWidget>("btn_AllDownload")->isEnabled());
-    QVERIFY(w.control<QWidget>("btnConnect")->isEnabled());
+    QVERIFY(w.frame().PageControl1->isEnabled());
+    QVERIFY(w.frame().btn_AllDownload->isEnabled());
+    QVERIFY(w.frame().btnConnect->isEnabled());
     QVERIFY(!baud->isEnabled());
-    QVERIFY(!w.control<QWidget>("cbbDisplayMode")->isEnabled());
+    QVERIFY(!w.frame().cbbDisplayMode->isEnabled());
 }
 
 void TstConnect::currentFirmwareGivesNoWarning()
@@ -111,8 +126,8 @@ void TstConnect::currentFirmwareGivesNoWarning()
     TarselMain& w = s.window();
     QCOMPARE(w.link().BaudRate, 9600);
     QCOMPARE(w.modelIndex(), 6);
-    QCOMPARE(w.control<QLabel>("lbl_show_currentVersion")->text(), QStringLiteral("V12"));
-    QVERIFY(!tabVisible(w, "tsFirmwareUpdates"));
+    QCOMPARE(w.firmwarePage().lbl_show_currentVersion->text(), QStringLiteral("V12"));
+    QVERIFY(!tabVisible(w, w.frame().tsFirmwareUpdates));
     QCOMPARE(s.boxes.boxes.size(), 1);
     QCOMPARE(s.boxes.boxes[0].text, QStringLiteral("Connected to KT710-II!"));
 }
@@ -124,12 +139,12 @@ void TstConnect::modelWithoutSlot86OrVersionCheck()
     QVERIFY2(s.connect(), s.error());
     TarselMain& w = s.window();
     QCOMPARE(w.modelIndex(), 1);
-    QCOMPARE(w.control<QComboBox>("cbb_BaudRate")->currentText(), QStringLiteral("19200"));
-    QVERIFY(allVisible(w, {"lbl_PicNo", "ud_PicNo", "btn_ShowQrCodeAt"}));
-    QVERIFY(noneVisible(w, {"cxImage86", "CheckBox86", "Button27", "Button28"}));
-    QVERIFY(!tabVisible(w, "tsFirmwareUpdates"));
+    QCOMPARE(w.frame().cbb_BaudRate->currentText(), QStringLiteral("19200"));
+    QVERIFY(allVisible(pictureNumber(w)));
+    QVERIFY(noneVisible(slot86(w)));
+    QVERIFY(!tabVisible(w, w.frame().tsFirmwareUpdates));
     QCOMPARE(countRecords(s.sim.display(), "ReadVersion"), 0);
-    QVERIFY(w.control<QLabel>("lbl_show_deviceModel")->text().isEmpty());
+    QVERIFY(w.firmwarePage().lbl_show_deviceModel->text().isEmpty());
     QCOMPARE(s.boxes.boxes.size(), 1);
     QCOMPARE(s.boxes.boxes[0].text, QStringLiteral("Connected to KT310--IIB!"));
 }
@@ -141,26 +156,26 @@ void TstConnect::secondConnectStartsOverAndHidesControls()
     QVERIFY2(s.connect(), s.error());
     TarselMain& w = s.window();
     QCOMPARE(w.modelIndex(), 6);
-    QVERIFY(tabVisible(w, "tsFirmwareUpdates"));
+    QVERIFY(tabVisible(w, w.frame().tsFirmwareUpdates));
 
     // Another display on the same port: a KT310--IIA at 9600.
     s.sim.stop();
     QVERIFY2(s.sim.start("KT310--IIA", 9600, 11), s.sim.lastError.c_str());
     QVERIFY(selectPort(w, s.sim.portPath()));
     s.boxes.boxes.clear();
-    auto* baud = w.control<QComboBox>("cbb_BaudRate");
+    auto* baud = w.frame().cbb_BaudRate;
     QSignalSpy tried(baud, &QComboBox::currentIndexChanged);
     w.btnConnectClick();
     // Hidden at once, before the display answers.
-    QVERIFY(noneVisible(w, {"cxImage86", "CheckBox86", "Button27", "Button28", "lbl_PicNo", "ud_PicNo", "btn_ShowQrCodeAt"}));
-    QVERIFY(!tabVisible(w, "tsFirmwareUpdates"));
+    QVERIFY(noneVisible(slot86(w)) && noneVisible(pictureNumber(w)));
+    QVERIFY(!tabVisible(w, w.frame().tsFirmwareUpdates));
     QVERIFY(waitIdle(w));
     QCOMPARE(tried.count(), 1);
     QCOMPARE(tried.at(0).at(0).toInt(), 0); // starts again from 9600
     QCOMPARE(w.link().BaudRate, 9600);
     QCOMPARE(w.modelIndex(), 0);
-    QVERIFY(noneVisible(w, {"cxImage86", "CheckBox86", "Button27", "Button28", "lbl_PicNo", "ud_PicNo", "btn_ShowQrCodeAt"}));
-    QVERIFY(!tabVisible(w, "tsFirmwareUpdates"));
+    QVERIFY(noneVisible(slot86(w)) && noneVisible(pictureNumber(w)));
+    QVERIFY(!tabVisible(w, w.frame().tsFirmwareUpdates));
     QCOMPARE(s.boxes.boxes.size(), 1);
     QCOMPARE(s.boxes.boxes[0].text, QStringLiteral("Connected to KT310--IIA!"));
 }
@@ -194,14 +209,14 @@ void TstConnect::silentLineShowsOneError()
         QVERIFY2(gap > 286.4 && gap <= 286.4 + line.readStepMs + 1e-6, qPrintable(QString::number(gap)));
     }
     // Left on the last speed; nothing else changed.
-    QCOMPARE(w.control<QComboBox>("cbb_BaudRate")->currentText(), QStringLiteral("115200"));
+    QCOMPARE(w.frame().cbb_BaudRate->currentText(), QStringLiteral("115200"));
     QCOMPARE(w.link().BaudRate, 115200);
     QCOMPARE(w.modelIndex(), -1);
-    QVERIFY(!w.control<QWidget>("PageControl1")->isEnabled());
-    QVERIFY(!w.control<QWidget>("btn_GetSetting")->isEnabled());
-    QVERIFY(w.control<QWidget>("grp_Settings")->isEnabled());
-    QVERIFY(!w.control<QWidget>("cbb_BaudRate")->isEnabled());
-    QVERIFY(noneVisible(w, {"cxImage86", "lbl_PicNo", "ud_PicNo", "btn_ShowQrCodeAt"}));
+    QVERIFY(!w.frame().PageControl1->isEnabled());
+    QVERIFY(!w.frame().btn_GetSetting->isEnabled());
+    QVERIFY(w.frame().grp_Settings->isEnabled());
+    QVERIFY(!w.frame().cbb_BaudRate->isEnabled());
+    QVERIFY(noneVisible(slot86(w)) && noneVisible(pictureNumber(w)));
 }
 
 void TstConnect::portThatCannotBeOpened()

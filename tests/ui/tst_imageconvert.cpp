@@ -5,6 +5,8 @@
 #include "pictures/convert.h"
 #include "pictures/resample.h"
 #include "ui/imageconvert.h"
+#include "ui/preferences.h"
+#include "ui_imageconvert.h"
 #include "unit/pictures/picture_files.h"
 #include "util/files.h"
 
@@ -86,6 +88,7 @@ private slots:
     void unknownExtensionsAndBadFilesKeepThePicture();
     void saveByExtension();
     void runImageConvertIsModal();
+    void dialogsStartInTheRememberedPicturesFolder();
 };
 
 void TstImageConvert::windowShapeBeforeAnyPicture()
@@ -93,10 +96,10 @@ void TstImageConvert::windowShapeBeforeAnyPicture()
     ImageConvert dlg(nullptr, 76, {800, 480});
     QCOMPARE(dlg.size(), QSize(884, 662));
     QCOMPARE(dlg.windowTitle(), QStringLiteral("Image Convert"));
-    QCOMPARE(dlg.findChild<QLabel*>("Panel4")->text(), QStringLiteral("800*480"));
-    QCOMPARE(dlg.findChild<QPushButton*>("btnOpen")->text(), QStringLiteral("O&pen"));
-    QCOMPARE(dlg.findChild<QPushButton*>("btnEnter")->text(), QStringLiteral("&OK"));
-    QCOMPARE(dlg.findChild<QPushButton*>("btnSave")->text(), QStringLiteral("Save"));
+    QCOMPARE(dlg.form().Panel4->text(), QStringLiteral("800*480"));
+    QCOMPARE(dlg.form().btnOpen->text(), QStringLiteral("O&pen"));
+    QCOMPARE(dlg.form().btnEnter->text(), QStringLiteral("&OK"));
+    QCOMPARE(dlg.form().btnSave->text(), QStringLiteral("Save"));
     QCOMPARE(dlg.previewPanelSize(), QSize(884, 662));
     QCOMPARE(dlg.selectionRect(), (PixelRect{42, 91, 800, 480}));
     QCOMPARE(dlg.imageRect(), (PixelRect{42, 91, 800, 480}));
@@ -105,12 +108,12 @@ void TstImageConvert::windowShapeBeforeAnyPicture()
     QCOMPARE(dlg.pictureNumber(), 76);
 
     ImageConvert small(nullptr, 74, {120, 40});
-    QCOMPARE(small.findChild<QLabel*>("Panel4")->text(), QStringLiteral("120*40"));
+    QCOMPARE(small.form().Panel4->text(), QStringLiteral("120*40"));
     QCOMPARE(small.selectionRect(), (PixelRect{382, 311, 120, 40}));
 
     // No picture: Save asks nothing, OK closes with a false result.
     bool asked = false;
-    dlg.fileDialogHook = [&](bool) {
+    dlg.fileDialogHook = [&](bool, const QString&) {
         asked = true;
         return QString();
     };
@@ -170,7 +173,7 @@ void TstImageConvert::mouseDragMovesTheFrameAndClampsOnRelease()
     // Reduced until its height rounds to 80: shown at 503 × 80.
     QVERIFY(dlg.openFile(writeFile(m_dir, "drag.png", tarsel::EncodePng(tarsel::testpics::TestPicture(1000, 160)))));
     QCOMPARE(dlg.imageRect(), (PixelRect{190, 291, 503, 80}));
-    auto* frame = dlg.findChild<QWidget*>("panSelect");
+    auto* frame = dlg.form().panSelect;
     QVERIFY(frame);
     const PixelRect start = dlg.selectionRect();
     QCOMPARE(start, (PixelRect{322, 291, 240, 80}));
@@ -282,7 +285,7 @@ void TstImageConvert::unknownExtensionsAndBadFilesKeepThePicture()
     QVERIFY(!dlg.openFile(m_dir.filePath("missing.png")));
 
     // Through Open: a cancelled dialog changes nothing either.
-    dlg.fileDialogHook = [](bool) { return QString(); };
+    dlg.fileDialogHook = [](bool, const QString&) { return QString(); };
     dlg.actOpenExecute();
     QVERIFY(dlg.crop().pixels == before.pixels);
 }
@@ -296,7 +299,7 @@ void TstImageConvert::saveByExtension()
     const Image crop = dlg.crop();
 
     QString chosen;
-    dlg.fileDialogHook = [&](bool save) {
+    dlg.fileDialogHook = [&](bool save, const QString&) {
         Q_ASSERT(save);
         return chosen;
     };
@@ -343,11 +346,11 @@ void TstImageConvert::runImageConvertIsModal()
     const QString file = writeFile(m_dir, "modal.png", tarsel::EncodePng(tarsel::testpics::TestPicture(360, 100)));
     QString caption;
     ImageConvert::shownHook = [&](ImageConvert& dlg) {
-        caption = dlg.findChild<QLabel*>("Panel4")->text();
+        caption = dlg.form().Panel4->text();
         QVERIFY(dlg.isModal());
         QVERIFY(dlg.openFile(file));
         dlg.dragSelection({0, 0}, {-1000, -1000});
-        dlg.findChild<QPushButton*>("btnEnter")->click();
+        dlg.form().btnEnter->click();
     };
     Image bitmap(360, 40);
     QVERIFY(tarsel::ui::RunImageConvert(nullptr, 75, bitmap));
@@ -367,6 +370,47 @@ void TstImageConvert::runImageConvertIsModal()
     Image other(360, 40);
     QVERIFY(!tarsel::ui::RunImageConvert(nullptr, 75, other));
     ImageConvert::shownHook = nullptr;
+}
+
+void TstImageConvert::dialogsStartInTheRememberedPicturesFolder()
+{
+    QTemporaryDir dir;
+    const QString photos = dir.filePath(QStringLiteral("photos"));
+    QVERIFY(QDir().mkpath(photos));
+    const QString file = writeFile(m_dir, "x.png", tarsel::EncodePng(tarsel::testpics::TestPicture(240, 80)));
+    QVERIFY(QFile::copy(file, photos + QStringLiteral("/logo.png")));
+    tarsel::ui::Preferences preferences(dir.filePath(QStringLiteral("tarsel.conf")));
+
+    QStringList folders;
+    QString chosen;
+    auto hook = [&](bool, const QString& folder) {
+        folders << folder;
+        return chosen;
+    };
+    {
+        ImageConvert dlg(nullptr, 74, {120, 40}, &preferences);
+        dlg.fileDialogHook = hook;
+        chosen = photos + QStringLiteral("/logo.png");
+        dlg.actOpenExecute();
+        QVERIFY(dlg.hasPicture());
+        chosen = QString(); // Save cancelled
+        dlg.actSaveExecute();
+    }
+    // Nothing remembered at first: the documents folder; then the folder of the picture.
+    QCOMPARE(folders, (QStringList{tarsel::ui::Preferences::documentsFolder(), photos}));
+    QCOMPARE(preferences.lastFolder(tarsel::ui::FileKind::Pictures), photos);
+
+    // A later window (a later run) opens there too; without preferences it opens in
+    // the documents folder, never in the program's own folder.
+    ImageConvert again(nullptr, 74, {120, 40}, &preferences);
+    again.fileDialogHook = hook;
+    again.actOpenExecute();
+    QCOMPARE(folders.last(), photos);
+    ImageConvert bare(nullptr, 74, {120, 40});
+    bare.fileDialogHook = hook;
+    bare.actOpenExecute();
+    QCOMPARE(folders.last(), tarsel::ui::Preferences::documentsFolder());
+    QVERIFY(folders.last() != QCoreApplication::applicationDirPath());
 }
 
 QTEST_MAIN(TstImageConvert)

@@ -10,6 +10,8 @@
 #include "ui/imageconvert.h"
 #include "ui/pictures_controller.h"
 #include "ui/widgets.h"
+#include "ui/window_forms.h"
+#include "ui_imageconvert.h"
 #include "unit/pictures/picture_files.h"
 #include "util/files.h"
 
@@ -27,16 +29,16 @@ using tarsel::ui::SlotImage;
 
 namespace {
 
-PicturesController* controllerOf(TarselMain& w) { return w.findChild<PicturesController*>(); }
+PicturesController* controllerOf(TarselMain& w) { return &w.picturesController(); }
 
-QCheckBox* tick(TarselMain& w, int slot) { return w.findChild<QCheckBox*>(QStringLiteral("CheckBox%1").arg(slot)); }
+QCheckBox* tick(TarselMain& w, int slot) { return w.forms().pictureSlot(slot).tick; }
 
-SlotImage* slotImage(TarselMain& w, int slot) { return w.findChild<SlotImage*>(QStringLiteral("cxImage%1").arg(slot)); }
+SlotImage* slotImage(TarselMain& w, int slot) { return w.forms().pictureSlot(slot).image; }
 
 // The model and the device controls as Connect would leave them, without a display.
 void setModel(TarselMain& w, int model)
 {
-    w.control<QComboBox>("cbbDisplayMode")->setCurrentIndex(model);
+    w.frame().cbbDisplayMode->setCurrentIndex(model);
     w.actBtnEnableExecute();
 }
 
@@ -95,20 +97,20 @@ void TstPictures::plusUsesTheTargetSizeOfTheModel()
         return false;
     };
     setModel(w, 0); // KT310--IIA
-    w.findChild<QPushButton*>("Button24")->click(); // "+" of slot 74
+    w.picturePage().Button24->click(); // "+" of slot 74
     QCOMPARE(askedSlot, 74);
     QCOMPARE(asked, QSize(120, 40));
     setModel(w, 4); // KT710--II
-    w.findChild<QPushButton*>("Button24")->click();
+    w.picturePage().Button24->click();
     QCOMPARE(asked, QSize(240, 80));
-    w.findChild<QPushButton*>("Button26")->click(); // slot 75
+    w.picturePage().Button26->click(); // slot 75
     QCOMPARE(asked, QSize(560, 80));
     setModel(w, 1);
-    w.findChild<QPushButton*>("Button20")->click(); // slot 85
+    w.picturePage().Button20->click(); // slot 85
     QCOMPARE(askedSlot, 85);
     QCOMPARE(asked, QSize(480, 272));
     setModel(w, 5);
-    w.findChild<QPushButton*>("Button28")->click(); // slot 86, guest
+    w.picturePage().Button28->click(); // slot 86, guest
     QCOMPARE(asked, QSize(800, 360));
     // A cancelled conversion changes nothing.
     for (int position = 77; position <= 90; ++position)
@@ -130,8 +132,8 @@ void TstPictures::plusThenMinusRestoresThePlaceholder()
         bitmap = Image(bitmap.width, bitmap.height, 0, 0, 255);
         return true;
     };
-    w.findChild<QPushButton*>("Button10")->click(); // "+" of slot 80
-    w.findChild<QPushButton*>("Button2")->click();  // "+" of slot 76
+    w.picturePage().Button10->click(); // "+" of slot 80
+    w.picturePage().Button2->click();  // "+" of slot 76
     QVERIFY(c->picList(84));
     QVERIFY(c->picList(80));
     QVERIFY(tick(w, 80)->isChecked());
@@ -139,7 +141,7 @@ void TstPictures::plusThenMinusRestoresThePlaceholder()
     QCOMPARE(slotImage(w, 80)->picture().pixelColor(5, 5), QColor(255, 0, 0));
     QCOMPARE(c->slotBitmap(80).width, 800);
 
-    w.findChild<QPushButton*>("Button9")->click(); // "-" of slot 80
+    w.picturePage().Button9->click(); // "-" of slot 80
     QVERIFY(!c->picList(84));
     QVERIFY(!tick(w, 80)->isChecked());
     QCOMPARE(slotImage(w, 80)->picture(), placeholder);
@@ -161,11 +163,11 @@ void TstPictures::conversionWindowFillsASlot()
     QVERIFY(tarsel::WriteFileAtomic(file.toStdString(), tarsel::EncodePng(tarsel::testpics::TestPicture(240, 80)), error));
     QString caption;
     tarsel::ui::ImageConvert::shownHook = [&](tarsel::ui::ImageConvert& dlg) {
-        caption = dlg.findChild<QLabel*>("Panel4")->text();
+        caption = dlg.form().Panel4->text();
         dlg.openFile(file);
         dlg.actEnterExecute();
     };
-    w.findChild<QPushButton*>("Button24")->click();
+    w.picturePage().Button24->click();
     tarsel::ui::ImageConvert::shownHook = nullptr;
     QCOMPARE(caption, QStringLiteral("120*40"));
     auto* c = controllerOf(w);
@@ -185,7 +187,7 @@ void TstPictures::playTicksAndCount()
     w.show();
     setModel(w, 2);
     auto* c = controllerOf(w);
-    auto* count = w.control<QLabel>("lbl_selected_nums");
+    auto* count = w.picturePage().lbl_selected_nums;
     // Start from no play ticks whatever the default document said.
     for (int slot = 76; slot <= 85; ++slot)
         tick(w, slot)->setChecked(false);
@@ -209,18 +211,18 @@ void TstPictures::selectAllTicksEverySlot()
     TarselMain w(testOptions(boxes, m_ports.path()));
     w.show();
     setModel(w, 0);
-    auto* all = w.control<QCheckBox>("chkSelectALL");
+    auto* all = w.picturePage().chkSelectALL;
     QVERIFY(tick(w, 86)->isHidden() || !tick(w, 86)->isVisible()); // hidden until a model with it connects
     all->click();
     QVERIFY(all->isChecked());
     for (int slot = 73; slot <= 86; ++slot)
         QVERIFY2(tick(w, slot)->isChecked(), qPrintable(QString::number(slot)));
-    QCOMPARE(w.control<QLabel>("lbl_selected_nums")->text(), QStringLiteral("10"));
+    QCOMPARE(w.picturePage().lbl_selected_nums->text(), QStringLiteral("10"));
     QCOMPARE(controllerOf(w)->picReg(), std::uint16_t(0x3FF));
     all->click();
     for (int slot = 73; slot <= 86; ++slot)
         QVERIFY(!tick(w, slot)->isChecked());
-    QCOMPARE(w.control<QLabel>("lbl_selected_nums")->text(), QStringLiteral("0"));
+    QCOMPARE(w.picturePage().lbl_selected_nums->text(), QStringLiteral("0"));
 }
 
 void TstPictures::pictureBytesPerModel()
@@ -266,8 +268,8 @@ void TstPictures::placeholderSlotsAreNotSent()
     SimWindow s;
     QVERIFY2(connectTo(s, "KT310--IIA"), s.error());
     TarselMain& w = s.window();
-    w.control<QCheckBox>("chkSelectALL")->click(); // every tick, but no slot holds a picture
-    w.control<QPushButton>("btn_DownloadPictrue")->click();
+    w.picturePage().chkSelectALL->click(); // every tick, but no slot holds a picture
+    w.picturePage().btn_DownloadPictrue->click();
     QVERIFY(!w.isBusy());
     QTest::qWait(300);
     QVERIFY(s.boxes.boxes.isEmpty());
@@ -286,9 +288,9 @@ void TstPictures::slot74OnKT310IIAIsStoredAsRgb565()
         bitmap = picture;
         return true;
     };
-    w.findChild<QPushButton*>("Button24")->click(); // "+" of slot 74, ticks it
+    w.picturePage().Button24->click(); // "+" of slot 74, ticks it
     QVERIFY(tick(w, 74)->isChecked());
-    w.control<QPushButton>("btn_DownloadPictrue")->click();
+    w.picturePage().btn_DownloadPictrue->click();
     QVERIFY(waitIdle(w, 30000));
     const auto blocks = s.sim.display()->blocks();
     QVERIFY(blocks.count(0x00F43000u) == 1);
@@ -311,8 +313,8 @@ void TstPictures::slot76OnKT310IIDIsStoredAsJpeg()
         bitmap = tarsel::testpics::TestPicture(bitmap.width, bitmap.height);
         return true;
     };
-    w.findChild<QPushButton*>("Button2")->click(); // "+" of slot 76
-    w.control<QPushButton>("btn_DownloadPictrue")->click();
+    w.picturePage().Button2->click(); // "+" of slot 76
+    w.picturePage().btn_DownloadPictrue->click();
     QVERIFY(waitIdle(w, 30000));
     const auto files = s.sim.display()->files();
     QVERIFY(files.count("P1.jpg") == 1);
@@ -338,8 +340,8 @@ void TstPictures::qrCodeFromAFileArrivesAndReadsBack()
     std::string error;
     QVERIFY(tarsel::WriteFileAtomic(file.toStdString(), tarsel::EncodeJpeg(tarsel::qrtest::MakeQrPicture(text, 6), 80),
                                     error));
-    controllerOf(w)->qrFileDialogHook = [file] { return file; };
-    w.control<QPushButton>("btn_ShowQrCode")->click();
+    controllerOf(w)->qrFileDialogHook = [file](const QString&) { return file; };
+    w.testPage().btn_ShowQrCode->click();
     QVERIFY(waitIdle(w, 15000));
 
     const auto pictures = s.sim.display()->qrPictures();
@@ -361,12 +363,12 @@ void TstPictures::qrCodeFromTextAndErrors()
     QVERIFY2(connectTo(s, "KT310-IID"), s.error());
     TarselMain& w = s.window();
     bool dialogAsked = false;
-    controllerOf(w)->qrFileDialogHook = [&] {
+    controllerOf(w)->qrFileDialogHook = [&](const QString&) {
         dialogAsked = true;
         return QString();
     };
-    w.control<QLineEdit>("edt_Text")->setText(QStringLiteral("ABC"));
-    w.control<QPushButton>("btn_ShowQrCode")->click();
+    w.testPage().edt_Text->setText(QStringLiteral("ABC"));
+    w.testPage().btn_ShowQrCode->click();
     QVERIFY(waitIdle(w));
     QVERIFY(!dialogAsked);
     QVERIFY(s.sim.display()->waitForRecord("ShowQrCode", 2000));
@@ -378,8 +380,8 @@ void TstPictures::qrCodeFromTextAndErrors()
     QVERIFY2(connectTo(s2, "KT710--II"), s2.error());
     TarselMain& w2 = s2.window();
     QCOMPARE(w2.modelIndex(), 4);
-    controllerOf(w2)->qrFileDialogHook = [this] { return m_dir.filePath("no-such-code.png"); };
-    w2.control<QPushButton>("btn_ShowQrCode")->click();
+    controllerOf(w2)->qrFileDialogHook = [this](const QString&) { return m_dir.filePath("no-such-code.png"); };
+    w2.testPage().btn_ShowQrCode->click();
     QVERIFY(waitIdle(w2, 15000));
     QCOMPARE(s2.boxes.boxes.size(), 1);
     QCOMPARE(s2.boxes.boxes[0].text, QStringLiteral("Error：21"));
@@ -388,8 +390,14 @@ void TstPictures::qrCodeFromTextAndErrors()
     // A cancelled file dialog does nothing.
     s2.boxes.boxes.clear();
     s2.sim.display()->clearRecords();
-    controllerOf(w2)->qrFileDialogHook = [] { return QString(); };
-    w2.control<QPushButton>("btn_ShowQrCode")->click();
+    // It opened where the last picture was chosen.
+    QString folder;
+    controllerOf(w2)->qrFileDialogHook = [&folder](const QString& start) {
+        folder = start;
+        return QString();
+    };
+    w2.testPage().btn_ShowQrCode->click();
+    QCOMPARE(folder, m_dir.path());
     QVERIFY(!w2.isBusy());
     QVERIFY(s2.boxes.boxes.isEmpty());
     QVERIFY(s2.sim.display()->records().empty());
@@ -416,10 +424,10 @@ void TstPictures::qrPictureSpeedSwitchAndPauses()
     QVERIFY(selectPort(w, scripted.port));
     setModel(w, 2); // KT310--IIC: the QR code comes from a picture file
     QCOMPARE(w.link().BaudRate, 9600);
-    controllerOf(w)->qrFileDialogHook = [file] { return file; };
+    controllerOf(w)->qrFileDialogHook = [file](const QString&) { return file; };
 
     const double start = clock.nowMs();
-    w.control<QPushButton>("btn_ShowQrCode")->click();
+    w.testPage().btn_ShowQrCode->click();
     QVERIFY(waitIdle(w));
     QVERIFY(boxes.boxes.isEmpty());
     QCOMPARE(line.openBauds, (std::vector<int>{9600}));
@@ -446,7 +454,7 @@ void TstPictures::qrPictureSpeedSwitchAndPauses()
     // A port that cannot be opened stops the action without a message.
     line.writes.clear();
     line.failOpen = true;
-    w.control<QPushButton>("btn_ShowQrCode")->click();
+    w.testPage().btn_ShowQrCode->click();
     QVERIFY(waitIdle(w));
     QVERIFY(boxes.boxes.isEmpty());
     QVERIFY(line.writes.empty());
@@ -481,8 +489,8 @@ void TstPictures::downloadStopsWhenTheDisplayDoesNotAnswer()
         bitmap = tarsel::testpics::TestPicture(bitmap.width, bitmap.height);
         return true;
     };
-    w.findChild<QPushButton*>("Button24")->click(); // slot 74 holds a picture, ticked
-    auto* download = w.control<QPushButton>("btn_DownloadPictrue");
+    w.picturePage().Button24->click(); // slot 74 holds a picture, ticked
+    auto* download = w.picturePage().btn_DownloadPictrue;
     const tarsel::Bytes fast = tarsel::bytesOf({0x02, 0x07, 0x04, 0x00, 0x01, 0xC2, 0x00});
     const tarsel::Bytes back = tarsel::bytesOf({0x02, 0x07, 0x04, 0x00, 0x00, 0x25, 0x80});
 
@@ -521,8 +529,8 @@ void TstPictures::downloadStopsWhenTheDisplayDoesNotAnswer()
     QCOMPARE(clock.nowMs(), wr.back().at + 7 * 10000.0 / 115200 + 300);
     QCOMPARE(line.currentBaud, 9600);
     QVERIFY(line.owner == nullptr);
-    QVERIFY(w.control<QWidget>("cxProgressBar2")->isHidden());
-    QVERIFY(w.control<QWidget>("cxProgressBar1")->isHidden());
+    QVERIFY(w.picturePage().cxProgressBar2->isHidden());
+    QVERIFY(w.forms().status.cxProgressBar1->isHidden());
     QVERIFY(!w.isBusy());
     QVERIFY(download->isEnabled());
 }

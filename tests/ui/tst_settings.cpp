@@ -5,7 +5,9 @@
 #include "sim/virtual_display.h"
 #include "ui/settings_controller.h"
 #include "ui/tarselmain.h"
+#include "ui/preferences.h"
 #include "ui/widgets.h"
+#include "ui/window_forms.h"
 
 #include "support/quick_pause_clock.h"
 
@@ -70,10 +72,15 @@ private slots:
 
 private:
     void createWindow(bool withDisplay);
-    SettingsController* controller() const { return m_window->findChild<SettingsController*>(); }
-    template <class T>
-    T* c(const char* name) const { return m_window->control<T>(name); }
-    void click(const char* name) { c<QPushButton>(name)->click(); }
+    SettingsController* controller() const { return &m_window->settingsController(); }
+    // The window's forms, typed.
+    const Ui::MainFrame& frame() const { return m_window->frame(); }
+    const Ui::BasicPage& basic() const { return m_window->basicPage(); }
+    const Ui::DisplayPage& display() const { return m_window->displayPage(); }
+    const Ui::CodepagePage& codepage() const { return m_window->codepagePage(); }
+    const Ui::PicturePage& pictures() const { return m_window->picturePage(); }
+    const Ui::TestPage& test() const { return m_window->testPage(); }
+    const Ui::DownloadPage& download() const { return m_window->downloadPage(); }
     Box lastBox() const { return m_boxes.isEmpty() ? Box{QStringLiteral("(no box)"), 0} : m_boxes.last(); }
     void waitIdle() { QTRY_VERIFY_WITH_TIMEOUT(!m_window->isBusy(), 30000); }
     void editWindow();
@@ -122,6 +129,7 @@ void TestSettings::createWindow(bool withDisplay)
     options.clock = &m_clock;
     options.sysLangId = 1033;
     options.virtualPortFolder = ports.toStdString();
+    options.preferencesFile = m_dir->filePath(QStringLiteral("tarsel.conf"));
     options.messageBoxHook = [this](const QString& text, int flags) {
         m_boxes.push_back({text, flags});
         return flags == tarsel::kBoxQuestion ? m_questionAnswer : tarsel::kAnswerOk;
@@ -136,45 +144,45 @@ void TestSettings::createWindow(bool withDisplay)
 
 void TestSettings::editWindow()
 {
-    c<QComboBox>("cbb_down_BaudRate")->setCurrentIndex(2);
-    c<QCheckBox>("chk_Scroll1")->setChecked(false);
-    c<RadioGroup>("rg_Down_InterChar")->button(16)->click(); // Turkey, and CP857 everywhere
-    c<QComboBox>("cbb_down_CommandMode")->setCurrentIndex(7);
-    c<QLineEdit>("edt_line1")->setText(QStringLiteral("G\u00FCle g\u00FCle"));
-    c<QLineEdit>("edt_line2")->setText(QStringLiteral("\u015Eimdi"));
-    c<ColorPanel>("pnlColorTextText")->setColor(QColor(0x40, 0x80, 0xF8));
-    c<ColorPanel>("pnlColorBgText")->setColor(QColor(0x08, 0x04, 0x10));
-    c<ColorPanel>("pnlColorTextHeader")->setColor(QColor(0xF8, 0, 0));
-    c<ColorPanel>("pnlColorBgHeader")->setColor(QColor(0, 0xFC, 0));
-    c<ColorPanel>("pnlColorTextFooter")->setColor(QColor(0x10, 0x20, 0x30));
-    c<ColorPanel>("pnlColorBgFooter")->setColor(QColor(0x88, 0x44, 0x28));
-    c<RadioGroup>("rg_brightness")->setItemIndex(3);
-    c<QCheckBox>("CheckBox77")->setChecked(true);
-    c<QCheckBox>("CheckBox85")->setChecked(true);
-    c<QRadioButton>("rbtnTextLine4")->click();
-    c<QRadioButton>("rbtnHeaderPicture")->click();
-    c<QLineEdit>("edtMianText1")->setText(QStringLiteral("one"));
-    c<QLineEdit>("edtMianText4")->setText(QStringLiteral("\u00C7ok"));
-    c<QSpinBox>("ud_StandbyTime")->setValue(45);
-    c<QSpinBox>("ud_PlayInterval")->setValue(7);
+    basic().cbb_down_BaudRate->setCurrentIndex(2);
+    basic().chk_Scroll1->setChecked(false);
+    codepage().rg_Down_InterChar->button(16)->click(); // Turkey, and CP857 everywhere
+    basic().cbb_down_CommandMode->setCurrentIndex(7);
+    basic().edt_line1->setText(QStringLiteral("G\u00FCle g\u00FCle"));
+    basic().edt_line2->setText(QStringLiteral("\u015Eimdi"));
+    display().pnlColorTextText->setColor(QColor(0x40, 0x80, 0xF8));
+    display().pnlColorBgText->setColor(QColor(0x08, 0x04, 0x10));
+    display().pnlColorTextHeader->setColor(QColor(0xF8, 0, 0));
+    display().pnlColorBgHeader->setColor(QColor(0, 0xFC, 0));
+    display().pnlColorTextFooter->setColor(QColor(0x10, 0x20, 0x30));
+    display().pnlColorBgFooter->setColor(QColor(0x88, 0x44, 0x28));
+    display().rg_brightness->setItemIndex(3);
+    pictures().CheckBox77->setChecked(true);
+    pictures().CheckBox85->setChecked(true);
+    display().rbtnTextLine4->click();
+    display().rbtnHeaderPicture->click();
+    display().edtMianText1->setText(QStringLiteral("one"));
+    display().edtMianText4->setText(QStringLiteral("\u00C7ok"));
+    pictures().ud_StandbyTime->setValue(45);
+    pictures().ud_PlayInterval->setValue(7);
 }
 
 void TestSettings::defaultsAtCreation()
 {
     createWindow(false);
-    QCOMPARE(c<QComboBox>("cbb_down_BaudRate")->currentText(), QStringLiteral("9600"));
-    QCOMPARE(c<QComboBox>("cbb_down_CommandMode")->currentText(), QStringLiteral("AUTO"));
-    QCOMPARE(c<RadioGroup>("rg_Down_CodePage")->itemIndex(), 0);
-    QCOMPARE(c<QComboBox>("cbb_codepage_maintext")->currentText(), QStringLiteral("CP437"));
-    QCOMPARE(c<RadioGroup>("rg_brightness")->itemIndex(), 1);
-    QCOMPARE(c<QLineEdit>("edt_line1")->text(), QStringLiteral("*** TFT DISPLAY *** "));
-    QCOMPARE(c<QLabel>("lbl_mess1_count")->text(), QStringLiteral("20"));
-    QCOMPARE(c<QLabel>("lbl_mess2_count")->text(), QStringLiteral("33"));
-    QVERIFY(c<QRadioButton>("rbtnTextLine2")->isChecked());
-    QVERIFY(c<QWidget>("edtMianText3")->isHidden());
-    QCOMPARE(c<ColorPanel>("pnlColorTextText")->color(), QColor(0, 0xFC, 0xF8));
-    QCOMPARE(c<QSpinBox>("ud_PlayInterval")->value(), 1);
-    QCOMPARE(c<QPushButton>("btn_E0FF")->property("tag").toInt(), 204);
+    QCOMPARE(basic().cbb_down_BaudRate->currentText(), QStringLiteral("9600"));
+    QCOMPARE(basic().cbb_down_CommandMode->currentText(), QStringLiteral("AUTO"));
+    QCOMPARE(codepage().rg_Down_CodePage->itemIndex(), 0);
+    QCOMPARE(display().cbb_codepage_maintext->currentText(), QStringLiteral("CP437"));
+    QCOMPARE(display().rg_brightness->itemIndex(), 1);
+    QCOMPARE(basic().edt_line1->text(), QStringLiteral("*** TFT DISPLAY *** "));
+    QCOMPARE(basic().lbl_mess1_count->text(), QStringLiteral("20"));
+    QCOMPARE(basic().lbl_mess2_count->text(), QStringLiteral("33"));
+    QVERIFY(display().rbtnTextLine2->isChecked());
+    QVERIFY(display().edtMianText3->isHidden());
+    QCOMPARE(display().pnlColorTextText->color(), QColor(0, 0xFC, 0xF8));
+    QCOMPARE(pictures().ud_PlayInterval->value(), 1);
+    QCOMPARE(test().btn_E0FF->property("tag").toInt(), 204);
     QVERIFY(m_boxes.isEmpty());
 }
 
@@ -183,39 +191,58 @@ void TestSettings::saveThenLoadRestoresTheWindow()
     createWindow(false);
     editWindow();
     QString proposedSeen;
+    QStringList foldersSeen;
     const QString chosen = m_dir->filePath(QStringLiteral("mine.txt"));
-    controller()->fileDialogHook = [&](bool save, const QString&, const QString& proposed) {
+    controller()->fileDialogHook = [&](bool save, const QString& folder, const QString& proposed) {
         if (save)
             proposedSeen = proposed;
+        foldersSeen << folder;
         return chosen;
     };
-    click("btn_savesettings");
+    frame().btn_savesettings->click();
     QCOMPARE(proposedSeen, QStringLiteral("Tarsel"));
+    // Nothing remembered yet: the documents folder, never the program's own folder.
+    QCOMPARE(foldersSeen, QStringList{tarsel::ui::Preferences::documentsFolder()});
+    QVERIFY(foldersSeen.first() != QCoreApplication::applicationDirPath());
     const QString file = m_dir->filePath(QStringLiteral("mine.ini"));
     QVERIFY(QFile::exists(file));
     QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(lastBox().text, QStringLiteral("Save Settings File Success:") + file);
     QCOMPARE(lastBox().flags, int(tarsel::kBoxInfo));
-    QCOMPARE(controller()->saveFolder(), m_dir->path());
+    QCOMPARE(m_window->preferences().lastFolder(tarsel::ui::FileKind::SettingsFiles), m_dir->path());
     // Saving pads the texts in the window.
-    QCOMPARE(c<QLineEdit>("edtMianText1")->text(), QStringLiteral("one") + QString(17, QLatin1Char(' ')));
+    QCOMPARE(display().edtMianText1->text(), QStringLiteral("one") + QString(17, QLatin1Char(' ')));
     const WindowValues saved = controller()->readValues();
     const tarsel::TDisplayInfo savedInfo = controller()->displayInfo();
 
-    click("btn_Default");
+    frame().btn_Default->click();
     QVERIFY(!(controller()->readValues() == saved));
 
-    controller()->fileDialogHook = [&](bool save, const QString&, const QString&) {
+    controller()->fileDialogHook = [&](bool save, const QString& folder, const QString&) {
+        foldersSeen << folder;
         return save ? QString() : file;
     };
-    click("btn_loadsettings");
+    frame().btn_loadsettings->click();
+    // Load opens where the settings file was saved.
+    QCOMPARE(foldersSeen.last(), m_dir->path());
     QCOMPARE(lastBox().text, QStringLiteral("Load Settings Success!"));
     QCOMPARE(lastBox().flags, int(tarsel::kBoxInfo));
     const WindowValues loaded = controller()->readValues();
     QVERIFY2(loaded == saved, qPrintable(differences(loaded, saved)));
-    QCOMPARE(c<QLineEdit>("edt_line1")->text(), QStringLiteral("G\u00FCle g\u00FCle") + QString(11, QLatin1Char(' ')));
-    QCOMPARE(c<RadioGroup>("rg_brightness")->itemIndex(), 3);
+    QCOMPARE(basic().edt_line1->text(), QStringLiteral("G\u00FCle g\u00FCle") + QString(11, QLatin1Char(' ')));
+    QCOMPARE(display().rg_brightness->itemIndex(), 3);
     QCOMPARE(tarsel::BuildSettingsDocument(controller()->displayInfo()), tarsel::BuildSettingsDocument(savedInfo));
+
+    // The folder is kept between runs: a new window opens its dialogs there too.
+    m_window.reset();
+    createWindow(false);
+    QString next;
+    controller()->fileDialogHook = [&](bool, const QString& folder, const QString&) {
+        next = folder;
+        return QString();
+    };
+    frame().btn_loadsettings->click();
+    QCOMPARE(next, m_dir->path());
 }
 
 void TestSettings::failedSaveAndBadFileChangeNothing()
@@ -224,7 +251,7 @@ void TestSettings::failedSaveAndBadFileChangeNothing()
     controller()->fileDialogHook = [&](bool, const QString&, const QString&) {
         return m_dir->filePath(QStringLiteral("missing/folder/x.ini"));
     };
-    click("btn_savesettings");
+    frame().btn_savesettings->click();
     QCOMPARE(lastBox().flags, int(tarsel::kBoxError));
     QVERIFY(lastBox().text.contains(QStringLiteral("No such file or directory")));
 
@@ -236,21 +263,21 @@ void TestSettings::failedSaveAndBadFileChangeNothing()
     f.close();
     const WindowValues before = controller()->readValues();
     controller()->fileDialogHook = [&](bool, const QString&, const QString&) { return bad; };
-    click("btn_loadsettings");
+    frame().btn_loadsettings->click();
     QCOMPARE(lastBox().text, QStringLiteral("Parsing failed!"));
     QCOMPARE(lastBox().flags, int(tarsel::kBoxWarning));
     QVERIFY(controller()->readValues() == before);
 
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.close();
-    click("btn_loadsettings");
+    frame().btn_loadsettings->click();
     QCOMPARE(lastBox().text, QStringLiteral("Load Settings Error!"));
 
     // Cancel writes nothing and shows nothing.
     const int boxes = m_boxes.size();
     controller()->fileDialogHook = [](bool, const QString&, const QString&) { return QString(); };
-    click("btn_savesettings");
-    click("btn_loadsettings");
+    frame().btn_savesettings->click();
+    frame().btn_loadsettings->click();
     QCOMPARE(m_boxes.size(), boxes);
 }
 
@@ -258,32 +285,32 @@ void TestSettings::editingAidsAndSelectors()
 {
     createWindow(false);
     // Centring.
-    c<QLineEdit>("edt_line1")->setText(QStringLiteral("ABC"));
-    c<QLineEdit>("edt_line2")->setText(QStringLiteral("0123456789"));
-    click("btn_welText_center");
-    QCOMPARE(c<QLineEdit>("edt_line1")->text(), QString(8, QLatin1Char(' ')) + QStringLiteral("ABC") + QString(9, QLatin1Char(' ')));
-    QCOMPARE(c<QLineEdit>("edt_line2")->text().size(), 60);
-    QCOMPARE(c<QLabel>("lbl_mess2_count")->text(), QStringLiteral("60"));
+    basic().edt_line1->setText(QStringLiteral("ABC"));
+    basic().edt_line2->setText(QStringLiteral("0123456789"));
+    basic().btn_welText_center->click();
+    QCOMPARE(basic().edt_line1->text(), QString(8, QLatin1Char(' ')) + QStringLiteral("ABC") + QString(9, QLatin1Char(' ')));
+    QCOMPARE(basic().edt_line2->text().size(), 60);
+    QCOMPARE(basic().lbl_mess2_count->text(), QStringLiteral("60"));
 
     // Line count switch.
-    c<QRadioButton>("rbtnTextLine4")->click();
-    QVERIFY(!c<QWidget>("edtMianText4")->isHidden());
-    c<QRadioButton>("rbtnTextLine2")->click();
-    QVERIFY(c<QWidget>("edtMianText4")->isHidden());
+    display().rbtnTextLine4->click();
+    QVERIFY(!display().edtMianText4->isHidden());
+    display().rbtnTextLine2->click();
+    QVERIFY(display().edtMianText4->isHidden());
 
     // Selectors in step.
-    c<RadioGroup>("rg_Down_InterChar")->button(10)->click(); // Denmark II
-    QCOMPARE(c<QComboBox>("cbb_CodePage")->currentText(), QStringLiteral("CP850"));
-    QCOMPARE(c<QComboBox>("cbb_codepage_maintext")->currentText(), QStringLiteral("CP850"));
-    auto* test = c<QComboBox>("cbb_codepage_test");
-    test->setCurrentIndex(20);
-    emit test->activated(20); // the user's choice
-    QCOMPARE(c<RadioGroup>("rg_Down_CodePage")->itemIndex(), 20);
-    QCOMPARE(c<QComboBox>("cbb_CodePage")->currentIndex(), 20);
-    auto* main = c<QComboBox>("cbb_codepage_maintext");
+    codepage().rg_Down_InterChar->button(10)->click(); // Denmark II
+    QCOMPARE(basic().cbb_CodePage->currentText(), QStringLiteral("CP850"));
+    QCOMPARE(display().cbb_codepage_maintext->currentText(), QStringLiteral("CP850"));
+    auto* testCodePage = test().cbb_codepage_test;
+    testCodePage->setCurrentIndex(20);
+    emit testCodePage->activated(20); // the user's choice
+    QCOMPARE(codepage().rg_Down_CodePage->itemIndex(), 20);
+    QCOMPARE(basic().cbb_CodePage->currentIndex(), 20);
+    auto* main = display().cbb_codepage_maintext;
     main->setCurrentIndex(12);
     emit main->activated(12);
-    QCOMPARE(c<RadioGroup>("rg_Down_CodePage")->itemIndex(), 20);
+    QCOMPARE(codepage().rg_Down_CodePage->itemIndex(), 20);
 
     // Colour picker starts at the last colour chosen, not the panel's.
     QList<QColor> starts;
@@ -291,33 +318,33 @@ void TestSettings::editingAidsAndSelectors()
         starts << start;
         return QColor(0x40, 0x80, 0xFF);
     };
-    emit c<ColorPanel>("pnlColorBgFooter")->clicked();
-    QCOMPARE(c<ColorPanel>("pnlColorBgFooter")->color(), QColor(0x40, 0x80, 0xFF));
+    emit display().pnlColorBgFooter->clicked();
+    QCOMPARE(display().pnlColorBgFooter->color(), QColor(0x40, 0x80, 0xFF));
     controller()->colorDialogHook = [&](const QColor& start) -> std::optional<QColor> {
         starts << start;
         return std::nullopt;
     };
-    emit c<ColorPanel>("pnlColorTextHeader")->clicked();
+    emit display().pnlColorTextHeader->clicked();
     QCOMPARE(starts.size(), 2);
     QCOMPARE(starts[1], QColor(0x40, 0x80, 0xFF));
-    QCOMPARE(c<ColorPanel>("pnlColorTextHeader")->color(), QColor(0xF8, 0xFC, 0xF8));
+    QCOMPARE(display().pnlColorTextHeader->color(), QColor(0xF8, 0xFC, 0xF8));
 
     // Service code.
-    auto* tabs = c<QTabWidget>("PageControl1");
-    const int fw = tabs->indexOf(c<QWidget>("tsFirmwareUpdates"));
-    const int dl = tabs->indexOf(c<QWidget>("tsDownloadFile"));
+    auto* tabs = frame().PageControl1;
+    const int fw = tabs->indexOf(frame().tsFirmwareUpdates);
+    const int dl = tabs->indexOf(frame().tsDownloadFile);
     QVERIFY(!tabs->isTabVisible(fw));
-    c<QLineEdit>("edt_Text")->setText(QStringLiteral("593012"));
+    test().edt_Text->setText(QStringLiteral("593012"));
     QVERIFY(tabs->isTabVisible(fw));
     QVERIFY(!tabs->isTabVisible(dl));
-    c<QLineEdit>("edt_Text")->setText(QStringLiteral("5930127"));
+    test().edt_Text->setText(QStringLiteral("5930127"));
     QVERIFY(tabs->isTabVisible(dl));
 }
 
 void TestSettings::getSettingAfterAllDownloadBringsBackWhatWasSent()
 {
     createWindow(true);
-    auto* ports = c<QComboBox>("cbb_SerialPort");
+    auto* ports = frame().cbb_SerialPort;
     m_window->refreshPortList();
     const int port = ports->findText(QString::fromStdString(m_display->devicePath()));
     QVERIFY2(port >= 0, m_display->devicePath().c_str());
@@ -328,21 +355,21 @@ void TestSettings::getSettingAfterAllDownloadBringsBackWhatWasSent()
 
     editWindow();
     m_questionAnswer = tarsel::kAnswerNo;
-    click("btn_AllDownload");
+    frame().btn_AllDownload->click();
     waitIdle();
     QCOMPARE(lastBox().text, QStringLiteral("Do you want to download all settings?"));
     QVERIFY(m_display->recordsNamed("SetBrightness").empty());
 
     m_questionAnswer = tarsel::kAnswerYes;
-    click("btn_AllDownload");
+    frame().btn_AllDownload->click();
     waitIdle();
     QVERIFY2(!lastBox().text.contains(QStringLiteral("Failed")), qPrintable(lastBox().text));
     QCOMPARE(lastBox().flags, int(tarsel::kBoxInfo));
     QCOMPARE(m_display->recordsNamed("SetBrightness").at(0).bytes, tarsel::bytesOf({0x1F, 0x58, 0x04}));
     const WindowValues sent = controller()->readValues();
 
-    click("btn_Default");
-    click("btn_GetSetting");
+    frame().btn_Default->click();
+    frame().btn_GetSetting->click();
     waitIdle();
     QCOMPARE(lastBox().text, QStringLiteral("Get Settings from Display Success!"));
     const WindowValues got = controller()->readValues();
@@ -367,20 +394,20 @@ void TestSettings::getSettingAfterAllDownloadBringsBackWhatWasSent()
     QCOMPARE(got.cbb_down_CommandMode, 14); // not sent by "All Download"
 
     // Code page "Setting" and a test pattern reach the display byte for byte.
-    click("btn_DownloadCodePage");
+    codepage().btn_DownloadCodePage->click();
     waitIdle();
     QCOMPARE(lastBox().text, QStringLiteral("Done!"));
     QCOMPARE(m_display->recordsNamed("SetInterChar").back().bytes, tarsel::bytesOf({0x02, 0x05, 0x11}));
     QCOMPARE(m_display->recordsNamed("SetCodePage").back().bytes, tarsel::bytesOf({0x02, 0x06, 0x09}));
 
     // Baud rate "Setting" moves the connection to the new speed.
-    c<QComboBox>("cbb_down_BaudRate")->setCurrentIndex(2);
-    click("btn_baudrateSet");
+    basic().cbb_down_BaudRate->setCurrentIndex(2);
+    basic().btn_baudrateSet->click();
     waitIdle();
     QCOMPARE(lastBox().text, QStringLiteral("Done!"));
-    QCOMPARE(c<QComboBox>("cbb_BaudRate")->currentText(), QStringLiteral("38400"));
+    QCOMPARE(frame().cbb_BaudRate->currentText(), QStringLiteral("38400"));
     QCOMPARE(m_window->link().BaudRate, 38400);
-    click("btn_HeaderSet");
+    display().btn_HeaderSet->click();
     waitIdle();
     QCOMPARE(lastBox().text, QStringLiteral("Done!"));
 }

@@ -6,7 +6,9 @@
 #include "transfer/download_run.h"
 #include "transfer/resources.h"
 #include "transfer/synthetic_pack.h"
+#include "ui/preferences.h"
 #include "ui/transfer_controller.h"
+#include "ui/window_forms.h"
 
 #include <QTimer>
 #include <QComboBox>
@@ -45,15 +47,15 @@ struct Session {
         if (!view.open(model, 9600))
             return false;
         window = &view.window();
-        window->control<QComboBox>("cbbDisplayMode")->setCurrentIndex(modelIndex);
+        window->frame().cbbDisplayMode->setCurrentIndex(modelIndex);
         window->actBtnEnableExecute();
-        controller = window->findChild<TransferController*>(QStringLiteral("TransferController"));
+        controller = &window->transferController();
         if (controller)
             controller->setTransferTimeoutMs(2000);
         return controller && window->modelIndex() == modelIndex;
     }
     const char* error() const { return view.error(); }
-    QString log() const { return window->control<QTextEdit>("redt_log")->toPlainText(); }
+    QString log() const { return window->downloadPage().redt_log->toPlainText(); }
 
     // Writes `content` to `path` and chooses that file for the charset list's `row`.
     bool chooseOwnFile(int row, const QString& path, const QByteArray& content)
@@ -62,9 +64,9 @@ struct Session {
         if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size())
             return false;
         f.close();
-        window->control<QComboBox>("cbbCharset")->setCurrentIndex(row);
-        controller->fileDialogHook = [path] { return path; };
-        window->control<QPushButton>("btn_CharacterSetSelectFile")->click();
+        window->downloadPage().cbbCharset->setCurrentIndex(row);
+        controller->fileDialogHook = [path](const QString&) { return path; };
+        window->downloadPage().btn_CharacterSetSelectFile->click();
         return true;
     }
 };
@@ -82,6 +84,8 @@ private slots:
     void firmwareRowFromOwnFileUsesTheLoaderEntry();
     void cancelEndsTheRunAndGivesTheButtonsBack();
     void aLateCancelLeavesTheNextRunAlone();
+    void tallyWithAFailedItemWarns();
+    void selectFileRemembersAFolderPerKind();
 
 private:
     QTemporaryDir m_dir;
@@ -105,7 +109,7 @@ void TstTransfer::fontDownloadShowsTallyAndLog()
 {
     Session s;
     QVERIFY2(s.open("KT310--IIA", 0), s.error());
-    auto* cancel = s.window->control<QPushButton>("btn_CancelRun");
+    auto* cancel = s.window->transferController().cancelButton();
     QVERIFY(cancel);
     QVERIFY(cancel->isHidden());
 
@@ -113,14 +117,14 @@ void TstTransfer::fontDownloadShowsTallyAndLog()
     bool timerRunningAtTally = true;
     s.boxes.observer = [&](const QString& text, int) {
         if (text.startsWith(QStringLiteral("Done! [")))
-            timerRunningAtTally = s.window->findChild<QTimer*>(QStringLiteral("tmr1"))->isActive();
+            timerRunningAtTally = s.window->elapsedTimer()->isActive();
     };
 
     QSignalSpy finished(s.controller, &TransferController::runFinished);
-    s.window->control<QPushButton>("btn_CharacterSetDownAll")->click();
+    s.window->downloadPage().btn_CharacterSetDownAll->click();
     QVERIFY(s.window->isBusy());
     QVERIFY(!cancel->isHidden());
-    QVERIFY(!s.window->control<QWidget>("PageControl1")->isEnabled());
+    QVERIFY(!s.window->frame().PageControl1->isEnabled());
     QVERIFY(waitIdle(*s.window, 150000));
 
     QCOMPARE(finished.count(), 1);
@@ -138,7 +142,7 @@ void TstTransfer::fontDownloadShowsTallyAndLog()
     QCOMPARE(s.sim.display()->blocks().size(), std::size_t(74));
     QCOMPARE(s.sim.display()->blocks().at(0x00000000), tarsel::LoadResource("CP437_480x272"));
     // Buttons back, Cancel gone, the display at its own speed again.
-    QVERIFY(s.window->control<QWidget>("PageControl1")->isEnabled());
+    QVERIFY(s.window->frame().PageControl1->isEnabled());
     QVERIFY(cancel->isHidden());
     QCOMPARE(s.sim.display()->speed(), 9600);
     QVERIFY(!s.window->link().CmdPort.isOpen());
@@ -148,31 +152,31 @@ void TstTransfer::downloadPageControls()
 {
     Session s;
     QVERIFY2(s.open("KT310--IIA", 0), s.error());
-    auto* charset = s.window->control<QComboBox>("cbbCharset");
-    auto* select = s.window->control<QPushButton>("btn_CharacterSetSelectFile");
-    auto* download = s.window->control<QPushButton>("btn_CharacterSetDownSingle");
+    auto* charset = s.window->downloadPage().cbbCharset;
+    auto* select = s.window->downloadPage().btn_CharacterSetSelectFile;
+    auto* download = s.window->downloadPage().btn_CharacterSetDownSingle;
     QCOMPARE(charset->count(), 93);
     QCOMPARE(charset->currentIndex(), -1);
     QVERIFY(!select->isEnabled());
     QVERIFY(!download->isEnabled());
 
     charset->setCurrentIndex(5);
-    QCOMPARE(s.window->control<QLineEdit>("edt_addr")->text(), QStringLiteral("0x00032000"));
-    QCOMPARE(s.window->control<QLineEdit>("edt_filename")->text(), QStringLiteral("850_80x40.bin"));
+    QCOMPARE(s.window->downloadPage().edt_addr->text(), QStringLiteral("0x00032000"));
+    QCOMPARE(s.window->downloadPage().edt_filename->text(), QStringLiteral("850_80x40.bin"));
     QVERIFY(select->isEnabled());
     QVERIFY(!download->isEnabled());
 
-    s.controller->fileDialogHook = [] { return QStringLiteral("/tmp/some.bin"); };
+    s.controller->fileDialogHook = [](const QString&) { return QStringLiteral("/tmp/some.bin"); };
     select->click();
-    QCOMPARE(s.window->control<QLabel>("pnlCharsetFilename")->text(), QStringLiteral("/tmp/some.bin"));
+    QCOMPARE(s.window->downloadPage().pnlCharsetFilename->text(), QStringLiteral("/tmp/some.bin"));
     QVERIFY(download->isEnabled());
     charset->setCurrentIndex(7); // the chosen file stays
     QVERIFY(download->isEnabled());
-    QCOMPARE(s.window->control<QLineEdit>("edt_filename")->text(), QStringLiteral("857_80x40.bin"));
+    QCOMPARE(s.window->downloadPage().edt_filename->text(), QStringLiteral("857_80x40.bin"));
 
-    s.controller->fileDialogHook = [] { return QString(); };
+    s.controller->fileDialogHook = [](const QString&) { return QString(); };
     select->click();
-    QVERIFY(s.window->control<QLabel>("pnlCharsetFilename")->text().isEmpty());
+    QVERIFY(s.window->downloadPage().pnlCharsetFilename->text().isEmpty());
     QVERIFY(!download->isEnabled());
     QCOMPARE(TransferController::selectFileFilter(), QStringLiteral("Bin Files(*.bin);;JPEG Image File (*.jpg)"));
 }
@@ -185,7 +189,7 @@ void TstTransfer::firmwareRowFromOwnFileUsesTheLoaderEntry()
     for (int i = 0; i < content.size(); ++i)
         content[i] = static_cast<char>(i * 13);
     QVERIFY(s.chooseOwnFile(92, m_dir.filePath(QStringLiteral("fw.bin")), content)); // "firmware"
-    s.window->control<QPushButton>("btn_CharacterSetDownSingle")->click();
+    s.window->downloadPage().btn_CharacterSetDownSingle->click();
     QVERIFY(waitIdle(*s.window, 15000));
     QCOMPARE(s.boxes.boxes.last().text, QStringLiteral("Done! [Succeed 1 / Failed 0]"));
     QVERIFY(s.sim.display()->firmware());
@@ -198,18 +202,18 @@ void TstTransfer::cancelEndsTheRunAndGivesTheButtonsBack()
     Session s;
     QVERIFY2(s.open("KT310--IIA", 0), s.error());
     QVERIFY(s.chooseOwnFile(0, m_dir.filePath(QStringLiteral("big.bin")), QByteArray(2000000, 'x')));
-    s.window->control<QPushButton>("btn_CharacterSetDownSingle")->click();
+    s.window->downloadPage().btn_CharacterSetDownSingle->click();
     QVERIFY(s.window->isBusy());
     QVERIFY(s.sim.display()->waitForRecord("Block", 10000, 20));
     QCoreApplication::processEvents();
-    auto* cancel = s.window->control<QPushButton>("btn_CancelRun");
+    auto* cancel = s.window->transferController().cancelButton();
     QVERIFY(!cancel->isHidden());
     cancel->click();
     QVERIFY(waitIdle(*s.window, 5000));
     QCOMPARE(s.controller->lastOutcome(), tarsel::RunOutcome::Cancelled);
     QVERIFY(!s.window->link().CmdPort.isOpen());
     QVERIFY(cancel->isHidden());
-    QVERIFY(s.window->control<QWidget>("PageControl1")->isEnabled());
+    QVERIFY(s.window->frame().PageControl1->isEnabled());
     for (const auto& box : s.boxes.boxes)
         QVERIFY(!box.text.startsWith(QStringLiteral("Done!")));
     QVERIFY(s.log().contains(QStringLiteral("Download cancelled")));
@@ -223,7 +227,7 @@ void TstTransfer::aLateCancelLeavesTheNextRunAlone()
     Session s;
     QVERIFY2(s.open("KT310--IIA", 0), s.error());
     QVERIFY(s.chooseOwnFile(0, m_dir.filePath(QStringLiteral("late.bin")), QByteArray(5000, 'y')));
-    auto* download = s.window->control<QPushButton>("btn_CharacterSetDownSingle");
+    auto* download = s.window->downloadPage().btn_CharacterSetDownSingle;
 
     // First run: cancelled while it waits for a silent display, before any speed change.
     tarsel::sim::Faults faults;
@@ -247,6 +251,60 @@ void TstTransfer::aLateCancelLeavesTheNextRunAlone()
     QVERIFY(s.controller->runActive());
     QVERIFY(waitIdle(*s.window, 30000));
     QCOMPARE(s.controller->lastOutcome(), tarsel::RunOutcome::TimedOut);
+}
+
+void TstTransfer::tallyWithAFailedItemWarns()
+{
+    Session s;
+    QVERIFY2(s.open("KT310--IIA", 0), s.error());
+    QVERIFY(s.chooseOwnFile(50, m_dir.filePath(QStringLiteral("usa.bin")), QByteArray(1728, 'u'))); // "USA"
+    tarsel::sim::Faults faults;
+    faults.wrongCrc = true;
+    s.sim.display()->setFaults(faults);
+    s.window->downloadPage().btn_CharacterSetDownSingle->click();
+    QVERIFY(waitIdle(*s.window, 15000));
+    QCOMPARE(s.controller->lastOutcome(), tarsel::RunOutcome::Finished);
+    QCOMPARE(s.boxes.boxes.last().text, QStringLiteral("Done! [Succeed 0 / Failed 1]"));
+    QCOMPARE(s.boxes.boxes.last().flags, int(tarsel::kBoxWarning));
+    QCOMPARE(s.log(), QStringLiteral("USA [Failed]:CRC check error"));
+}
+
+void TstTransfer::selectFileRemembersAFolderPerKind()
+{
+    QTemporaryDir dir;
+    const QString fonts = dir.filePath(QStringLiteral("fonts"));
+    const QString firmware = dir.filePath(QStringLiteral("firmware"));
+    QVERIFY(QDir().mkpath(fonts) && QDir().mkpath(firmware));
+    BoxRecorder boxes;
+    auto options = testOptions(boxes);
+    options.preferencesFile = dir.filePath(QStringLiteral("tarsel.conf"));
+    TarselMain w(options);
+    w.actBtnEnableExecute();
+    TransferController& c = w.transferController();
+    QString seen;
+    auto choose = [&](int row, const QString& path) {
+        w.downloadPage().cbbCharset->setCurrentIndex(row);
+        c.fileDialogHook = [&seen, path](const QString& folder) {
+            seen = folder;
+            return path;
+        };
+        w.downloadPage().btn_CharacterSetSelectFile->click();
+        return seen;
+    };
+    const QString documents = tarsel::ui::Preferences::documentsFolder();
+    QCOMPARE(choose(5, fonts + QStringLiteral("/850.bin")), documents);
+    QCOMPARE(c.selectFileKind(), tarsel::ui::FileKind::SingleItems);
+    // The firmware item keeps a folder of its own.
+    QCOMPARE(choose(92, firmware + QStringLiteral("/fw.bin")), documents);
+    QCOMPARE(c.selectFileKind(), tarsel::ui::FileKind::Firmware);
+    QCOMPARE(choose(7, fonts + QStringLiteral("/857.bin")), fonts);
+    QCOMPARE(choose(92, QString()), firmware);
+    // A cancelled dialog keeps the folder; a folder that has gone falls back to the
+    // documents folder.
+    QCOMPARE(choose(92, QString()), firmware);
+    QVERIFY(QDir(fonts).removeRecursively());
+    QCOMPARE(choose(5, QString()), documents);
+    QVERIFY(boxes.boxes.isEmpty());
 }
 
 QTEST_MAIN(TstTransfer)

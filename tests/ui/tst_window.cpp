@@ -4,9 +4,13 @@
 #include "ui/language_table.h"
 #include "ui/qt_outlets.h"
 #include "ui/sys_lang.h"
+#include "ui/preferences.h"
 #include "ui/widgets.h"
+#include "ui/window_forms.h"
 
 #include <QAccessible>
+#include <QAbstractTextDocumentLayout>
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -14,11 +18,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLoggingCategory>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextBlock>
@@ -47,33 +53,46 @@ void captureTrace(QtMsgType type, const QMessageLogContext& context, const QStri
         g_previousHandler(type, context, text);
 }
 
-const char* const kBottomButtons[] = {"btn_Default", "btn_loadsettings", "btn_savesettings",
-    "btn_GetSetting", "btn_AllDownload", "btn_ResetDisplay", "btn_RestartDisplay"};
-
-
-// The caption a person sees on a control of the caption table.
-QString shownCaption(TarselMain& w, const char* name)
+// The bottom buttons of the device-controls group (all but Exit).
+std::vector<QWidget*> bottomButtons(TarselMain& w)
 {
-    auto* c = w.control<QWidget>(name);
-    if (!c)
-        return QStringLiteral("<missing>");
-    auto* tabs = w.control<QTabWidget>("PageControl1");
-    if (tabs->indexOf(c) >= 0)
-        return tabs->tabText(tabs->indexOf(c));
-    if (auto* g = qobject_cast<QGroupBox*>(c))
-        return g->title();
-    if (auto* l = qobject_cast<QLabel*>(c))
-        return l->text();
-    if (auto* b = qobject_cast<QAbstractButton*>(c))
-        return b->text();
-    return QStringLiteral("<no caption>");
+    const auto& f = w.frame();
+    return {f.btn_Default, f.btn_loadsettings, f.btn_savesettings, f.btn_GetSetting, f.btn_AllDownload,
+            f.btn_ResetDisplay, f.btn_RestartDisplay};
 }
 
-// Every row of the caption table, exactly as shown once the window is built.
+// The controls of the caption table, by object name, in the table's order.
+const char* const kCaptionControls[] = {
+    "grp_Settings", "lab_SerialPort", "lab_BaudRate", "labModel", "btnConnect", "tsBasicSet", "tsDisplayTest",
+    "tsCodepageSet", "tsDisplaySet", "tsPictureManagement", "tsDownloadFile", "tsFirmwareUpdates", "grp_commandSet",
+    "grp_baudrateSet", "btn_commandSet", "btn_baudrateSet", "lab_Set_BaudRate", "lab_commandmode",
+    "grp_WelcomeMessage", "lab_Line1", "lab_Line2", "chk_Scroll1", "chk_Scroll2", "btn_Default",
+    "btn_RestartDisplay", "btn_loadsettings", "btn_savesettings", "btn_DownloadSetting", "grp_TestText",
+    "lab_TestContent", "chk_PositionAt", "lab_Row", "lab_Column", "btn_TextSend", "btn_ClearDisplay",
+    "rg_QrCodeAlign", "lbl_PicNo", "btn_ShowQrCode", "btn_ShowQrCodeAt", "rg_Down_InterChar", "rg_Down_CodePage",
+    "btn_DownloadCodePage", "grp_Test_InterChar", "grp_Test_CodePage", "btn_AllDownload", "btn_Exit",
+    "btn_GetSetting", "btn_ResetDisplay", "grpHeader", "grpText", "grpFooter", "btn_HeaderSet", "btn_TextSet",
+    "btn_FooterSet", "btn_welText_center", "btn_mainText_center", "btn_textText_center", "labHeaderTextColor",
+    "labHeaderBgColor", "rbtnHeaderText", "rbtnHeaderPicture", "labTextTextColor", "labTextBgColoer",
+    "rbtnTextLine2", "rbtnTextLine4", "labFooterTextColoer", "labFooterBgColoer", "rg_brightness",
+    "btn_brightness_set", "grp_playsetting", "chkSelectALL", "btn_DownloadPictrue", "btn_SetToPlay",
+    "lbl_standbytime", "lbl_standbytime_memo", "lbl_playinteral", "lbl_playinterval_memo", "lbl_selected",
+    "lbl_codepage_welmsg", "lbl_codepage_maintext", "lbl_codeage_test", "lbl_codepage_hint_welmsg",
+    "lbl_codepage_hint_maintext", "lbl_codepage_hint_test", "lbl_DevModel", "lbl_CurrentVersion",
+    "lbl_LatestVersion", "btn_update",
+};
+
+// Every row of the caption table, exactly as shown once the window is built, on the
+// control of the row's name.
 void checkAllCaptions(TarselMain& w, bool chinese)
 {
-    for (const auto& row : tarsel::ui::captionTable())
-        QCOMPARE(shownCaption(w, row.control), QString::fromUtf8(chinese ? row.chinese : row.english));
+    const auto rows = tarsel::ui::captionTable(w.forms());
+    QCOMPARE(rows.size(), std::size(kCaptionControls));
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        QVERIFY(rows[i].control);
+        QCOMPARE(rows[i].control->objectName(), QString::fromLatin1(kCaptionControls[i]));
+        QCOMPARE(tarsel::ui::shownCaption(rows[i].control), QString::fromUtf8(chinese ? rows[i].chinese : rows[i].english));
+    }
 }
 
 } // namespace
@@ -93,6 +112,8 @@ private slots:
     void chineseCaptions();
     void languageIds();
     void logLinesAndColours();
+    void logSaveAndClear();
+    void preferencesFileAndStartFolders();
     void progressAndStatusPanels();
     void elapsedSecondsTimer();
     void traceGoesToFramesCategory();
@@ -119,47 +140,58 @@ void TstWindow::startState()
     QCOMPARE(w.minimumSize(), QSize(856, 671));
     QCOMPARE(w.maximumSize(), QSize(856, 671));
 
-    QVERIFY(!w.control<QWidget>("PageControl1")->isEnabled());
-    for (const char* b : kBottomButtons)
-        QVERIFY2(!w.control<QWidget>(b)->isEnabled(), b);
-    QVERIFY(w.control<QWidget>("btn_Exit")->isEnabled());
-    QVERIFY(w.control<QWidget>("cbb_SerialPort")->isEnabled());
-    QVERIFY(w.control<QWidget>("btnConnect")->isEnabled());
-    QVERIFY(!w.control<QWidget>("cbb_BaudRate")->isEnabled());
-    QVERIFY(!w.control<QWidget>("cbbDisplayMode")->isEnabled());
+    QVERIFY(!w.frame().PageControl1->isEnabled());
+    for (QWidget* b : bottomButtons(w))
+        QVERIFY2(!b->isEnabled(), qPrintable(b->objectName()));
+    QVERIFY(w.frame().btn_Exit->isEnabled());
+    QVERIFY(w.frame().cbb_SerialPort->isEnabled());
+    QVERIFY(w.frame().btnConnect->isEnabled());
+    QVERIFY(!w.frame().cbb_BaudRate->isEnabled());
+    QVERIFY(!w.frame().cbbDisplayMode->isEnabled());
 
-    auto* tabs = w.control<QTabWidget>("PageControl1");
-    QCOMPARE(tabs->currentWidget()->objectName(), QStringLiteral("tsBasicSet"));
-    QVERIFY(!tabVisible(w, "tsDownloadFile"));
-    QVERIFY(!tabVisible(w, "tsFirmwareUpdates"));
-    for (const char* page : {"tsBasicSet", "tsDisplaySet", "tsCodepageSet", "tsPictureManagement", "tsDisplayTest"})
-        QVERIFY2(tabVisible(w, page), page);
+    auto* tabs = w.frame().PageControl1;
+    QCOMPARE(tabs->currentWidget(), w.frame().tsBasicSet);
+    QVERIFY(!tabVisible(w, w.frame().tsDownloadFile));
+    QVERIFY(!tabVisible(w, w.frame().tsFirmwareUpdates));
+    for (QWidget* page : {w.frame().tsBasicSet, w.frame().tsDisplaySet, w.frame().tsCodepageSet,
+                          w.frame().tsPictureManagement, w.frame().tsDisplayTest})
+        QVERIFY2(tabVisible(w, page), qPrintable(page->objectName()));
+    // The pages in tab order.
+    QStringList order;
+    for (int i = 0; i < tabs->count(); ++i)
+        order << tabs->widget(i)->objectName();
+    QCOMPARE(order, (QStringList{"tsBasicSet", "tsDisplaySet", "tsCodepageSet", "tsPictureManagement",
+                                 "tsDisplayTest", "tsDownloadFile", "tsFirmwareUpdates"}));
 
-    QCOMPARE(w.control<QComboBox>("cbb_BaudRate")->currentText(), QStringLiteral("9600"));
+    QCOMPARE(w.frame().cbb_BaudRate->currentText(), QStringLiteral("9600"));
     QCOMPARE(w.link().BaudRate, 9600);
     QCOMPARE(w.link().SysLangId, std::uint16_t(1033));
     QCOMPARE(w.modelIndex(), -1);
-    QCOMPARE(w.control<QComboBox>("cbbDisplayMode")->currentIndex(), -1);
-    QVERIFY(w.control<QWidget>("chk_Scroll1")->isHidden());
-    QVERIFY(!w.control<QWidget>("chk_Scroll2")->isHidden());
-    QCOMPARE(w.control<QLineEdit>("edt_line1")->maxLength(), 20);
-    QCOMPARE(w.control<QLineEdit>("edt_line2")->maxLength(), 60);
-    QCOMPARE(w.control<QLabel>("lbl_show_latestVersion")->text(), QStringLiteral("V12"));
-    QCOMPARE(w.control<QLineEdit>("edt_Text")->text(), QStringLiteral("1234567890ABCDEFGHIJ"));
+    QCOMPARE(w.frame().cbbDisplayMode->currentIndex(), -1);
+    QVERIFY(w.basicPage().chk_Scroll1->isHidden());
+    QVERIFY(!w.basicPage().chk_Scroll2->isHidden());
+    QCOMPARE(w.basicPage().edt_line1->maxLength(), 20);
+    QCOMPARE(w.basicPage().edt_line2->maxLength(), 60);
+    QCOMPARE(w.firmwarePage().lbl_show_latestVersion->text(), QStringLiteral("V12"));
+    QCOMPARE(w.testPage().edt_Text->text(), QStringLiteral("1234567890ABCDEFGHIJ"));
 
     // Status bar at rest.
-    QVERIFY(w.control<QProgressBar>("cxProgressBar1")->isHidden());
-    QVERIFY(w.control<QProgressBar>("cxProgressBar2")->isHidden());
-    for (const char* p : {"StatusBar1Panel1", "StatusBar1Panel2", "StatusBar1Panel3"})
-        QVERIFY(w.control<QLabel>(p)->text().isEmpty());
-    QCOMPARE(w.control<QWidget>("StatusBar1Panel0")->width(), 400);
-    QCOMPARE(w.control<QWidget>("StatusBar1Panel1")->width(), 200);
-    QCOMPARE(w.control<QWidget>("StatusBar1Panel2")->width(), 100);
-    QCOMPARE(w.control<QWidget>("StatusBar1Panel3")->width(), 50);
+    QVERIFY(w.forms().status.cxProgressBar1->isHidden());
+    QVERIFY(w.picturePage().cxProgressBar2->isHidden());
+    const auto& status = w.forms().status;
+    for (QLabel* p : {status.StatusBar1Panel1, status.StatusBar1Panel2, status.StatusBar1Panel3})
+        QVERIFY(p->text().isEmpty());
+    QCOMPARE(w.forms().status.StatusBar1Panel0->width(), 400);
+    QCOMPARE(w.forms().status.StatusBar1Panel1->width(), 200);
+    QCOMPARE(w.forms().status.StatusBar1Panel2->width(), 100);
+    QCOMPARE(w.forms().status.StatusBar1Panel3->width(), 50);
 
     // Model-dependent controls wait for Connect.
-    for (const char* n : {"cxImage86", "CheckBox86", "Button27", "Button28", "lbl_PicNo", "ud_PicNo", "btn_ShowQrCodeAt"})
-        QVERIFY2(!shownOnPage(w.control<QWidget>(n)), n);
+    const auto& pic = w.picturePage();
+    const auto& test = w.testPage();
+    for (QWidget* c : std::initializer_list<QWidget*>{pic.cxImage86, pic.CheckBox86, pic.Button27, pic.Button28,
+                                                      test.lbl_PicNo, test.ud_PicNo, test.btn_ShowQrCodeAt})
+        QVERIFY2(!shownOnPage(c), qPrintable(c->objectName()));
     QVERIFY(boxes.boxes.isEmpty());
 }
 
@@ -205,15 +237,28 @@ void TstWindow::everyNamedControlExists()
         "lbl_DevModel", "lbl_show_deviceModel", "lbl_CurrentVersion", "lbl_show_currentVersion",
         "lbl_LatestVersion", "lbl_show_latestVersion", "btn_update",
     };
-    for (const char* n : names) {
-        const auto found = w.findChildren<QObject*>(QString::fromLatin1(n));
-        QVERIFY2(found.size() == 1, n);
-    }
+    // Every name is carried by exactly one object of the window.
+    QHash<QString, int> count;
+    for (QObject* o : w.findChildren<QObject*>())
+        ++count[o->objectName()];
+    for (const char* n : names)
+        QVERIFY2(count.value(QString::fromLatin1(n)) == 1, n);
     for (int i = 1; i <= 28; ++i)
-        QVERIFY(w.findChild<QPushButton*>(QStringLiteral("Button%1").arg(i)));
+        QCOMPARE(count.value(QStringLiteral("Button%1").arg(i)), 1);
+    // The typed members are the controls of those names.
+    QCOMPARE(w.frame().btnConnect->objectName(), QStringLiteral("btnConnect"));
+    QCOMPARE(w.basicPage().edt_line1->objectName(), QStringLiteral("edt_line1"));
+    QCOMPARE(w.downloadPage().redt_log->objectName(), QStringLiteral("redt_log"));
+    QCOMPARE(w.forms().status.cxProgressBar1->objectName(), QStringLiteral("cxProgressBar1"));
+    for (const tarsel::ui::SlotControls& s : w.forms().pictureSlots()) {
+        QCOMPARE(s.image->objectName(), QStringLiteral("cxImage%1").arg(s.slot));
+        QCOMPARE(s.tick->objectName(), QStringLiteral("CheckBox%1").arg(s.slot));
+        QCOMPARE(s.cell->objectName(), QStringLiteral("pnlSlot%1").arg(s.slot));
+    }
     // The picture-number edit is the text field of its spin box.
-    QCOMPARE(w.control<QLineEdit>("edt_PicNo")->parent(), w.control<QSpinBox>("ud_PicNo"));
-    QVERIFY(tarsel::ui::applyCaptions(&w, false).isEmpty());
+    QCOMPARE(w.forms().edt_PicNo->objectName(), QStringLiteral("edt_PicNo"));
+    QCOMPARE(w.forms().edt_PicNo->parent(), w.testPage().ud_PicNo);
+    QVERIFY(tarsel::ui::applyCaptions(tarsel::ui::captionTable(w.forms()), false).isEmpty());
 
     // Every input control can be found by assistive technology: a caption label as
     // buddy, or an accessible name of its own.
@@ -231,64 +276,65 @@ void TstWindow::everyNamedControlExists()
         QVERIFY2(buddies.contains(input) || !input->accessibleName().isEmpty(), qPrintable(input->objectName()));
     }
     // What a screen reader is told.
-    auto nameOf = [&](const char* control) {
-        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w.control<QWidget>(control));
+    auto nameOf = [&](QWidget* control) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(control);
         return a ? a->text(QAccessible::Name) : QString();
     };
     // A combo box tells its current item as name and its label through the relation.
-    QAccessibleInterface* combo = QAccessible::queryAccessibleInterface(w.control<QWidget>("cbb_BaudRate"));
+    QAccessibleInterface* combo = QAccessible::queryAccessibleInterface(w.frame().cbb_BaudRate);
     QVERIFY(combo);
     bool labelled = false;
     for (const auto& rel : combo->relations(QAccessible::Label))
         labelled |= rel.first->text(QAccessible::Name) == QStringLiteral("Baud Rate:");
     QVERIFY(labelled);
-    QCOMPARE(nameOf("edt_line1"), QStringLiteral("Line 1:"));
-    QCOMPARE(nameOf("ud_Column"), QStringLiteral("Column:"));
-    QCOMPARE(nameOf("btnConnect"), QStringLiteral("Connect"));
-    QCOMPARE(nameOf("edtMianText3"), QStringLiteral("Main text line 3"));
-    QCOMPARE(nameOf("cxImage80"), QStringLiteral("Picture 5"));
+    QCOMPARE(nameOf(w.basicPage().edt_line1), QStringLiteral("Line 1:"));
+    QCOMPARE(nameOf(w.testPage().ud_Column), QStringLiteral("Column:"));
+    QCOMPARE(nameOf(w.frame().btnConnect), QStringLiteral("Connect"));
+    QCOMPARE(nameOf(w.displayPage().edtMianText3), QStringLiteral("Main text line 3"));
+    QCOMPARE(nameOf(w.picturePage().cxImage80), QStringLiteral("Picture 5"));
+    QCOMPARE(nameOf(w.picturePage().CheckBox75), QStringLiteral("Download Head Picture"));
+    QCOMPARE(nameOf(w.forms().edt_PicNo), QStringLiteral("Picture No"));
 }
 
 void TstWindow::selectorsAreFilled()
 {
     BoxRecorder boxes;
     TarselMain w(testOptions(boxes, m_ports.path()));
-    auto items = [&](const char* name) {
+    auto items = [&](QComboBox* c) {
         QStringList out;
-        auto* c = w.control<QComboBox>(name);
         for (int i = 0; i < c->count(); ++i)
             out << c->itemText(i);
         return out;
     };
     const QStringList bauds{"9600", "19200", "38400", "57600", "115200"};
-    QCOMPARE(items("cbb_BaudRate"), bauds);
-    QCOMPARE(items("cbb_down_BaudRate"), bauds);
-    QCOMPARE(items("cbbDisplayMode"), (QStringList{"KT310--IIA", "KT310--IIB", "KT310--IIC", "KT310-IID",
+    QCOMPARE(items(w.frame().cbb_BaudRate), bauds);
+    QCOMPARE(items(w.basicPage().cbb_down_BaudRate), bauds);
+    QCOMPARE(items(w.frame().cbbDisplayMode), (QStringList{"KT310--IIA", "KT310--IIB", "KT310--IIC", "KT310-IID",
                                                     "KT710--II", "KT310-II", "KT710-II"}));
-    const QStringList commands = items("cbb_down_CommandMode");
+    const QStringList commands = items(w.basicPage().cbb_down_CommandMode);
     QCOMPARE(commands.size(), 15);
     QCOMPARE(commands.first(), QStringLiteral("LD220"));
     QCOMPARE(commands.last(), QStringLiteral("AUTO"));
-    const QStringList pages = items("cbb_CodePage");
+    const QStringList pages = items(w.basicPage().cbb_CodePage);
     QCOMPARE(pages.size(), 26);
     QCOMPARE(pages.at(16), QStringLiteral("CP950_BIG5"));
-    QCOMPARE(items("cbb_codepage_test"), pages);
-    QCOMPARE(items("cbb_codepage_maintext"), pages);
-    QCOMPARE(w.control<RadioGroup>("rg_Down_CodePage")->items(), pages);
-    QCOMPARE(w.control<RadioGroup>("rg_Down_CodePage")->columns(), 5);
-    const QStringList catalogue = items("cbbCharset");
+    QCOMPARE(items(w.testPage().cbb_codepage_test), pages);
+    QCOMPARE(items(w.displayPage().cbb_codepage_maintext), pages);
+    QCOMPARE(w.codepagePage().rg_Down_CodePage->items(), pages);
+    QCOMPARE(w.codepagePage().rg_Down_CodePage->columns(), 5);
+    const QStringList catalogue = items(w.downloadPage().cbbCharset);
     QCOMPARE(catalogue.size(), 93);
     QCOMPARE(catalogue.at(0), QStringLiteral("CP437"));
     QCOMPARE(catalogue.at(26), QStringLiteral("mini_CP437"));
     QCOMPARE(catalogue.at(79), QStringLiteral("Picture_1"));
     QCOMPARE(catalogue.at(92), QStringLiteral("firmware"));
-    QCOMPARE(w.control<QComboBox>("cbbCharset")->currentIndex(), -1);
-    auto* inter = w.control<RadioGroup>("rg_Down_InterChar");
+    QCOMPARE(w.downloadPage().cbbCharset->currentIndex(), -1);
+    auto* inter = w.codepagePage().rg_Down_InterChar;
     QCOMPARE(inter->count(), 20);
     QCOMPARE(inter->items().at(3), QStringLiteral("U.K."));
-    QCOMPARE(w.control<RadioGroup>("rg_QrCodeAlign")->items(), (QStringList{"Left", "Center", "Right"}));
-    QCOMPARE(w.control<RadioGroup>("rg_QrCodeAlign")->itemIndex(), 1);
-    QCOMPARE(w.control<RadioGroup>("rg_brightness")->items(), (QStringList{"20%", "40%", "60%", "100%"}));
+    QCOMPARE(w.testPage().rg_QrCodeAlign->items(), (QStringList{"Left", "Center", "Right"}));
+    QCOMPARE(w.testPage().rg_QrCodeAlign->itemIndex(), 1);
+    QCOMPARE(w.displayPage().rg_brightness->items(), (QStringList{"20%", "40%", "60%", "100%"}));
 }
 
 void TstWindow::pictureSlots()
@@ -298,26 +344,31 @@ void TstWindow::pictureSlots()
     // "-" / "+" pairs of every slot.
     const int pairs[][3] = {{73, 21, 22}, {74, 23, 24}, {75, 25, 26}, {86, 27, 28}, {76, 1, 2}, {77, 3, 4},
         {78, 5, 6}, {79, 7, 8}, {80, 9, 10}, {81, 11, 12}, {82, 13, 14}, {83, 15, 16}, {84, 17, 18}, {85, 19, 20}};
-    for (const auto& p : pairs) {
-        auto* minus = w.findChild<QPushButton*>(QStringLiteral("Button%1").arg(p[1]));
-        auto* plus = w.findChild<QPushButton*>(QStringLiteral("Button%1").arg(p[2]));
+    const auto cells = w.forms().pictureSlots();
+    QCOMPARE(cells.size(), std::size(pairs));
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        const auto& p = pairs[i];
+        QCOMPARE(cells[i].slot, p[0]);
+        auto* minus = cells[i].minus;
+        auto* plus = cells[i].plus;
+        QCOMPARE(minus->objectName(), QStringLiteral("Button%1").arg(p[1]));
+        QCOMPARE(plus->objectName(), QStringLiteral("Button%1").arg(p[2]));
         QCOMPARE(minus->text(), QStringLiteral("-"));
         QCOMPARE(plus->text(), QStringLiteral("+"));
         QCOMPARE(minus->property("tag").toInt(), p[0]);
         QCOMPARE(plus->property("tag").toInt(), p[0]);
-        auto* image = w.findChild<SlotImage*>(QStringLiteral("cxImage%1").arg(p[0]));
-        QVERIFY(image);
+        SlotImage* image = cells[i].image;
+        QCOMPARE(image->slot(), p[0]);
         QCOMPARE(image->size(), p[0] == 75 ? QSize(274, 80) : QSize(130, 80));
         QCOMPARE(image->property("tag").toInt(), p[0]);
-        auto* tick = w.findChild<QCheckBox*>(QStringLiteral("CheckBox%1").arg(p[0]));
-        QVERIFY(tick);
+        QCheckBox* tick = cells[i].tick;
         QVERIFY(tick->text().isEmpty());
         QCOMPARE(tick->property("tag").toInt(), p[0]);
         // Each slot starts with its placeholder picture.
         QVERIFY2(image->hasPicture(), qPrintable(image->objectName()));
         QCOMPARE(image->picture().size(), p[0] == 75 ? QSize(274, 80) : QSize(130, 80));
         // Every slot widget lies inside the grid that "Select All" works on.
-        QVERIFY(w.control<QWidget>("grpPicManagement")->isAncestorOf(tick));
+        QVERIFY(w.picturePage().grpPicManagement->isAncestorOf(tick));
     }
 }
 
@@ -325,14 +376,14 @@ void TstWindow::englishCaptions()
 {
     BoxRecorder boxes;
     TarselMain w(testOptions(boxes, m_ports.path(), 1028)); // Chinese (Taiwan) stays English
-    auto* tabs = w.control<QTabWidget>("PageControl1");
+    auto* tabs = w.frame().PageControl1;
     QCOMPARE(tabs->tabText(0), QStringLiteral(" Basic Setting"));
     QCOMPARE(tabs->tabText(3), QStringLiteral("Picture Management "));
-    QCOMPARE(w.control<QPushButton>("btn_Exit")->text(), QStringLiteral("Exit"));
-    QCOMPARE(w.control<QPushButton>("btn_ResetDisplay")->text(), QStringLiteral("Restore Display"));
-    QCOMPARE(w.control<QLabel>("labHeaderBgColor")->text(), QStringLiteral("Backgroud Color"));
-    QCOMPARE(w.control<QGroupBox>("rg_brightness")->title(), QStringLiteral("Brightness adjustment"));
-    QCOMPARE(w.control<RadioGroup>("rg_Down_InterChar")->items().first(), QStringLiteral("USA"));
+    QCOMPARE(w.frame().btn_Exit->text(), QStringLiteral("Exit"));
+    QCOMPARE(w.frame().btn_ResetDisplay->text(), QStringLiteral("Restore Display"));
+    QCOMPARE(w.displayPage().labHeaderBgColor->text(), QStringLiteral("Backgroud Color"));
+    QCOMPARE(w.displayPage().rg_brightness->title(), QStringLiteral("Brightness adjustment"));
+    QCOMPARE(w.codepagePage().rg_Down_InterChar->items().first(), QStringLiteral("USA"));
     checkAllCaptions(w, false);
 }
 
@@ -341,23 +392,24 @@ void TstWindow::chineseCaptions()
     BoxRecorder boxes;
     TarselMain w(testOptions(boxes, m_ports.path(), 2052));
     QCOMPARE(w.link().SysLangId, std::uint16_t(2052));
-    auto* tabs = w.control<QTabWidget>("PageControl1");
+    auto* tabs = w.frame().PageControl1;
     QCOMPARE(tabs->tabText(0), QStringLiteral(" 基本设置 "));
-    QCOMPARE(tabs->tabText(tabs->indexOf(w.control<QWidget>("tsDownloadFile"))), QStringLiteral("  文件下载 "));
-    QCOMPARE(w.control<QPushButton>("btn_Exit")->text(), QStringLiteral("退出"));
-    QCOMPARE(w.control<QGroupBox>("grp_Settings")->title(), QStringLiteral("串口设置"));
-    QCOMPARE(w.control<QLabel>("lbl_codepage_hint_test")->text(), QStringLiteral("（仅为文本做编码转换）"));
-    QCOMPARE(w.control<QRadioButton>("rbtnTextLine4")->text(), QStringLiteral("4 行文本"));
+    QCOMPARE(tabs->tabText(tabs->indexOf(w.frame().tsDownloadFile)), QStringLiteral("  文件下载 "));
+    QCOMPARE(w.frame().btn_Exit->text(), QStringLiteral("退出"));
+    QCOMPARE(w.frame().grp_Settings->title(), QStringLiteral("串口设置"));
+    QCOMPARE(w.testPage().lbl_codepage_hint_test->text(), QStringLiteral("（仅为文本做编码转换）"));
+    QCOMPARE(w.displayPage().rbtnTextLine4->text(), QStringLiteral("4 行文本"));
     // Radio group: the title changes, the items stay (except the national sets).
-    QCOMPARE(w.control<QGroupBox>("rg_QrCodeAlign")->title(), QStringLiteral("二维码位置"));
-    QCOMPARE(w.control<RadioGroup>("rg_QrCodeAlign")->items(), (QStringList{"Left", "Center", "Right"}));
-    const QStringList inter = w.control<RadioGroup>("rg_Down_InterChar")->items();
+    QCOMPARE(w.testPage().rg_QrCodeAlign->title(), QStringLiteral("二维码位置"));
+    QCOMPARE(w.testPage().rg_QrCodeAlign->items(), (QStringList{"Left", "Center", "Right"}));
+    const QStringList inter = w.codepagePage().rg_Down_InterChar->items();
     QCOMPARE(inter.size(), 20);
     QCOMPARE(inter.first(), QStringLiteral("美国"));
     QCOMPARE(inter.last(), QStringLiteral("其他"));
     // Texts that are not captions stay English.
-    QCOMPARE(w.control<QPushButton>("btn_CharacterSetSelectFile")->text(), QStringLiteral("Select File"));
-    QCOMPARE(tarsel::ui::captionTable().size(), std::size_t(88));
+    QCOMPARE(w.downloadPage().btn_CharacterSetSelectFile->text(), QStringLiteral("Select File"));
+    QCOMPARE(tarsel::ui::captionTable(w.forms()).size(), tarsel::ui::kCaptionRowCount);
+    QCOMPARE(tarsel::ui::kCaptionRowCount, std::size_t(88));
     checkAllCaptions(w, true);
 }
 
@@ -382,17 +434,61 @@ void TstWindow::logLinesAndColours()
     BoxRecorder boxes;
     TarselMain w(testOptions(boxes, m_ports.path()));
     auto& out = w.outlets();
-    out.ShowLogOnRichEdit("CP437 [Failed]:CRC check error", true);
-    out.ShowLogOnRichEdit("CP737 [Succeed]", false);
-    auto* log = w.control<QTextEdit>("redt_log");
+    w.actBtnEnableExecute(); // as after Connect
+    auto* log = w.downloadPage().redt_log;
     QVERIFY(log->isReadOnly());
+
+    // A run writes its lines while the window is busy (the log view disabled).
+    w.runDeviceJob([&] {
+        out.ShowLogOnRichEdit("CP437 [Failed]:CRC check error", true);
+        out.ShowLogOnRichEdit("CP737 [Succeed]", false);
+    });
+    QVERIFY(waitIdle(w));
+    QVERIFY(log->isEnabled());
     QTextDocument* doc = log->document();
     QCOMPARE(doc->blockCount(), 2);
-    auto colourOf = [](const QTextBlock& b) { return b.begin().fragment().charFormat().foreground().color(); };
     QCOMPARE(doc->firstBlock().text(), QStringLiteral("CP437 [Failed]:CRC check error"));
-    QCOMPARE(colourOf(doc->firstBlock()), QColor(255, 0, 0));
     QCOMPARE(doc->lastBlock().text(), QStringLiteral("CP737 [Succeed]"));
-    QCOMPARE(colourOf(doc->lastBlock()), log->palette().text().color());
+    const QTextCharFormat failed = doc->firstBlock().begin().fragment().charFormat();
+    const QTextCharFormat succeeded = doc->lastBlock().begin().fragment().charFormat();
+    QCOMPARE(failed.foreground().color(), QColor(255, 0, 0));
+    // A normal line has no colour of its own: it takes the view's text colour.
+    QVERIFY(!succeeded.hasProperty(QTextFormat::ForegroundBrush));
+
+    // As drawn after the run: the normal line dark, not in the disabled grey.
+    auto* tabs = w.frame().PageControl1;
+    tabs->setTabVisible(tabs->indexOf(w.frame().tsDownloadFile), true);
+    tabs->setCurrentWidget(w.frame().tsDownloadFile);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QImage shot = log->viewport()->grab().toImage();
+    auto rowsOf = [&](const QTextBlock& block) {
+        const QRectF r = doc->documentLayout()->blockBoundingRect(block);
+        return std::pair{int(r.top()), int(r.bottom())};
+    };
+    auto darkest = [&](const QTextBlock& block) {
+        int best = 255;
+        const auto [top, bottom] = rowsOf(block);
+        for (int y = std::max(top, 0); y < std::min(bottom, shot.height()); ++y)
+            for (int x = 0; x < shot.width(); ++x) {
+                const QColor c = shot.pixelColor(x, y);
+                best = std::min(best, std::max({c.red(), c.green(), c.blue()}));
+            }
+        return best;
+    };
+    auto reddest = [&](const QTextBlock& block) {
+        int best = 0;
+        const auto [top, bottom] = rowsOf(block);
+        for (int y = std::max(top, 0); y < std::min(bottom, shot.height()); ++y)
+            for (int x = 0; x < shot.width(); ++x) {
+                const QColor c = shot.pixelColor(x, y);
+                best = std::max(best, c.red() - std::max(c.green(), c.blue()));
+            }
+        return best;
+    };
+    QVERIFY2(darkest(doc->lastBlock()) < 100, "the Succeed line is drawn in a light colour");
+    QVERIFY(reddest(doc->firstBlock()) > 150);
+    QCOMPARE(reddest(doc->lastBlock()), 0);
 
     // Kind 1 empties the log; other kinds keep it.
     out.StartProgress("x", 10, 0);
@@ -402,31 +498,139 @@ void TstWindow::logLinesAndColours()
     out.ResetProgress();
 }
 
+void TstWindow::logSaveAndClear()
+{
+    QTemporaryDir dir;
+    BoxRecorder boxes;
+    auto options = testOptions(boxes, m_ports.path());
+    options.preferencesFile = dir.filePath(QStringLiteral("tarsel.conf"));
+    QStringList folders;
+    QString chosen;
+    options.logSaveDialogHook = [&](const QString& folder) {
+        folders << folder;
+        return chosen;
+    };
+    TarselMain w(options);
+    auto* log = w.downloadPage().redt_log;
+    w.outlets().ShowLogOnRichEdit("CP437 [Failed]:CRC check error", true);
+    w.outlets().ShowLogOnRichEdit("CP737 [Succeed]", false);
+
+    // The context menu: the standard entries, then Save… and Clear.
+    std::unique_ptr<QMenu> menu(log->createLogContextMenu());
+    const QList<QAction*> actions = menu->actions();
+    QVERIFY(actions.size() >= 4);
+    QCOMPARE(actions.at(actions.size() - 2), log->saveAction());
+    QCOMPARE(actions.last(), log->clearAction());
+    QCOMPARE(log->saveAction()->text(), QStringLiteral("Save…"));
+    QCOMPARE(log->clearAction()->text(), QStringLiteral("Clear"));
+    QVERIFY(log->saveAction()->isEnabled());
+    bool copy = false;
+    for (QAction* a : actions)
+        copy |= a->text().remove(QLatin1Char('&')).startsWith(QStringLiteral("Copy"));
+    QVERIFY(copy);
+
+    // Save…: the lines as text, one per line; the dialog starts in the documents
+    // folder, then where the last log was saved.
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("logs")));
+    chosen = dir.filePath(QStringLiteral("logs/run.txt"));
+    log->saveAction()->trigger();
+    QFile saved(chosen);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), QByteArray("CP437 [Failed]:CRC check error\nCP737 [Succeed]\n"));
+    saved.close();
+    QCOMPARE(folders, QStringList{tarsel::ui::Preferences::documentsFolder()});
+    QVERIFY(boxes.boxes.isEmpty());
+
+    // Saving over the file replaces it whole.
+    w.outlets().ShowLogOnRichEdit("CP850 [Succeed]", false);
+    log->saveAction()->trigger();
+    QCOMPARE(folders.last(), dir.filePath(QStringLiteral("logs")));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), QByteArray("CP437 [Failed]:CRC check error\nCP737 [Succeed]\nCP850 [Succeed]\n"));
+    saved.close();
+
+    // A folder that does not exist: an error box naming the file, nothing written.
+    chosen = dir.filePath(QStringLiteral("missing/run.txt"));
+    log->saveAction()->trigger();
+    QCOMPARE(boxes.boxes.size(), 1);
+    QCOMPARE(boxes.boxes.last().flags, int(tarsel::kBoxError));
+    QVERIFY(boxes.boxes.last().text.contains(chosen));
+    QVERIFY(!QFile::exists(chosen));
+    // A cancelled dialog writes nothing and says nothing.
+    chosen.clear();
+    log->saveAction()->trigger();
+    QCOMPARE(boxes.boxes.size(), 1);
+
+    // Clear empties the view; the next line starts a fresh log.
+    log->clearAction()->trigger();
+    QVERIFY(log->document()->isEmpty());
+    std::unique_ptr<QMenu> empty(log->createLogContextMenu());
+    QVERIFY(!log->saveAction()->isEnabled());
+    QVERIFY(!log->clearAction()->isEnabled());
+    w.outlets().ShowLogOnRichEdit("CP852 [Succeed]", false);
+    QCOMPARE(log->logText(), QStringLiteral("CP852 [Succeed]\n"));
+}
+
+void TstWindow::preferencesFileAndStartFolders()
+{
+    using tarsel::ui::FileKind;
+    using tarsel::ui::Preferences;
+    // The user's file: <config>/tarsel/tarsel.conf (only its name is read here).
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    QCOMPARE(Preferences().fileName(), config + QStringLiteral("/tarsel/tarsel.conf"));
+
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("prefs.conf"));
+    const QString a = dir.filePath(QStringLiteral("a"));
+    const QString b = dir.filePath(QStringLiteral("b"));
+    QVERIFY(QDir().mkpath(a) && QDir().mkpath(b));
+    {
+        Preferences p(file);
+        for (FileKind k : {FileKind::SettingsFiles, FileKind::Pictures, FileKind::SingleItems, FileKind::Firmware,
+                           FileKind::LogFiles}) {
+            QVERIFY(p.lastFolder(k).isEmpty());
+            QCOMPARE(p.startFolder(k), Preferences::documentsFolder());
+        }
+        p.rememberFile(FileKind::Pictures, a + QStringLiteral("/x.png"));
+        p.rememberFile(FileKind::SettingsFiles, b + QStringLiteral("/t.ini"));
+        p.rememberFile(FileKind::SingleItems, QStringLiteral("relative.bin")); // ignored
+    }
+    // Each kind its own folder, kept in the file for the next run.
+    Preferences p(file);
+    QCOMPARE(p.startFolder(FileKind::Pictures), a);
+    QCOMPARE(p.startFolder(FileKind::SettingsFiles), b);
+    QCOMPARE(p.startFolder(FileKind::SingleItems), Preferences::documentsFolder());
+    QVERIFY(QDir(a).removeRecursively());
+    QCOMPARE(p.startFolder(FileKind::Pictures), Preferences::documentsFolder());
+    QVERIFY(Preferences::documentsFolder() != QCoreApplication::applicationDirPath());
+    QVERIFY(QFileInfo(Preferences::documentsFolder()).isDir());
+}
+
 void TstWindow::progressAndStatusPanels()
 {
     BoxRecorder boxes;
     TarselMain w(testOptions(boxes, m_ports.path()));
     w.show();
     auto& out = w.outlets();
-    auto* bar1 = w.control<QProgressBar>("cxProgressBar1");
-    auto* bar2 = w.control<QProgressBar>("cxProgressBar2");
-    auto* p1 = w.control<QLabel>("StatusBar1Panel1");
-    auto* p2 = w.control<QLabel>("StatusBar1Panel2");
+    auto* bar1 = w.forms().status.cxProgressBar1;
+    auto* bar2 = w.picturePage().cxProgressBar2;
+    auto* p1 = w.forms().status.StatusBar1Panel1;
+    auto* p2 = w.forms().status.StatusBar1Panel2;
 
     out.StartProgress("All Settings Downloading......", 100, 2);
     QCOMPARE(p1->text(), QStringLiteral("All Settings Downloading......"));
     QVERIFY(bar1->isVisible());
-    QVERIFY(w.control<QWidget>("StatusBar1Panel0")->isAncestorOf(bar1));
+    QVERIFY(w.forms().status.StatusBar1Panel0->isAncestorOf(bar1));
     QCOMPARE(bar1->maximum(), 100);
     QCOMPARE(bar2->maximum(), 100);
 
     // A picture position lays the slot bar over its slot: 80 -> slot 76.
-    w.control<QTabWidget>("PageControl1")->setCurrentWidget(w.control<QWidget>("tsPictureManagement"));
+    w.frame().PageControl1->setCurrentWidget(w.frame().tsPictureManagement);
     QCoreApplication::processEvents();
     out.ShowTransferStatus("Download Picture_1", "1 of  2", 80);
     QCOMPARE(p1->text(), QStringLiteral("Download Picture_1"));
     QCOMPARE(p2->text(), QStringLiteral("1 of  2"));
-    auto* slot = w.control<QWidget>("cxImage76");
+    auto* slot = w.picturePage().cxImage76;
     QVERIFY(bar2->isVisible());
     QCOMPARE(bar2->size(), slot->size());
     QCOMPARE(bar2->mapToGlobal(QPoint(0, 0)), slot->mapToGlobal(QPoint(0, 0)));
@@ -450,7 +654,7 @@ void TstWindow::progressAndStatusPanels()
 
     out.ResetProgress();
     QVERIFY(p1->text().isEmpty() && p2->text().isEmpty());
-    QVERIFY(w.control<QLabel>("StatusBar1Panel3")->text().isEmpty());
+    QVERIFY(w.forms().status.StatusBar1Panel3->text().isEmpty());
     QVERIFY(!bar1->isVisible() && !bar2->isVisible());
     QCOMPARE(bar1->value(), 0);
     QCOMPARE(bar2->value(), 0);
@@ -463,9 +667,9 @@ void TstWindow::elapsedSecondsTimer()
 {
     BoxRecorder boxes;
     TarselMain w(testOptions(boxes, m_ports.path()));
-    auto* panel = w.control<QLabel>("StatusBar1Panel3");
-    auto* tmr1 = w.findChild<QTimer*>(QStringLiteral("tmr1"));
-    QVERIFY(tmr1);
+    auto* panel = w.forms().status.StatusBar1Panel3;
+    const QTimer* tmr1 = w.elapsedTimer();
+    QCOMPARE(tmr1->objectName(), QStringLiteral("tmr1"));
     QVERIFY(!tmr1->isActive());
     QCOMPARE(tmr1->interval(), 1000);
     w.outlets().StartProgress("run", 10, 0);
@@ -568,39 +772,39 @@ void TstWindow::busyDisablesGroupAndRestores()
     bool groupDuringDone = true;
     w.runDeviceJob([&] { while (!release) QThread::msleep(1); },
                    [&] {
-                       groupDuringDone = w.control<QWidget>("grp_Settings")->isEnabled();
+                       groupDuringDone = w.frame().grp_Settings->isEnabled();
                        w.actBtnEnableExecute();
                    });
     QVERIFY(w.isBusy());
-    QVERIFY(!w.control<QWidget>("grp_Settings")->isEnabled());
-    QVERIFY(!w.control<QWidget>("btnConnect")->isEnabled());
-    QVERIFY(w.control<QWidget>("btn_Exit")->isEnabled());
+    QVERIFY(!w.frame().grp_Settings->isEnabled());
+    QVERIFY(!w.frame().btnConnect->isEnabled());
+    QVERIFY(w.frame().btn_Exit->isEnabled());
     release = true;
     QVERIFY(waitIdle(w));
     QVERIFY(!groupDuringDone);
     QCOMPARE(busySpy.count(), 2);
     // `done` enabled the group: everything but the baud and model lists.
-    QVERIFY(w.control<QWidget>("PageControl1")->isEnabled());
-    for (const char* b : kBottomButtons)
-        QVERIFY2(w.control<QWidget>(b)->isEnabled(), b);
-    QVERIFY(!w.control<QWidget>("cbb_BaudRate")->isEnabled());
-    QVERIFY(!w.control<QWidget>("cbbDisplayMode")->isEnabled());
+    QVERIFY(w.frame().PageControl1->isEnabled());
+    for (QWidget* b : bottomButtons(w))
+        QVERIFY2(b->isEnabled(), qPrintable(b->objectName()));
+    QVERIFY(!w.frame().cbb_BaudRate->isEnabled());
+    QVERIFY(!w.frame().cbbDisplayMode->isEnabled());
 
     // Without a change during the job the previous state comes back.
     w.actBtnDisableExecute();
-    w.control<QWidget>("grp_Settings")->setEnabled(true);
+    w.frame().grp_Settings->setEnabled(true);
     w.runDeviceJob([] {});
-    QVERIFY(!w.control<QWidget>("grp_Settings")->isEnabled());
+    QVERIFY(!w.frame().grp_Settings->isEnabled());
     QVERIFY(waitIdle(w));
-    QVERIFY(w.control<QWidget>("grp_Settings")->isEnabled());
-    QVERIFY(!w.control<QWidget>("PageControl1")->isEnabled());
-    QVERIFY(!w.control<QWidget>("btn_Default")->isEnabled());
+    QVERIFY(w.frame().grp_Settings->isEnabled());
+    QVERIFY(!w.frame().PageControl1->isEnabled());
+    QVERIFY(!w.frame().btn_Default->isEnabled());
 
     // A job that fails with something other than std::exception still ends Busy.
     w.runDeviceJob([] { throw 42; });
     QVERIFY(waitIdle(w));
     QVERIFY(!w.isBusy());
-    QVERIFY(w.control<QWidget>("grp_Settings")->isEnabled());
+    QVERIFY(w.frame().grp_Settings->isEnabled());
 
     // Jobs run one at a time, in order.
     QStringList order;
@@ -668,7 +872,7 @@ void TstWindow::portListFollowsPorts()
     auto options = testOptions(boxes, folder.path());
     options.preferredPort = c.toStdString(); // selected at start instead of the first port
     TarselMain w(options);
-    auto* ports = w.control<QComboBox>("cbb_SerialPort");
+    auto* ports = w.frame().cbb_SerialPort;
     QCOMPARE(ports->currentText(), c);
     QCOMPARE(QString::fromStdString(w.link().PortName), c);
     QVERIFY(ports->findText(b) >= 0);

@@ -1,10 +1,13 @@
 #include "support/ui_test_support.h"
 
+#include "ui/window_forms.h"
+
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <unistd.h>
@@ -81,9 +84,16 @@ TarselMain::Options ScriptedLine::options(BoxRecorder& boxes, std::uint16_t lang
     return o;
 }
 
+QString testPreferencesFile()
+{
+    static QTemporaryDir dir;
+    return dir.filePath(QStringLiteral("tarsel.conf"));
+}
+
 TarselMain::Options testOptions(BoxRecorder& boxes, const QString& portFolder, std::uint16_t langId)
 {
     TarselMain::Options o;
+    o.preferencesFile = testPreferencesFile();
     o.messageBoxHook = boxes.hook();
     o.sysLangId = langId;
     if (!portFolder.isEmpty())
@@ -93,7 +103,7 @@ TarselMain::Options testOptions(BoxRecorder& boxes, const QString& portFolder, s
 
 bool selectPort(TarselMain& window, const QString& path)
 {
-    auto* ports = window.control<QComboBox>("cbb_SerialPort");
+    auto* ports = window.frame().cbb_SerialPort;
     window.refreshPortList();
     const int index = ports->findText(path);
     if (index < 0)
@@ -123,10 +133,11 @@ bool shownOnPage(QWidget* widget)
     return true;
 }
 
-bool tabVisible(TarselMain& window, const char* page)
+bool tabVisible(TarselMain& window, QWidget* page)
 {
-    auto* tabs = window.control<QTabWidget>("PageControl1");
-    return tabs->isTabVisible(tabs->indexOf(window.control<QWidget>(page)));
+    auto* tabs = window.frame().PageControl1;
+    const int index = tabs->indexOf(page);
+    return index >= 0 && tabs->isTabVisible(index);
 }
 
 } // namespace tarsel::uitest

@@ -86,8 +86,13 @@ public:
     int portsMade = 0;
 };
 
+// A preferences file of this test program's own (in a temporary folder), so that
+// windows in tests never write the user's configuration.
+QString testPreferencesFile();
+
 // Options for a window in tests: boxes answered by `boxes`, English unless a language
-// id is given, ports listed from `portFolder` (plus whatever the machine has).
+// id is given, ports listed from `portFolder` (plus whatever the machine has), the
+// remembered folders kept in testPreferencesFile().
 TarselMain::Options testOptions(BoxRecorder& boxes, const QString& portFolder = {},
                                 std::uint16_t langId = 1033);
 
@@ -100,7 +105,7 @@ bool waitIdle(TarselMain& window, int timeoutMs = 15000);
 // Shown on its tab page, whether or not that page is the current one.
 bool shownOnPage(QWidget* widget);
 
-// The tab page's visibility in PageControl1.
-bool tabVisible(TarselMain& window, const char* page);
+// The tab page's visibility in PageControl1 (false for a widget that is no tab page).
+bool tabVisible(TarselMain& window, QWidget* page);
 
 } // namespace tarsel::uitest

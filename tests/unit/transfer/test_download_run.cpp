@@ -142,6 +142,7 @@ TEST_F(RunTest, AWrongEndCrcFailsOnlyThatItem)
     run.setModelIndex(0);
     EXPECT_EQ(run.StartFontDownload(), RunOutcome::Finished);
     EXPECT_EQ(out.lastBox().text, "Done! [Succeed 73 / Failed 1]");
+    EXPECT_EQ(out.lastBox().flags, kBoxWarning); // any failed item: the warning icon
     const auto red = logLines(true);
     ASSERT_EQ(red.size(), 4u);
     EXPECT_EQ(red[0], "CP437_40x40 [Failed]:not suport");

@@ -56,7 +56,8 @@ struct LineStatus {
 //   the port's speed, counted from when the line last fell idle) has passed, since
 //   adapters and pseudo-terminals buffer beyond what the driver reports. Bounded by
 //   maxMs; false with a message when cancelled, hung up or not drained in time.
-// - purgeInput() discards the input queue.
+// - purgeInput() discards the input queue; purgeOutput() discards what was written
+//   but has not left the driver yet (a cut stream need not go on for seconds).
 // One slot is used by one thread at a time; setCancelToken() is called between jobs.
 class SerialPort {
 public:
@@ -73,6 +74,7 @@ public:
     virtual bool waitReadable(double timeoutMs) = 0;
     virtual bool drainOutput(double maxMs, std::string& message) = 0;
     virtual void purgeInput() = 0;
+    virtual void purgeOutput() {}
     // True once the far end has hung up (pty closed, USB adapter unplugged).
     virtual bool hungUp() const { return false; }
     // Ask the driver for low latency (USB serial adapters) until the port is closed,

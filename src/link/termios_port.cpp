@@ -500,6 +500,16 @@ void TermiosPort::purgeInput()
         ::tcflush(m_fd, TCIFLUSH);
 }
 
+void TermiosPort::purgeOutput()
+{
+    if (!isOpen())
+        return;
+    ::tcflush(m_fd, TCOFLUSH);
+    // What had already left the driver (an adapter's own buffer) is at most a moment
+    // of line time; the rest is gone.
+    m_lineBusyUntil = std::min(m_lineBusyUntil, monotonicMs() + (m_baud > 0 ? 256 * 10000.0 / m_baud : 0.0));
+}
+
 void TermiosPort::requestLowLatency()
 {
     if (!isOpen() || m_lowLatencySet)

@@ -43,6 +43,7 @@ public:
     bool waitReadable(double timeoutMs) override;
     bool drainOutput(double maxMs, std::string& message) override;
     void purgeInput() override;
+    void purgeOutput() override;
     bool hungUp() const override { return m_hungUp; }
     void requestLowLatency() override;
 

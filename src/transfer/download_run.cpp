@@ -278,8 +278,11 @@ bool DownloadRun::returnDisplayToBaudRate()
 {
     SerialPort& port = m_link.CmdPort;
     std::string message;
-    // What was written reaches the display first; then it gets a quiet line, so that
-    // it ends (or drops) what it was doing and its last answers are out of the way.
+    // What was written reaches the display first (the rest of a cut stream is thrown
+    // away); then it gets a quiet line, so that it ends (or drops) what it was doing
+    // and its last answers are out of the way.
+    if (m_streamCut)
+        port.purgeOutput();
     port.drainOutput(StreamDrainLimitMs(0), message);
     settleLine(m_streamCut ? kCancelQuietAfterStreamMs : kCancelQuietMs);
     auto answersHere = [&] {

@@ -43,9 +43,10 @@ inline constexpr double kItemPauseMs = 100;         // after the CRC, before the
 inline constexpr double kStartFramePauseMs = 100;   // after the status, before the start frame
 // After a cancel: how long the line must stay quiet before the display is spoken to
 // again, and the longest that settling may take. A display receiving a named file
-// drops it once the data stops for about a second, so that wait is longer.
+// drops it once its data stops for a while (two seconds for the virtual display), so
+// that wait is longer.
 inline constexpr double kCancelQuietMs = 300;
-inline constexpr double kCancelQuietAfterStreamMs = 1500;
+inline constexpr double kCancelQuietAfterStreamMs = 2500;
 inline constexpr double kCancelSettleLimitMs = 4000;
 inline constexpr int kCancelProbes = 5;             // model probes at each speed
 

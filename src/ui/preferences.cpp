@@ -59,6 +59,16 @@ QString Preferences::startFolder(FileKind kind) const
     return documentsFolder();
 }
 
+QString Preferences::lastPort() const { return m_settings->value(QStringLiteral("ports/last")).toString(); }
+
+void Preferences::setLastPort(const QString& stableName)
+{
+    if (stableName.isEmpty() || stableName == lastPort())
+        return;
+    m_settings->setValue(QStringLiteral("ports/last"), stableName);
+    m_settings->sync();
+}
+
 QString Preferences::documentsFolder()
 {
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);

@@ -1,6 +1,6 @@
 // What the window remembers between runs, in the user's configuration file
-// (~/.config/tarsel/tarsel.conf, following XDG_CONFIG_HOME): for now the last
-// folder of each kind of file dialog. Nothing else is kept between runs.
+// (~/.config/tarsel/tarsel.conf, following XDG_CONFIG_HOME): the last folder of each
+// kind of file dialog and the last port used. Nothing else is kept between runs.
 #pragma once
 
 #include <QString>
@@ -47,6 +47,11 @@ public:
 
     // The user's documents folder when it exists, else the home folder.
     static QString documentsFolder();
+
+    // The port last used, by its stable name (/dev/serial/by-id/... for a USB
+    // adapter); empty when none.
+    QString lastPort() const;
+    void setLastPort(const QString& stableName);
 
 private:
     std::unique_ptr<QSettings> m_settings;

@@ -40,8 +40,11 @@ using tarsel::ui::QtOutlets;
 
 namespace {
 
-// How long closing the window waits for a running device job to unwind.
-constexpr int kCloseWaitMs = 3000;
+// How long closing the window waits for a running device job to unwind (a cancelled
+// download first puts the display back to its own speed, which can take seconds).
+constexpr int kCloseWaitMs = 10000;
+// The exit status when a job did not stop in time after the window was closed.
+constexpr int kForcedExitStatus = 3;
 // How often the port list is read again (ports appear and disappear).
 constexpr int kPortRescanMs = 2000;
 
@@ -141,6 +144,15 @@ TarselMain::TarselMain(Options options, QWidget* parent) : QMainWindow(parent), 
     // The log view's Save… (its Clear empties the view by itself).
     connect(f.download.redt_log->saveAction(), &QAction::triggered, this, &TarselMain::saveLog);
 
+    // Cancel, in the status bar while any device job runs.
+    f.status.btn_CancelRun->setText(tarsel::ui::isChineseLangId(m_link->SysLangId) ? QStringLiteral("取消")
+                                                                                     : QStringLiteral("Cancel"));
+    connect(f.status.btn_CancelRun, &QPushButton::clicked, this, [this] {
+        m_forms->status.btn_CancelRun->setEnabled(false);
+        cancelDeviceWork();
+    });
+    setConnection(QStringLiteral("Not connected"));
+
     // Start-up, second part: ports, link speed, device controls, limits, pictures.
     formCreate();
 }
@@ -151,9 +163,12 @@ TarselMain::~TarselMain()
     cancelDeviceWork();
     if (m_outlets)
         m_outlets->cancelBoxes();
-    if (m_worker && !m_worker->shutdown(kCloseWaitMs)) {
+    if (m_worker && !m_worker->shutdown(m_options.closeWaitMs.value_or(kCloseWaitMs))) {
         qWarning("A device operation did not stop in time; leaving at once.");
-        std::_Exit(0);
+        if (m_options.forcedExitHook)
+            m_options.forcedExitHook(kForcedExitStatus);
+        else
+            std::_Exit(kForcedExitStatus);
     }
 }
 
@@ -239,28 +254,25 @@ void TarselMain::actSelectLanguageExecute()
 void TarselMain::formCreate()
 {
     const tarsel::ui::WindowForms& f = *m_forms;
-    // Serial ports: the first one is selected; a failed listing is reported once.
+    // Serial ports: the port asked for (--port), else the one used last time, else
+    // the first one; a failed listing is reported once.
     auto* ports = f.frame.cbb_SerialPort;
-    connect(ports, &QComboBox::currentTextChanged, this, [this](const QString& text) {
+    connect(ports, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (!isBusy())
-            setPortName(text);
+            portChosen(index);
     });
-    std::vector<std::string> list;
     std::string message;
-    const bool listed = m_options.virtualPortFolder
-        ? tarsel::ListComPorts(list, message, tarsel::PortListSources{.virtualFolder = *m_options.virtualPortFolder})
-        : tarsel::ListComPorts(list, message);
-    if (!listed)
+    if (!listPorts(m_ports, message))
         showMessageBox(QString::fromStdString(message), tarsel::kBoxError);
-    {
-        const QSignalBlocker block(ports);
-        ports->clear();
-        for (const std::string& p : list)
-            ports->addItem(QString::fromStdString(p));
-        const int preferred = ports->findText(QString::fromStdString(m_options.preferredPort));
-        ports->setCurrentIndex(preferred >= 0 ? preferred : (ports->count() > 0 ? 0 : -1));
-    }
-    setPortName(ports->currentText());
+    int start = tarsel::FindPort(m_ports, m_options.preferredPort);
+    if (start < 0)
+        start = tarsel::FindPort(m_ports, m_preferences->lastPort().toStdString());
+    if (start < 0 && !m_ports.empty())
+        start = 0;
+    fillPortCombo(start);
+    if (start >= 0)
+        m_selected = m_ports[static_cast<std::size_t>(start)];
+    setPortName(m_selected.path.empty() ? QString() : QString::fromStdString(m_selected.path));
     m_link->BaudRate = baudOf(f.frame.cbb_BaudRate->currentText());
 
     m_portTimer = new QTimer(this);
@@ -302,36 +314,122 @@ void TarselMain::loadPlaceholders()
 
 void TarselMain::setPortName(const QString& name) { m_link->PortName = name.toStdString(); }
 
+bool TarselMain::listPorts(std::vector<tarsel::PortInfo>& ports, std::string& message) const
+{
+    tarsel::PortListSources sources;
+    if (m_options.virtualPortFolder)
+        sources.virtualFolder = *m_options.virtualPortFolder;
+    return tarsel::ListPorts(ports, message, sources);
+}
+
+void TarselMain::fillPortCombo(int selectIndex)
+{
+    auto* combo = m_forms->frame.cbb_SerialPort;
+    const QSignalBlocker block(combo);
+    combo->clear();
+    for (const tarsel::PortInfo& p : m_ports) {
+        const QString path = QString::fromStdString(p.path);
+        combo->addItem(path, path);
+        QString tip = QString::fromStdString(p.description);
+        if (p.device != p.path)
+            tip += QStringLiteral(" (%1)").arg(QString::fromStdString(p.device));
+        combo->setItemData(combo->count() - 1, tip, Qt::ToolTipRole);
+    }
+    if (m_portGone) {
+        // The chosen port stays chosen while it is away, so that nothing goes to
+        // another port without the user choosing it.
+        const QString path = QString::fromStdString(m_selected.path);
+        combo->addItem(QStringLiteral("%1 (not present)").arg(path), path);
+        combo->setItemData(combo->count() - 1, QStringLiteral("This port has gone away"), Qt::ToolTipRole);
+        selectIndex = combo->count() - 1;
+    }
+    combo->setCurrentIndex(selectIndex);
+}
+
+void TarselMain::portChosen(int index)
+{
+    if (index < 0 || index >= static_cast<int>(m_ports.size()))
+        return; // the gone entry: nothing changes
+    const tarsel::PortInfo& chosen = m_ports[static_cast<std::size_t>(index)];
+    const bool changed = chosen.path != m_selected.path;
+    m_selected = chosen;
+    if (m_portGone) {
+        // The user moved away from the gone port: it leaves the list.
+        m_portGone = false;
+        fillPortCombo(index);
+    }
+    setPortName(QString::fromStdString(m_selected.path));
+    m_preferences->setLastPort(QString::fromStdString(m_selected.stableName));
+    if (changed && m_modelIndex.load() >= 0)
+        setConnection(QStringLiteral("Not checked: %1 (press Connect)").arg(QString::fromStdString(m_selected.path)));
+}
+
 void TarselMain::refreshPortList()
 {
     if (isBusy() || m_closing)
         return; // the worker is using the link; try again later
-    std::vector<std::string> list;
+    std::vector<tarsel::PortInfo> ports;
     std::string message;
-    const bool listed = m_options.virtualPortFolder
-        ? tarsel::ListComPorts(list, message, tarsel::PortListSources{.virtualFolder = *m_options.virtualPortFolder})
-        : tarsel::ListComPorts(list, message);
-    if (!listed)
+    if (!listPorts(ports, message))
         return;
-    QStringList names;
-    for (const std::string& p : list)
-        names << QString::fromStdString(p);
-    auto* ports = m_forms->frame.cbb_SerialPort;
-    QStringList current;
-    for (int i = 0; i < ports->count(); ++i)
-        current << ports->itemText(i);
-    if (names == current)
+    const bool wasGone = m_portGone;
+    const int found = m_selected.path.empty() ? -1 : tarsel::FindPort(ports, m_selected.stableName);
+    if (ports == m_ports && (found >= 0) == !wasGone)
         return;
-    // Keep the selection while its port exists; otherwise take the first port.
-    const QString selected = ports->currentText();
-    {
-        const QSignalBlocker block(ports);
-        ports->clear();
-        ports->addItems(names);
-        const int keep = names.indexOf(selected);
-        ports->setCurrentIndex(keep >= 0 ? keep : (names.isEmpty() ? -1 : 0));
+    m_ports = std::move(ports);
+    if (found >= 0) {
+        // The chosen port is here (again): the same path or the same stable name.
+        m_portGone = false;
+        m_selected = m_ports[static_cast<std::size_t>(found)];
+        fillPortCombo(found);
+        setPortName(QString::fromStdString(m_selected.path));
+        if (wasGone)
+            setConnection(QStringLiteral("Not connected: %1 is back (press Connect)")
+                              .arg(QString::fromStdString(m_selected.path)));
+        return;
     }
-    setPortName(ports->currentText());
+    if (!m_selected.path.empty()) {
+        // The chosen port went away: the window no longer knows a display, and
+        // PortName stays on the missing port (every command fails to open it).
+        m_portGone = true;
+        fillPortCombo(-1);
+        if (!wasGone)
+            markNotConnected(QStringLiteral("Not connected: %1 went away").arg(QString::fromStdString(m_selected.path)));
+        return;
+    }
+    // Nothing was chosen yet (there was no port at all): the first one now.
+    fillPortCombo(m_ports.empty() ? -1 : 0);
+    if (!m_ports.empty()) {
+        m_selected = m_ports.front();
+        setPortName(QString::fromStdString(m_selected.path));
+    }
+}
+
+void TarselMain::setConnection(const QString& text)
+{
+    m_connectionText = text;
+    QLabel* label = m_forms->status.lbl_Connection;
+    label->setToolTip(text);
+    label->setAccessibleDescription(text);
+    // Short in the status bar: the whole text is in the tooltip.
+    const int room = std::max(label->width(), 60);
+    label->setText(label->fontMetrics().elidedText(text, Qt::ElideRight, room));
+}
+
+void TarselMain::markNotConnected(const QString& why)
+{
+    const tarsel::ui::WindowForms& f = *m_forms;
+    {
+        const QSignalBlocker block(f.frame.cbbDisplayMode);
+        f.frame.cbbDisplayMode->setCurrentIndex(-1);
+    }
+    m_modelIndex.store(-1);
+    emit modelIndexChanged(-1);
+    hideModelControls();
+    // Only the port list and Connect (and Exit), as before the first Connect.
+    actBtnDisableExecute();
+    f.frame.grp_Settings->setEnabled(true);
+    setConnection(why);
 }
 
 // ---- The log view ----
@@ -378,6 +476,8 @@ void TarselMain::enterBusy()
         m_groupState.push_back(!w->testAttribute(Qt::WA_ForceDisabled));
         w->setEnabled(false);
     }
+    m_forms->status.btn_CancelRun->setEnabled(true);
+    m_forms->status.btn_CancelRun->show();
     emit busyChanged(true);
 }
 
@@ -388,11 +488,16 @@ void TarselMain::leaveBusy()
     const auto group = m_forms->deviceGroup();
     for (std::size_t i = 0; i < group.size() && i < m_groupState.size(); ++i)
         group[i]->setEnabled(m_groupState[i]);
-    setPortName(m_forms->frame.cbb_SerialPort->currentText());
+    m_forms->status.btn_CancelRun->hide();
+    // A port chosen while the job ran takes effect now.
+    const int index = m_forms->frame.cbb_SerialPort->currentIndex();
+    if (index >= 0 && index < static_cast<int>(m_ports.size())
+        && m_ports[static_cast<std::size_t>(index)].path != m_selected.path)
+        portChosen(index);
     emit busyChanged(false);
 }
 
-void TarselMain::runDeviceJob(std::function<void()> job, std::function<void()> done)
+void TarselMain::runDeviceJob(std::function<void()> job, std::function<void()> done, QString cancelledText)
 {
     if (m_closing)
         return;
@@ -405,7 +510,7 @@ void TarselMain::runDeviceJob(std::function<void()> job, std::function<void()> d
     }
     if (m_closing)
         token->cancel();
-    m_worker->post([this, token, job = std::move(job), done = std::move(done)]() mutable {
+    m_worker->post([this, token, job = std::move(job), done = std::move(done), cancelledText]() mutable {
         if (!token->cancelled()) {
             const tarsel::CancelScope scope(*m_link, token.get());
             try {
@@ -417,10 +522,12 @@ void TarselMain::runDeviceJob(std::function<void()> job, std::function<void()> d
                 qWarning("Device job failed with an unknown exception");
             }
         }
-        QMetaObject::invokeMethod(this, [this, done = std::move(done)] {
+        QMetaObject::invokeMethod(this, [this, token, done = std::move(done), cancelledText] {
             if (done && !m_closing)
                 done();
             leaveBusy();
+            if (token->cancelled() && !m_closing && !cancelledText.isEmpty())
+                showMessageBox(cancelledText, tarsel::kBoxInfo);
         }, Qt::QueuedConnection);
     });
 }
@@ -449,17 +556,37 @@ void TarselMain::showEvent(QShowEvent* event)
 
 void TarselMain::closeEvent(QCloseEvent* event)
 {
-    // Abandon a running operation: its sleeps return at once, a box it waits for is
-    // answered, and the worker is waited for briefly.
+    if (!isBusy()) {
+        m_closing = true;
+        m_portTimer->stop();
+        m_worker->shutdown(m_options.closeWaitMs.value_or(kCloseWaitMs));
+        event->accept();
+        return;
+    }
+    // A job runs: cancel it (a box it waits for is answered) and close once it has
+    // unwound; the window stays responsive meanwhile. A job that does not stop in time
+    // ends the program with a failure status, never as a success.
+    event->ignore();
+    if (m_closing)
+        return;
     m_closing = true;
     m_portTimer->stop();
     cancelDeviceWork();
     m_outlets->cancelBoxes();
-    if (!m_worker->shutdown(kCloseWaitMs)) {
-        qWarning("A device operation did not stop in time; leaving at once.");
-        std::_Exit(0);
-    }
-    event->accept();
+    setConnection(QStringLiteral("Closing: waiting for the running operation to stop"));
+    connect(this, &TarselMain::busyChanged, this, [this](bool busy) {
+        if (!busy)
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    });
+    QTimer::singleShot(m_options.closeWaitMs.value_or(kCloseWaitMs), this, [this] {
+        if (!isBusy())
+            return;
+        qWarning("A device operation did not stop in time after the window was closed; leaving at once.");
+        if (m_options.forcedExitHook)
+            m_options.forcedExitHook(kForcedExitStatus);
+        else
+            std::_Exit(kForcedExitStatus);
+    });
 }
 
 // ---- Connect ----
@@ -502,9 +629,14 @@ void TarselMain::btnConnectClick()
     auto found = std::make_shared<int>(-1);
     runDeviceJob([this, bauds, found] { *found = connectJob(bauds); },
                  [this, found] {
-                     if (*found >= 0)
+                     if (*found >= 0) {
+                         m_preferences->setLastPort(QString::fromStdString(m_selected.stableName));
                          emit deviceConnected(*found);
-                 });
+                     } else if (m_connectionText.startsWith(QStringLiteral("Connecting"))) {
+                         setConnection(QStringLiteral("Not connected"));
+                     }
+                 },
+                 QStringLiteral("Connect was cancelled: no display is connected."));
 }
 
 int TarselMain::connectJob(const QStringList& bauds)
@@ -518,8 +650,11 @@ int TarselMain::connectJob(const QStringList& bauds)
     for (int i = 0; i < bauds.size() && index < 0; ++i) {
         if (cancelled())
             return -1;
-        m_outlets->onGui([this, i] { m_forms->frame.cbb_BaudRate->setCurrentIndex(i); });
         link.BaudRate = baudOf(bauds[i]);
+        m_outlets->onGui([this, i, baud = link.BaudRate] {
+            m_forms->frame.cbb_BaudRate->setCurrentIndex(i);
+            setConnection(QStringLiteral("Connecting… %1 bit/s").arg(baud));
+        });
         index = tarsel::DetectModel(link, message);
         if (index < 0)
             link.pause(100);
@@ -530,10 +665,14 @@ int TarselMain::connectJob(const QStringList& bauds)
         return -1;
     }
 
-    m_outlets->onGui([this, index] {
+    m_outlets->onGui([this, index, baud = link.BaudRate] {
         m_forms->frame.cbbDisplayMode->setCurrentIndex(index);
         actBtnEnableExecute();
         showModelControls(index);
+        setConnection(QStringLiteral("%1, %2 bit/s, %3")
+                          .arg(QString::fromStdString(tarsel::ModelName(index)))
+                          .arg(baud)
+                          .arg(QString::fromStdString(m_selected.path)));
     });
     std::string ignored;
     tarsel::ClearDisplay(link, ignored);
@@ -546,8 +685,13 @@ int TarselMain::connectJob(const QStringList& bauds)
     m_outlets->onGui(
         [this, name] { m_forms->firmware.lbl_show_deviceModel->setText(QString::fromStdString(name)); });
     const int version = tarsel::ReadVersion(link);
-    m_outlets->onGui([this, version] {
+    m_outlets->onGui([this, version, index, baud = link.BaudRate] {
         m_forms->firmware.lbl_show_currentVersion->setText(QStringLiteral("V%1").arg(version));
+        setConnection(QStringLiteral("%1 V%2, %3 bit/s, %4")
+                          .arg(QString::fromStdString(tarsel::ModelName(index)))
+                          .arg(version)
+                          .arg(baud)
+                          .arg(QString::fromStdString(m_selected.path)));
     });
     if (version < tarsel::kLatestFirmwareVersion) {
         m_outlets->onGui([this] { setTabShown(m_forms->frame.tsFirmwareUpdates, true); });

@@ -5,6 +5,7 @@
 #include "link/clock.h"
 #include "link/link.h"
 #include "link/outlets.h"
+#include "link/port_list.h"
 #include "link/serial_port.h"
 
 #include <QImage>
@@ -61,6 +62,11 @@ struct TarselMainOptions {
     // Tests: the log's Save… dialog; gets the folder it would open in, returns the
     // chosen path (empty = cancelled).
     std::function<QString(const QString& folder)> logSaveDialogHook;
+    // Tests: called instead of ending the process when a job does not stop in time
+    // after the window was closed (the process ends with this non-zero status).
+    std::function<void(int status)> forcedExitHook;
+    // How long closing waits for a running job to stop (default 10 s). (Tests.)
+    std::optional<int> closeWaitMs;
 };
 
 class TarselMain : public QMainWindow {
@@ -89,11 +95,14 @@ public:
     int modelIndex() const { return m_modelIndex.load(); }
     bool isBusy() const { return m_busyDepth > 0; }
 
-    // Runs `job` on the device worker (Busy: device-controls group disabled
-    // meanwhile), then `done` on the window's thread, then leaves Busy, restoring the
-    // group's enabled state (as changed by actBtnEnableExecute/actBtnDisableExecute
-    // calls made while busy, e.g. from `done`).
-    void runDeviceJob(std::function<void()> job, std::function<void()> done = {});
+    // Runs `job` on the device worker (Busy: device-controls group disabled and the
+    // status bar's Cancel button shown meanwhile), then `done` on the window's thread,
+    // then leaves Busy, restoring the group's enabled state (as changed by
+    // actBtnEnableExecute/actBtnDisableExecute calls made while busy, e.g. from
+    // `done`). The job runs with a cancel token of its own on the link; when it was
+    // cancelled, `cancelledText` (unless empty) is shown in an information box after it.
+    void runDeviceJob(std::function<void()> job, std::function<void()> done = {},
+                      QString cancelledText = QStringLiteral("The operation was cancelled."));
 
     // The window's controls, typed (ui/window_forms.h): the frame around the pages,
     // each tab page, the status bar panels and the picture slots.
@@ -135,8 +144,18 @@ public:
     // The placeholder picture of a slot (73..86); null when it is not carried.
     static QImage placeholder(int slot);
 
-    // Re-reads the serial port list (also done every two seconds).
+    // Re-reads the serial port list (also done every two seconds). A selected port that
+    // has gone away stays selected (marked as gone) and the window becomes "not
+    // connected"; nothing is ever moved to another port without the user. When the
+    // same port comes back (same path or the same stable name) it is selected again.
     void refreshPortList();
+    // The ports as last listed (the combo's items, without a gone entry).
+    const std::vector<tarsel::PortInfo>& ports() const { return m_ports; }
+    // True while the selected port is missing from the machine.
+    bool selectedPortGone() const { return m_portGone; }
+    // The connection widget's full text ("Not connected", "Connecting… 19200 bit/s",
+    // "KT710-II V12, 38400 bit/s, /dev/serial/by-id/…").
+    QString connectionText() const { return m_connectionText; }
 
 signals:
     // cbbDisplayMode's item index changed (Connect found a display).
@@ -161,6 +180,13 @@ private:
     void enterBusy();
     void leaveBusy();
     void setGroupEnabled(bool enabled);
+
+    // The port list and the connection state.
+    bool listPorts(std::vector<tarsel::PortInfo>& ports, std::string& message) const;
+    void fillPortCombo(int selectIndex);
+    void portChosen(int index);
+    void setConnection(const QString& text);
+    void markNotConnected(const QString& why);
 
     // Connect, on the worker.
     int connectJob(const QStringList& bauds); // the model index found, or -1
@@ -190,4 +216,9 @@ private:
     bool m_centred = false;
     std::atomic<bool> m_closing{false};
     QTimer* m_portTimer = nullptr;
+
+    std::vector<tarsel::PortInfo> m_ports; // as last listed
+    tarsel::PortInfo m_selected;           // the port the user chose (or was given)
+    bool m_portGone = false;               // ... and it is missing now
+    QString m_connectionText;
 };

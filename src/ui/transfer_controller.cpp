@@ -37,16 +37,6 @@ TransferController::TransferController(TarselMain* window)
     forms().download.btn_CharacterSetSelectFile->setEnabled(false);
     forms().download.btn_CharacterSetDownSingle->setEnabled(false);
 
-    // Cancel sits in the status bar, next to the progress, which stays usable while
-    // the device controls are disabled.
-    const bool chinese = tarsel::ui::isChineseLangId(window->link().SysLangId);
-    m_cancelButton = new QPushButton(chinese ? QStringLiteral("取消") : QStringLiteral("Cancel"));
-    m_cancelButton->setObjectName(QStringLiteral("btn_CancelRun"));
-    m_cancelButton->setAccessibleName(QStringLiteral("Cancel download"));
-    m_cancelButton->setToolTip(QStringLiteral("Stop the running download"));
-    m_cancelButton->hide();
-    m_window->statusBar()->addPermanentWidget(m_cancelButton);
-    connect(m_cancelButton, &QPushButton::clicked, this, &TransferController::cancelRun);
 }
 
 TransferController::~TransferController() = default;
@@ -152,26 +142,24 @@ bool TransferController::startPictureDownload(const std::vector<int>& positions,
 // ---------------------------------------------------------------------------
 // Running and cancelling
 
+QPushButton* TransferController::cancelButton() const { return forms().status.btn_CancelRun; }
+
 bool TransferController::startRun(std::function<tarsel::RunOutcome(tarsel::DownloadRun&)> body)
 {
     if (m_active || m_window->isBusy())
         return false;
     m_active = true;
     m_run->setModelIndex(m_window->modelIndex());
-    if (m_cancelButton) {
-        m_cancelButton->setEnabled(true);
-        m_cancelButton->show();
-    }
     emit runStarted();
     auto outcome = std::make_shared<tarsel::RunOutcome>(tarsel::RunOutcome::NotStarted);
+    // A cancelled run says itself what was cancelled: no second box from the window.
     m_window->runDeviceJob([this, body = std::move(body), outcome] { *outcome = body(*m_run); },
                            [this, outcome] {
                                m_active = false;
                                m_lastOutcome = *outcome;
-                               if (m_cancelButton)
-                                   m_cancelButton->hide();
                                emit runFinished(static_cast<int>(*outcome));
-                           });
+                           },
+                           QString());
     return true;
 }
 
@@ -179,8 +167,6 @@ void TransferController::cancelRun()
 {
     if (!m_active)
         return;
-    if (m_cancelButton)
-        m_cancelButton->setEnabled(false);
     // The run's token: every pause, wait and write ends at once; the run then puts
     // the display back to its speed and says what was cancelled.
     m_window->cancelDeviceWork();

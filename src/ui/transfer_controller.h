@@ -1,7 +1,7 @@
 // The window side of the download runs: the "Download File" page (item, file,
-// Download, Font Download), the firmware "Update" button, a "Cancel" button in the
-// status bar while a run is active, and the entry the picture page uses to send its
-// slots. Each run is one job on the window's device worker.
+// Download, Font Download), the firmware "Update" button, and the entry the picture
+// page uses to send its slots. Each run is one job on the window's device worker,
+// cancelled like any job by the status bar's Cancel button.
 #pragma once
 
 #include "transfer/download_run.h"
@@ -27,7 +27,7 @@ class TransferController : public QObject {
     Q_OBJECT
 
 public:
-    // Connects to the window's controls; adds the Cancel button to the status bar.
+    // Connects to the window's controls.
     explicit TransferController(TarselMain* window);
     ~TransferController() override;
 
@@ -63,8 +63,8 @@ public:
     // Whose folder "Select File" opens in and remembers: the firmware item's own, or
     // the one of every other item.
     tarsel::ui::FileKind selectFileKind() const;
-    // The status bar's Cancel button, shown while a run is active.
-    QPushButton* cancelButton() const { return m_cancelButton; }
+    // The window's Cancel button in the status bar, shown while any job runs.
+    QPushButton* cancelButton() const;
     void setTransferTimeoutMs(double ms);
 
 signals:
@@ -77,7 +77,6 @@ private:
 
     TarselMain* m_window;
     std::unique_ptr<tarsel::DownloadRun> m_run;
-    QPointer<QPushButton> m_cancelButton;
     bool m_active = false;
     tarsel::RunOutcome m_lastOutcome = tarsel::RunOutcome::NotStarted;
     std::shared_ptr<tarsel::PictureSource> m_singlePictures;

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QProxyStyle>
 #include <QStatusBar>
 #include <QTabBar>
@@ -88,6 +89,24 @@ void WindowForms::buildStatusBar()
         bar->addWidget(l);
         *panels[i] = l;
     }
+
+    // The connection: short text here, every detail in its tooltip and accessible
+    // description (the panels above leave little room).
+    auto* connection = new QLabel(bar);
+    connection->setObjectName(QStringLiteral("lbl_Connection"));
+    connection->setAccessibleName(QStringLiteral("Connection"));
+    connection->setMinimumWidth(20);
+    connection->setTextFormat(Qt::PlainText);
+    bar->addPermanentWidget(connection, 1);
+    status.lbl_Connection = connection;
+
+    auto* cancel = new QPushButton(bar);
+    cancel->setObjectName(QStringLiteral("btn_CancelRun"));
+    cancel->setAccessibleName(QStringLiteral("Cancel"));
+    cancel->setToolTip(QStringLiteral("Stop the running operation"));
+    cancel->hide();
+    bar->addPermanentWidget(cancel);
+    status.btn_CancelRun = cancel;
 }
 
 std::array<SlotControls, 14> WindowForms::pictureSlots() const

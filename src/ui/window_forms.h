@@ -36,6 +36,10 @@ struct StatusPanels {
     QLabel* StatusBar1Panel1 = nullptr;
     QLabel* StatusBar1Panel2 = nullptr;
     QLabel* StatusBar1Panel3 = nullptr;
+    // Permanent, on the right: which display, speed and port the window talks to.
+    QLabel* lbl_Connection = nullptr;
+    // Permanent, shown while a device job runs: cancels it.
+    QPushButton* btn_CancelRun = nullptr;
 };
 
 // The controls of one picture slot.

@@ -2,6 +2,7 @@
 // line: the baud scan, model detection, model-dependent controls, version check,
 // failure handling, and that the window keeps answering meanwhile.
 #include "support/ui_test_support.h"
+#include "ui/settings_controller.h"
 #include "ui/window_forms.h"
 
 #include <QComboBox>
@@ -12,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+
+#include <memory>
 
 using namespace tarsel::uitest;
 
@@ -68,6 +71,8 @@ private slots:
     void silentLineShowsOneError();
     void portThatCannotBeOpened();
     void windowKeepsAnsweringDuringConnect();
+    void vanishedPortIsNeverReplaced();
+    void cancelAllDownloadAgainstASilentDisplay();
 };
 
 void TstConnect::findsDisplayAt38400WithOldFirmware()
@@ -266,6 +271,125 @@ void TstConnect::windowKeepsAnsweringDuringConnect()
     QCOMPARE(s.boxes.boxes.size(), 1);
     QCOMPARE(s.boxes.boxes[0].text, QStringLiteral("Not found Device : Time out !"));
     QVERIFY(countRecords(s.sim.display(), "ModelQuery") >= 1);
+}
+
+
+// A virtual display registered under a fixed name in `folder`, as one that is unplugged
+// and plugged in again comes back under its stable name.
+std::unique_ptr<tarsel::sim::VirtualDisplay> startNamed(const QString& folder, const std::string& name,
+                                                        const std::string& model)
+{
+    tarsel::sim::Options o;
+    o.model = model;
+    o.baud = 38400;
+    o.linkFolder = folder.toStdString();
+    o.linkName = name;
+    auto d = std::make_unique<tarsel::sim::VirtualDisplay>(o);
+    std::string error;
+    if (!d->start(&error))
+        return nullptr;
+    return d;
+}
+
+// The selected port goes away (a USB adapter unplugged, a display restarting): the
+// window says so and is "not connected", nothing is moved to the other port, and the
+// port is selected again when it comes back under the same name.
+void TstConnect::vanishedPortIsNeverReplaced()
+{
+    QTemporaryDir folder;
+    auto a = startNamed(folder.path(), "display-a", "KT710-II");
+    auto b = startNamed(folder.path(), "display-b", "KT310-IID");
+    QVERIFY(a && b);
+    const QString pathA = QString::fromStdString(a->linkPath());
+    BoxRecorder boxes;
+    TarselMain w(testOptions(boxes, folder.path()));
+    w.show();
+    QVERIFY(selectPort(w, pathA));
+    QCOMPARE(w.connectionText(), QStringLiteral("Not connected"));
+
+    // The connection widget through Connect: each speed tried, then what answered where.
+    QStringList seen;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (seen.isEmpty() || seen.last() != w.connectionText())
+            seen << w.connectionText();
+    });
+    watch.start(1);
+    w.btnConnectClick();
+    QVERIFY(waitIdle(w));
+    watch.stop();
+    QCOMPARE(w.modelIndex(), 6);
+    QCOMPARE(w.connectionText(), QStringLiteral("KT710-II V12, 38400 bit/s, %1").arg(pathA));
+    QVERIFY2(seen.contains(QStringLiteral("Connecting… 9600 bit/s")), qPrintable(seen.join(QLatin1Char('|'))));
+    QVERIFY(w.forms().status.lbl_Connection->toolTip() == w.connectionText());
+
+    // Display A goes away.
+    a->stop();
+    b->clearRecords();
+    w.refreshPortList();
+    QVERIFY(w.selectedPortGone());
+    QCOMPARE(QString::fromStdString(w.link().PortName), pathA);
+    QCOMPARE(w.frame().cbb_SerialPort->currentText(), QStringLiteral("%1 (not present)").arg(pathA));
+    QCOMPARE(w.connectionText(), QStringLiteral("Not connected: %1 went away").arg(pathA));
+    QCOMPARE(w.modelIndex(), -1);
+    QVERIFY(!w.frame().PageControl1->isEnabled());
+    QVERIFY(!w.frame().btn_GetSetting->isEnabled());
+    QVERIFY(w.frame().btnConnect->isEnabled());
+    QVERIFY(noneVisible(slot86(w)));
+
+    // Whatever still runs a command goes nowhere else: it cannot open the gone port.
+    boxes.boxes.clear();
+    w.settingsController().btn_GetSettingClick();
+    QVERIFY(waitIdle(w));
+    QVERIFY(!boxes.boxes.isEmpty());
+    QCOMPARE(boxes.boxes.last().text, QStringLiteral("Get Settings Error!"));
+    w.refreshPortList();
+    QVERIFY(w.selectedPortGone());
+    QVERIFY(b->records().empty());
+
+    // It comes back under the same name: selected again; Connect finds it.
+    a = startNamed(folder.path(), "display-a", "KT710-II");
+    QVERIFY(a);
+    w.refreshPortList();
+    QVERIFY(!w.selectedPortGone());
+    QCOMPARE(w.frame().cbb_SerialPort->currentText(), pathA);
+    QCOMPARE(QString::fromStdString(w.link().PortName), pathA);
+    QCOMPARE(w.connectionText(), QStringLiteral("Not connected: %1 is back (press Connect)").arg(pathA));
+    w.btnConnectClick();
+    QVERIFY(waitIdle(w));
+    QCOMPARE(w.modelIndex(), 6);
+    QVERIFY(b->records().empty());
+}
+
+// Every Busy job can be cancelled: All Download against a display that never answers
+// (about 150 s of waiting otherwise) ends within a second of Cancel.
+void TstConnect::cancelAllDownloadAgainstASilentDisplay()
+{
+    SimWindow s;
+    QVERIFY2(s.open("KT710-II", 9600, 12, /*silent=*/true), s.error());
+    TarselMain& w = s.window();
+    w.frame().cbbDisplayMode->setCurrentIndex(6);
+    w.actBtnEnableExecute();
+    s.boxes.yesNoAnswer = 6; // "Do you want to download all settings?"
+    w.frame().btn_AllDownload->click();
+    QVERIFY(w.isBusy());
+    QPushButton* cancel = w.forms().status.btn_CancelRun;
+    QVERIFY(!cancel->isHidden());
+    QTest::qWait(500);
+    QVERIFY(w.isBusy());
+    const std::size_t heardBefore = s.sim.display()->records().size();
+    QElapsedTimer sinceCancel;
+    sinceCancel.start();
+    cancel->click();
+    QVERIFY(waitIdle(w, 5000));
+    QVERIFY2(sinceCancel.elapsed() < 1000, qPrintable(QString::number(sinceCancel.elapsed())));
+    QVERIFY(cancel->isHidden());
+    QCOMPARE(s.boxes.boxes.last().text, QStringLiteral("The operation was cancelled."));
+    QCOMPARE(s.boxes.boxes.last().flags, 64);
+    // Nothing more went out after the cancel (at most the frame being written).
+    QTest::qWait(300);
+    QVERIFY(s.sim.display()->records().size() <= heardBefore + 1);
+    QVERIFY(w.frame().btn_AllDownload->isEnabled());
 }
 
 QTEST_MAIN(TstConnect)

@@ -123,6 +123,8 @@ private slots:
     void cancelStopsASleepingJob();
     void closingDuringAJobDoesNotHang();
     void portListFollowsPorts();
+    void lastPortIsPreferredAtStart();
+    void closingDuringAJobThatDoesNotStopFailsTheExit();
 };
 
 void TstWindow::startState()
@@ -820,7 +822,7 @@ void TstWindow::cancelStopsASleepingJob()
     BoxRecorder boxes;
     TarselMain w(testOptions(boxes, m_ports.path()));
     std::atomic<bool> started{false};
-    w.runDeviceJob([&] { started = true; w.link().clock.sleepMs(20000); });
+    w.runDeviceJob([&] { started = true; w.link().pause(20000); });
     QTRY_VERIFY(started.load());
     w.cancelDeviceWork();
     QVERIFY(waitIdle(w, 3000));
@@ -845,9 +847,9 @@ void TstWindow::closingDuringAJobDoesNotHang()
     std::atomic<bool> finished{false};
     std::atomic<int> answer{0};
     w.runDeviceJob([&] {
-        w.link().clock.sleepMs(200);
+        w.link().pause(200);
         answer = w.outlets().ShowMessageBox("Do you want to upgrade the firmware?", 36);
-        w.link().clock.sleepMs(20000);
+        w.link().pause(20000);
         finished = true;
     });
     // Close while the question is shown (its nested loop runs this timer).
@@ -885,13 +887,77 @@ void TstWindow::portListFollowsPorts()
     QCOMPARE(QString::fromStdString(w.link().PortName), b);
     QVERIFY(ports->findText(a) < ports->findText(b)); // sorted
 
-    // The selected port disappears: the first port is taken.
+    // The selected port disappears: it stays selected, marked as gone, and no other
+    // port is taken in its place.
     QVERIFY(QFile::remove(b));
     w.refreshPortList();
-    QCOMPARE(ports->findText(b), -1);
-    QCOMPARE(ports->currentIndex(), 0);
-    QCOMPARE(QString::fromStdString(w.link().PortName), ports->currentText());
+    QCOMPARE(ports->currentText(), QStringLiteral("%1 (not present)").arg(b));
+    QCOMPARE(QString::fromStdString(w.link().PortName), b);
+    QVERIFY(w.selectedPortGone());
     QVERIFY(boxes.boxes.isEmpty());
+
+    // Choosing another port is the user's to do; the gone one then leaves the list.
+    QVERIFY(selectPort(w, a));
+    QVERIFY(!w.selectedPortGone());
+    QCOMPARE(ports->findText(QStringLiteral("%1 (not present)").arg(b)), -1);
+    QCOMPARE(w.preferences().lastPort(), a); // remembered by its stable name
+}
+
+void TstWindow::lastPortIsPreferredAtStart()
+{
+    QTemporaryDir folder;
+    for (const char* n : {"display-a", "display-b"})
+        QVERIFY(::symlink("/dev/null", QDir(folder.path()).filePath(QString::fromLatin1(n)).toLocal8Bit().constData()) == 0);
+    const QString b = QDir(folder.path()).filePath(QStringLiteral("display-b"));
+    BoxRecorder boxes;
+    {
+        TarselMain first(testOptions(boxes, folder.path()));
+        QVERIFY(selectPort(first, b));
+    }
+    TarselMain second(testOptions(boxes, folder.path()));
+    QCOMPARE(second.frame().cbb_SerialPort->currentText(), b);
+    QCOMPARE(QString::fromStdString(second.link().PortName), b);
+}
+
+// Closing the window while a job runs cancels it; one that does not stop in time
+// ends the program with a failure status, never as a success.
+void TstWindow::closingDuringAJobThatDoesNotStopFailsTheExit()
+{
+    BoxRecorder boxes;
+    auto options = testOptions(boxes, m_ports.path());
+    int exitStatus = -1;
+    options.forcedExitHook = [&](int status) { exitStatus = status; };
+    options.closeWaitMs = 300;
+    TarselMain w(options);
+    w.show();
+    std::atomic<bool> release{false};
+    std::atomic<bool> started{false};
+    // A job that does not listen to its cancel token.
+    w.runDeviceJob([&] {
+        started = true;
+        while (!release.load())
+            QThread::msleep(5);
+    });
+    QTRY_VERIFY(started.load());
+    w.close();
+    QVERIFY(w.isVisible()); // still there while the job runs
+    QTRY_COMPARE_WITH_TIMEOUT(exitStatus, 3, 5000);
+    release = true;
+    QVERIFY(waitIdle(w));
+
+    // A job that stops: the window closes once it has, and nothing is forced.
+    exitStatus = -1;
+    TarselMain v(options);
+    v.show();
+    started = false;
+    v.runDeviceJob([&] {
+        started = true;
+        v.link().pause(20000);
+    });
+    QTRY_VERIFY(started.load());
+    v.close();
+    QTRY_VERIFY_WITH_TIMEOUT(!v.isVisible(), 2000);
+    QCOMPARE(exitStatus, -1);
 }
 
 QTEST_MAIN(TstWindow)

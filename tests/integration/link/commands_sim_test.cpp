@@ -12,6 +12,8 @@
 #include <future>
 #include <thread>
 
+#include <termios.h>
+
 namespace tarsel {
 namespace {
 
@@ -140,4 +142,37 @@ TEST(CommandsOnVirtualDisplay, SettingsDocumentArrivesWholeWithItsTerminator)
 }
 
 } // namespace
+} // namespace tarsel
+
+namespace tarsel {
+
+// Another program left RTS/CTS on: on a three-wire cable nothing it sends gets out
+// (the virtual display holds the bytes, as a line whose CTS never rises does). The
+// program's own open turns flow control off, so Connect's query is answered.
+TEST(CommandsOnVirtualDisplay, ModelQueryWorksAfterRtsCtsWasLeftOn)
+{
+    auto sim = test::startSim(test::simOptions("KT710-II", 38400, true));
+    ASSERT_TRUE(sim);
+    test::SimLine other;
+    ASSERT_TRUE(other.open(sim->devicePath(), 38400));
+    struct termios tio {};
+    ASSERT_EQ(::tcgetattr(other.fd(), &tio), 0);
+    tio.c_cflag |= CRTSCTS;
+    ASSERT_EQ(::tcsetattr(other.fd(), TCSANOW, &tio), 0);
+    ASSERT_TRUE(other.write(bytesOf({0x02, 0x07, 0x16, 0x01})));
+    EXPECT_EQ(other.readFor(300), "") << "held by flow control";
+    EXPECT_TRUE(sim->recordsNamed("ModelQuery").empty());
+    // Held, not lost: with flow control off the query goes out and is answered.
+    tio.c_cflag &= ~CRTSCTS;
+    ASSERT_EQ(::tcsetattr(other.fd(), TCSANOW, &tio), 0);
+    EXPECT_EQ(other.readUntil('\0', 1000), Bytes("KT710-II", 8) + '\0');
+    tio.c_cflag |= CRTSCTS;
+    ASSERT_EQ(::tcsetattr(other.fd(), TCSANOW, &tio), 0);
+    other.close(); // the line keeps its settings, as a real port does
+
+    RealLink link(sim->devicePath(), 38400);
+    std::string message;
+    EXPECT_EQ(DetectModel(link.link, message), 6) << message;
+}
+
 } // namespace tarsel

@@ -237,3 +237,77 @@ TEST_F(SimRunTest, EmptyFileIsSkippedWithTheTallyAtOnce)
     EXPECT_EQ(out.lastBox().text, "Done! [Succeed 0 / Failed 0]");
     EXPECT_TRUE(display->transfers().empty());
 }
+
+// A stream of 100 KB at 115200 bit/s on a paced line: the program's writes block once
+// the pty is full, and the CRC wait starts only when the last byte can have arrived.
+TEST_F(SimRunTest, HundredKilobyteStreamSucceedsPaced)
+{
+    start("KT310-IID", 3);
+    const Bytes content = patterned(100 * 1024);
+    ASSERT_EQ(run.StartSingleDownload(5, writeFile("big.bin", content)), RunOutcome::Finished)
+        << out.lastBox().text;
+    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 1 / Failed 0]");
+    EXPECT_EQ(display->files().at(DownloadItemAt(5).FileName), content);
+    // The line carried it at its own rate: not faster than 11 520 bytes a second.
+    const auto transfers = display->transfers();
+    ASSERT_EQ(transfers.size(), 1u);
+    EXPECT_GE(transfers[0].endMs - transfers[0].startMs, content.size() * 10000.0 / 115200 * 0.99);
+}
+
+struct CancelledRun {
+    RunOutcome outcome = RunOutcome::NotStarted;
+};
+
+// Cancel in the middle of an item: the display is put back to its own speed, so the
+// next command works without a new Connect.
+TEST_F(SimRunTest, CancelMidItemLeavesTheDisplayReadyForTheNextCommand)
+{
+    start("KT310--IIA", 0);
+    CancelToken token;
+    std::thread canceller([&] {
+        if (display->waitForRecord("Block", 20000, 5))
+            token.cancel();
+    });
+    RunOutcome outcome;
+    {
+        const CancelScope scope(link, &token);
+        outcome = run.StartSingleDownload(1, writeFile("f.bin", patterned(60000)));
+    }
+    canceller.join();
+    ASSERT_EQ(outcome, RunOutcome::Cancelled) << out.lastBox().text;
+    EXPECT_FALSE(cmd.isOpen());
+    EXPECT_EQ(display->speed(), 9600);
+    EXPECT_EQ(out.lastBox().text, "The download was cancelled. [Succeed 0 / Failed 0]\n"
+                                  "The item being sent when it was cancelled is incomplete in the display.");
+    EXPECT_LT(display->recordsNamed("Block").size(), 235u) << "blocks went on after the cancel";
+
+    Bytes reply;
+    std::string message;
+    ASSERT_TRUE(GetConfiguration(link, reply, message)) << message;
+    EXPECT_EQ(reply, display->settingsText() + '\0');
+}
+
+// The same in the middle of a named file: the display drops the cut file once its
+// data stops, and is then put back to its own speed.
+TEST_F(SimRunTest, CancelMidStreamLeavesTheDisplayReadyForTheNextCommand)
+{
+    start("KT310-IID", 3);
+    CancelToken token;
+    std::thread canceller([&] {
+        if (display->waitForRecord("MakeFile", 20000))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        token.cancel();
+    });
+    RunOutcome outcome;
+    {
+        const CancelScope scope(link, &token);
+        outcome = run.StartSingleDownload(5, writeFile("f.bin", patterned(200 * 1024)));
+    }
+    canceller.join();
+    ASSERT_EQ(outcome, RunOutcome::Cancelled) << out.lastBox().text;
+    EXPECT_EQ(display->speed(), 9600) << out.lastBox().text;
+    EXPECT_TRUE(display->files().empty());
+    Bytes reply;
+    std::string message;
+    ASSERT_TRUE(GetConfiguration(link, reply, message)) << message;
+}

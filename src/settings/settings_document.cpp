@@ -2,9 +2,11 @@
 
 #include "util/codepage.h"
 #include "util/files.h"
+#include "util/text.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -135,15 +137,23 @@ std::uint64_t integerBits(const json& value)
 Bytes hostBytesOfUtf8(const std::string& utf8) { return WideToHost(Utf8ToUtf16(utf8)); }
 
 // Assigns one member; false (with the error text) for a numeric key whose value is
-// not a number.
-bool assignMember(const KeyField& k, const json& value, TDisplayInfo& info, std::string& errorText)
+// not a number. `cleaned` tells whether a text had to be made plain.
+bool assignMember(const KeyField& k, const json& value, TDisplayInfo& info, std::string& errorText, bool& cleaned)
 {
     void* field = k.field(info);
+    cleaned = false;
     if (k.kind == Kind::Text) {
         const std::string text = value.is_string()
             ? value.get<std::string>()
             : value.dump(-1, ' ', false, json::error_handler_t::replace);
-        *static_cast<Bytes*>(field) = hostBytesOfUtf8(text);
+        // Control characters are the same bytes in every host code page: checking the
+        // converted bytes catches each one that would reach a frame.
+        Bytes bytes = hostBytesOfUtf8(text);
+        if (!IsPlainDisplayText(bytes)) {
+            bytes = PlainDisplayText(bytes);
+            cleaned = true;
+        }
+        *static_cast<Bytes*>(field) = std::move(bytes);
         return true;
     }
     if (!value.is_number()) {
@@ -174,7 +184,8 @@ std::string systemError(const std::string& path, int err) { return path + ": " +
 
 } // namespace
 
-bool ParseSettingsJson(const Text& document, TDisplayInfo& info, WindowValues& values, std::string& errorText)
+bool ParseSettingsJson(const Text& document, TDisplayInfo& info, WindowValues& values, std::string& errorText,
+                       std::vector<std::string>* cleanedKeys)
 {
     if (document.empty()) {
         errorText = kGetSettingsError;
@@ -220,16 +231,28 @@ bool ParseSettingsJson(const Text& document, TDisplayInfo& info, WindowValues& v
     }
 
     TDisplayInfo work = info;
+    std::vector<const KeyField*> cleaned; // in the order they were first found
     for (const auto& [name, value] : members) {
         const KeyField* k = findKey(trimKey(name));
         if (!k)
             continue;
-        if (!assignMember(*k, value, work, errorText)) {
+        bool madePlain = false;
+        if (!assignMember(*k, value, work, errorText, madePlain)) {
             info = work; // what was assigned before the bad member stays
             return false;
         }
+        const auto seen = std::find(cleaned.begin(), cleaned.end(), k);
+        if (madePlain && seen == cleaned.end())
+            cleaned.push_back(k);
+        else if (!madePlain && seen != cleaned.end())
+            cleaned.erase(seen); // a later value of the key replaced it
     }
     info = work;
+    if (cleanedKeys) {
+        cleanedKeys->clear();
+        for (const KeyField* k : cleaned)
+            cleanedKeys->push_back(k->key);
+    }
 
     WindowValues shown = values;
     try {
@@ -242,14 +265,28 @@ bool ParseSettingsJson(const Text& document, TDisplayInfo& info, WindowValues& v
     return true;
 }
 
-bool ParseSettingsDocument(const Bytes& document, TDisplayInfo& info, WindowValues& values, std::string& errorText)
+bool ParseSettingsDocument(const Bytes& document, TDisplayInfo& info, WindowValues& values, std::string& errorText,
+                           std::vector<std::string>* cleanedKeys)
 {
     // Refuse an oversized reply before converting it; everything else is the text parser's.
     if (document.size() > kMaxSettingsDocument) {
         errorText = kSettingsTooLarge;
         return false;
     }
-    return ParseSettingsJson(HostToWide(document), info, values, errorText);
+    return ParseSettingsJson(HostToWide(document), info, values, errorText, cleanedKeys);
+}
+
+std::string CleanedTextsWarning(const std::vector<std::string>& keys)
+{
+    if (keys.empty())
+        return {};
+    std::string names;
+    for (const auto& k : keys)
+        names += (names.empty() ? "\"" : ", \"") + k + "\"";
+    return (keys.size() == 1 ? "The text of " : "The texts of ") + names +
+           " held control characters, which the display would take as commands: " +
+           (keys.size() == 1 ? "it ends" : "each ends") +
+           " at its first 00 byte and its other control characters are shown as \"?\".";
 }
 
 Text BuildSettingsJson(const TDisplayInfo& info)

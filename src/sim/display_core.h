@@ -81,6 +81,7 @@ public:
         double transferTimeoutMs = 15000; // a transfer with no data for this long is dropped
         std::uint32_t seed = 1;         // garbage bytes
         Faults faults;
+        SettingsDocument settings;      // what it keeps at power-on (factory settings)
     };
 
     static constexpr std::size_t kBlockFrameSize = 274;

@@ -94,6 +94,7 @@ bool VirtualDisplay::start(std::string* error)
     cfg.transferTimeoutMs = m_options.transferTimeoutMs;
     cfg.seed = m_options.seed;
     cfg.faults = m_options.faults;
+    cfg.settings = m_options.settings;
     try {
         m_core.emplace(cfg);
     } catch (const std::exception& e) {

@@ -2,10 +2,7 @@
 
 #include "util/files.h"
 
-#include <cerrno>
 #include <cstring>
-
-#include <sys/stat.h>
 
 namespace tarsel {
 
@@ -87,23 +84,14 @@ bool DecodeImage(const Bytes& content, Image& out, std::string& error, const Dec
 bool LoadImageFile(const std::string& path, Image& out, std::string& error, const DecodeOptions& options,
                    PixelSize* declared)
 {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        error = "Cannot open \"" + path + "\": " + std::strerror(errno);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        error = "\"" + path + "\" is not a file.";
-        return false;
-    }
-    if (st.st_size > kMaxImageFileBytes) {
-        error = "\"" + path + "\" is too large for a picture.";
-        return false;
-    }
-    Bytes content = ReadFileBytes(path);
-    if (content.empty() && st.st_size > 0) {
-        error = "Cannot read \"" + path + "\".";
-        return false;
+    Bytes content;
+    std::string reason;
+    switch (ReadRegularFile(path, kMaxImageFileBytes, content, reason)) {
+    case ReadStatus::Ok: break;
+    case ReadStatus::TooLarge: error = "\"" + path + "\" is too large for a picture."; return false;
+    case ReadStatus::ReadFailed: error = "Cannot read \"" + path + "\": " + reason; return false;
+    case ReadStatus::OpenFailed:
+    case ReadStatus::NotRegular: error = "Cannot open \"" + path + "\": " + reason; return false;
     }
     std::string why;
     if (!DecodeImage(content, out, why, options, declared)) {

@@ -7,17 +7,12 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <exception>
 #include <limits>
 #include <utility>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tarsel {
 
@@ -180,7 +175,6 @@ const KeyField* findKey(const std::string& name)
 
 std::string utf8OfHostBytes(const Bytes& bytes) { return Utf16ToUtf8(HostToWide(bytes)); }
 
-std::string systemError(const std::string& path, int err) { return path + ": " + std::strerror(err); }
 
 } // namespace
 
@@ -342,46 +336,12 @@ bool SaveSettingsFile(const std::string& path, const TDisplayInfo& info, std::st
 
 bool LoadSettingsFile(const std::string& path, Bytes& content, std::string& error)
 {
-    content.clear();
-    int fd = -1;
-    do
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        error = systemError(path, errno);
-        return false;
+    std::string reason;
+    switch (ReadRegularFile(path, kMaxSettingsDocument, content, reason)) {
+    case ReadStatus::Ok: error.clear(); return true;
+    case ReadStatus::TooLarge: error = kSettingsTooLarge; return false;
+    default: error = path + ": " + reason; return false;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > kMaxSettingsDocument) {
-        ::close(fd);
-        error = kSettingsTooLarge;
-        return false;
-    }
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            const int err = errno;
-            ::close(fd);
-            content.clear();
-            error = systemError(path, err);
-            return false;
-        }
-        if (n == 0)
-            break;
-        content.append(buf, static_cast<std::size_t>(n));
-        if (content.size() > kMaxSettingsDocument) { // a device or a growing file
-            ::close(fd);
-            content.clear();
-            error = kSettingsTooLarge;
-            return false;
-        }
-    }
-    ::close(fd);
-    error.clear();
-    return true;
 }
 
 } // namespace tarsel

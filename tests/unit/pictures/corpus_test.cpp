@@ -11,6 +11,8 @@
 
 #include <random>
 
+#include <sys/stat.h>
+
 namespace tarsel {
 namespace {
 
@@ -146,12 +148,20 @@ TEST(Corpus, TheQrConverterGivesNothingForBadFiles)
     std::remove(path.c_str());
 }
 
-TEST(Corpus, DirectoryIsNotAPicture)
+TEST(Corpus, FolderAndPipeAreNotPictures)
 {
     Image img;
     std::string error;
     EXPECT_FALSE(LoadImageFile(::testing::TempDir(), img, error));
-    EXPECT_NE(error.find("not a file"), std::string::npos);
+    EXPECT_NE(error.find("not a regular file (a folder)"), std::string::npos) << error;
+    // A named pipe is refused before it is opened (opening it would wait for a writer).
+    const std::string fifo = ::testing::TempDir() + "/tarsel-corpus-pipe.png";
+    std::remove(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(LoadImageFile(fifo, img, error));
+    EXPECT_EQ(error, "Cannot open \"" + fifo + "\": not a regular file (a named pipe)");
+    EXPECT_TRUE(BitmapTo1bppFile(fifo, 192, 192).empty());
+    std::remove(fifo.c_str());
 }
 
 // Random damage to valid files of each kind: whatever happens, the reader returns,

@@ -75,8 +75,13 @@ bool DecodePng(const Bytes& content, Image& out, std::string& error);
 // JPEG: greyscale, YCbCr and (Adobe) CMYK/YCCK. A truncated file is an error.
 bool DecodeJpeg(const Bytes& content, Image& out, std::string& error,
                 const DecodeOptions& options = {}, PixelSize* declared = nullptr);
-// BMP: 1, 4 and 8 bits with palette, 24 bits, 32 bits (BI_RGB or BI_BITFIELDS),
-// bottom-up and top-down; RLE and 16-bit pictures are refused.
+// BMP as paint programs write it: Windows headers of 40, 52, 56, 108 and 124 bytes
+// and OS/2 headers of 12, 16 and 64 bytes; 1, 4 and 8 bits with a palette, 16 bits
+// (5-5-5, or bit fields), 24 bits, 32 bits (plain or bit fields of any width up to
+// 32 bits, alpha laid on white unless it is zero everywhere); RLE8 and RLE4 with
+// delta and end codes, bounded to the picture (pixels they skip take palette entry
+// 0); rows bottom-up or top-down. OS/2 Huffman and 24-bit run-length codings, and
+// JPEG or PNG inside a BMP, are refused with a message.
 bool DecodeBmp(const Bytes& content, Image& out, std::string& error);
 
 // Chooses the reader by the content's signature (not by the name).

@@ -229,7 +229,7 @@ bool decodeRle(const std::uint8_t* data, std::size_t size, bool rle4, const Head
 
 } // namespace
 
-bool DecodeBmp(const Bytes& content, Image& out, std::string& error)
+bool DecodeBmp(const Bytes& content, Image& out, std::string& error, const DecodeOptions& options)
 {
     const std::size_t size = content.size();
     if (size < kFileHeaderSize + 4 || content[0] != 'B' || content[1] != 'M')
@@ -240,9 +240,8 @@ bool DecodeBmp(const Bytes& content, Image& out, std::string& error)
         return false;
     if (h.width <= 0 || h.height <= 0)
         return fail(error, "the picture has no pixels (" + sizeText(h.width, h.height) + ")");
-    if (h.width * h.height > kMaxImagePixels)
-        return fail(error, "the picture is too large (" + sizeText(h.width, h.height) +
-                               " pixels; at most 50 megapixels are accepted)");
+    if (h.width * h.height > options.maxPixels)
+        return fail(error, TooLargeText(h.width, h.height, options.maxPixels));
     if (h.planes != 1)
         return fail(error, "invalid number of planes");
     if (h.bpp != 1 && h.bpp != 4 && h.bpp != 8 && h.bpp != 16 && h.bpp != 24 && h.bpp != 32)

@@ -30,6 +30,12 @@ Image::Image(int w, int h, std::uint8_t b, std::uint8_t g, std::uint8_t r)
     }
 }
 
+std::string TooLargeText(std::int64_t width, std::int64_t height, std::int64_t maxPixels)
+{
+    return "the picture is too large (" + std::to_string(width) + " × " + std::to_string(height) +
+           " pixels; at most " + std::to_string(maxPixels / 1'000'000) + " megapixels are accepted)";
+}
+
 ImageFormat ImageFormatForFileName(const std::string& fileName)
 {
     if (endsWith(fileName, ".png") || endsWith(fileName, ".PNG"))
@@ -60,7 +66,7 @@ bool DecodeImage(const Bytes& content, Image& out, std::string& error, const Dec
     bool ok = false;
     switch (DetectImageFormat(content)) {
     case ImageFormat::Png:
-        ok = DecodePng(content, tmp, error);
+        ok = DecodePng(content, tmp, error, options);
         if (ok && declared)
             *declared = {tmp.width, tmp.height};
         break;
@@ -68,7 +74,7 @@ bool DecodeImage(const Bytes& content, Image& out, std::string& error, const Dec
         ok = DecodeJpeg(content, tmp, error, options, declared);
         break;
     case ImageFormat::Bmp:
-        ok = DecodeBmp(content, tmp, error);
+        ok = DecodeBmp(content, tmp, error, options);
         if (ok && declared)
             *declared = {tmp.width, tmp.height};
         break;

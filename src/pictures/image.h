@@ -60,9 +60,14 @@ ImageFormat DetectImageFormat(const Bytes& content);
 // Decoding options. A reader may deliver the picture smaller than the file holds
 // when that is cheaper (JPEG DCT scaling) but never smaller than `atLeast` returns
 // for the declared size, and never with a different aspect than the scaling implies.
+// `maxPixels` is the pixel limit (a smaller one keeps fuzzing fast).
 struct DecodeOptions {
     std::function<PixelSize(PixelSize declared)> atLeast;
+    std::int64_t maxPixels = kMaxImagePixels;
 };
+
+// The refusal text of a picture above the limit.
+std::string TooLargeText(std::int64_t width, std::int64_t height, std::int64_t maxPixels);
 
 // Each reader fills `out` and returns true, or returns false with a message for the
 // user in `error` and leaves `out` untouched. `declared` (when given) receives the
@@ -71,7 +76,7 @@ struct DecodeOptions {
 // PNG: palette, grey, grey+alpha, 16-bit (scaled to 8 bits), interlaced; transparent
 // parts are composited on white (a tRNS colour counts as fully transparent).
 // No gamma correction: samples are taken as they are stored.
-bool DecodePng(const Bytes& content, Image& out, std::string& error);
+bool DecodePng(const Bytes& content, Image& out, std::string& error, const DecodeOptions& options = {});
 // JPEG: greyscale, YCbCr and (Adobe) CMYK/YCCK. A truncated file is an error.
 bool DecodeJpeg(const Bytes& content, Image& out, std::string& error,
                 const DecodeOptions& options = {}, PixelSize* declared = nullptr);
@@ -82,7 +87,7 @@ bool DecodeJpeg(const Bytes& content, Image& out, std::string& error,
 // delta and end codes, bounded to the picture (pixels they skip take palette entry
 // 0); rows bottom-up or top-down. OS/2 Huffman and 24-bit run-length codings, and
 // JPEG or PNG inside a BMP, are refused with a message.
-bool DecodeBmp(const Bytes& content, Image& out, std::string& error);
+bool DecodeBmp(const Bytes& content, Image& out, std::string& error, const DecodeOptions& options = {});
 
 // Chooses the reader by the content's signature (not by the name).
 bool DecodeImage(const Bytes& content, Image& out, std::string& error,

@@ -16,6 +16,7 @@ namespace {
 
 struct PngReader {
     const Bytes* content = nullptr;
+    std::int64_t maxPixels = kMaxImagePixels;
     std::size_t pos = 0;
     std::string error;
     Image image;
@@ -77,9 +78,8 @@ bool readPng(PngReader& r)
         r.error = "the picture has no pixels";
         return false;
     }
-    if (static_cast<std::int64_t>(width) * static_cast<std::int64_t>(height) > kMaxImagePixels) {
-        r.error = "the picture is too large (" + std::to_string(width) + " × " + std::to_string(height) +
-                  " pixels; at most 50 megapixels are accepted)";
+    if (static_cast<std::int64_t>(width) * static_cast<std::int64_t>(height) > r.maxPixels) {
+        r.error = TooLargeText(width, height, r.maxPixels);
         return false;
     }
 
@@ -167,10 +167,11 @@ bool writePng(PngWriter& w, const Image& img, int level)
 
 } // namespace
 
-bool DecodePng(const Bytes& content, Image& out, std::string& error)
+bool DecodePng(const Bytes& content, Image& out, std::string& error, const DecodeOptions& options)
 {
     PngReader r;
     r.content = &content;
+    r.maxPixels = options.maxPixels;
     r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &r, pngReadError, pngIgnoreWarning);
     if (!r.png) {
         error = "PNG: cannot start the reader";

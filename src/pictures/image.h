@@ -5,17 +5,46 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarsel {
+
+// An allocator that leaves new elements uninitialised: every reader and scaler
+// writes each pixel byte it hands out, so zero-filling a large picture first would
+// only cost time.
+template <typename T>
+struct UninitializedAllocator : std::allocator<T> {
+    using value_type = T;
+    template <typename U>
+    struct rebind {
+        using other = UninitializedAllocator<U>;
+    };
+    UninitializedAllocator() = default;
+    template <typename U>
+    UninitializedAllocator(const UninitializedAllocator<U>&) noexcept
+    {
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args)
+    {
+        if constexpr (sizeof...(Args) == 0)
+            ::new (static_cast<void*>(p)) U;
+        else
+            ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
+using PixelBuffer = std::vector<std::uint8_t, UninitializedAllocator<std::uint8_t>>;
 
 // A 24-bit picture, top-down: row 0 is the top row, each pixel three bytes in the
 // order blue, green, red, rows packed without padding (stride = 3 × width).
 struct Image {
     int width = 0;
     int height = 0;
-    std::vector<std::uint8_t> pixels;
+    PixelBuffer pixels;
 
     Image() = default;
     // A picture of the given size filled with one colour (blue, green, red).

@@ -94,12 +94,15 @@ bool readPng(PngReader& r)
     if ((colorType & PNG_COLOR_MASK_COLOR) == 0)
         png_set_gray_to_rgb(r.png);
     png_set_bgr(r.png);
-    png_set_filler(r.png, 0xFF, PNG_FILLER_AFTER); // only acts on pictures without alpha
+    // A picture without alpha is read straight into the picture's rows, three bytes
+    // a pixel; one with alpha in four and laid on white.
+    const bool alpha = (colorType & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(r.png, r.info, PNG_INFO_tRNS);
+    const std::size_t pixelBytes = alpha ? 4 : 3;
     const int passes = png_set_interlace_handling(r.png);
     png_read_update_info(r.png, r.info);
 
     const std::size_t rowBytes = png_get_rowbytes(r.png, r.info);
-    if (rowBytes != static_cast<std::size_t>(width) * 4) {
+    if (rowBytes != static_cast<std::size_t>(width) * pixelBytes) {
         r.error = "unsupported pixel layout";
         return false;
     }
@@ -109,6 +112,13 @@ bool readPng(PngReader& r)
     r.image.width = w;
     r.image.height = h;
     r.image.pixels.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 3);
+    if (!alpha) {
+        // Interlaced passes fill in the same rows, so the rows are read in place.
+        for (int pass = 0; pass < passes; ++pass)
+            for (int y = 0; y < h; ++y)
+                png_read_row(r.png, r.image.row(y), nullptr);
+        return true;
+    }
     if (passes == 1) {
         r.rows.resize(rowBytes);
         for (int y = 0; y < h; ++y) {

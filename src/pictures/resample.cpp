@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <exception>
+#include <thread>
 
 namespace tarsel {
 
 namespace {
 
 constexpr int kWeightBits = 14;
+// Below this many source-row pixels of work, a second thread costs more than it saves.
+constexpr std::int64_t kParallelWork = 256 * 1024;
 constexpr std::int32_t kWeightOne = 1 << kWeightBits;
 
 // The source pixels and fixed-point weights that make one target pixel on one axis.
@@ -210,26 +214,54 @@ Image ScaleImage(const Image& src, int width, int height)
 
     const Taps ty = makeTaps(src.height, height);
     const int window = *std::max_element(ty.count.begin(), ty.count.end());
-    PixelBuffer rows(sameWidth ? 0 : n * static_cast<std::size_t>(window));
-    std::vector<int> held(static_cast<std::size_t>(window), -1); // which source row each slot holds
-    auto scaled = [&](int sy) -> const std::uint8_t* {
-        if (sameWidth)
-            return src.row(sy);
-        const auto slot = static_cast<std::size_t>(sy % window);
-        std::uint8_t* r = rows.data() + slot * n;
-        if (held[slot] != sy) {
-            scaleRow(src.row(sy), r, tx, px);
-            held[slot] = sy;
+    // Target rows y0..y1-1, with a window of rows scaled to the new width of its own.
+    auto produce = [&](int y0, int y1) {
+        PixelBuffer rows(sameWidth ? 0 : n * static_cast<std::size_t>(window));
+        std::vector<int> held(static_cast<std::size_t>(window), -1); // which source row each slot holds
+        auto scaled = [&](int sy) -> const std::uint8_t* {
+            if (sameWidth)
+                return src.row(sy);
+            const auto slot = static_cast<std::size_t>(sy % window);
+            std::uint8_t* r = rows.data() + slot * n;
+            if (held[slot] != sy) {
+                scaleRow(src.row(sy), r, tx, px);
+                held[slot] = sy;
+            }
+            return r;
+        };
+        std::vector<const std::uint8_t*> taps(static_cast<std::size_t>(window));
+        std::vector<std::int32_t> acc(n);
+        for (int y = y0; y < y1; ++y) {
+            for (int k = 0; k < ty.count[y]; ++k)
+                taps[static_cast<std::size_t>(k)] = scaled(ty.first[y] + k);
+            blendRows(taps.data(), &ty.weights[ty.offset[y]], ty.count[y], out.row(y), n, acc);
         }
-        return r;
     };
-    std::vector<const std::uint8_t*> taps(static_cast<std::size_t>(window));
-    std::vector<std::int32_t> acc(n);
-    for (int y = 0; y < height; ++y) {
-        for (int k = 0; k < ty.count[y]; ++k)
-            taps[static_cast<std::size_t>(k)] = scaled(ty.first[y] + k);
-        blendRows(taps.data(), &ty.weights[ty.offset[y]], ty.count[y], out.row(y), n, acc);
+    // A large picture is scaled in two halves at once: the window's preview and the
+    // crop wait for it, and the machine has a second core for it.
+    const std::int64_t work = static_cast<std::int64_t>(src.width) * height;
+    if (work < kParallelWork || height < 2 || std::thread::hardware_concurrency() < 2) {
+        produce(0, height);
+        return out;
     }
+    const int mid = height / 2;
+    std::exception_ptr failure;
+    std::thread upper([&] {
+        try {
+            produce(0, mid);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    });
+    try {
+        produce(mid, height);
+    } catch (...) {
+        upper.join();
+        throw;
+    }
+    upper.join();
+    if (failure)
+        std::rethrow_exception(failure);
     return out;
 }
 

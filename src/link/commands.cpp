@@ -3,6 +3,7 @@
 #include "link/models.h"
 #include "link/ports.h"
 #include "util/hex.h"
+#include "util/text.h"
 
 #include <cmath>
 #include <filesystem>
@@ -362,12 +363,12 @@ bool GetConfiguration(Link& link, Bytes& reply, std::string& message)
 
 bool SetLine1Text(Link& link, const Bytes& text, std::string& message)
 {
-    return sendFramed(link, bytesOf({0x02, 0x07, 0x16, 0x06}) + text + '\0', message);
+    return sendFramed(link, bytesOf({0x02, 0x07, 0x16, 0x06}) + PlainDisplayText(text) + '\0', message);
 }
 
 bool SetLine2Text(Link& link, const Bytes& text, std::string& message)
 {
-    return sendFramed(link, bytesOf({0x02, 0x07, 0x16, 0x07}) + text + '\0', message);
+    return sendFramed(link, bytesOf({0x02, 0x07, 0x16, 0x07}) + PlainDisplayText(text) + '\0', message);
 }
 
 bool SetLineFlags(Link& link, std::uint8_t flags, std::string& message)
@@ -377,7 +378,7 @@ bool SetLineFlags(Link& link, std::uint8_t flags, std::string& message)
 
 bool SetMainText(Link& link, const Bytes& text, std::string& message)
 {
-    return sendFramed(link, bytesOf({0x02, 0x07, 0x18}) + text, message);
+    return sendFramed(link, bytesOf({0x02, 0x07, 0x18}) + PlainDisplayText(text), message);
 }
 
 bool ShowPicture(Link& link, std::uint8_t number, std::string& message)
@@ -407,13 +408,13 @@ bool FormatStorage(Link& link, std::string& message)
 
 bool ShowQrCode(Link& link, std::uint8_t align, std::uint8_t slot, const Bytes& text, std::string& message)
 {
-    return sendFramed(link, bytesOf({0x02, 0x07, 0x1D, align, slot}) + text + '\0', message);
+    return sendFramed(link, bytesOf({0x02, 0x07, 0x1D, align, slot}) + PlainDisplayText(text) + '\0', message);
 }
 
 bool ShowQrCodeAt(Link& link, std::uint8_t align, std::uint8_t picture, const Bytes& text,
                   std::string& message)
 {
-    return sendFramed(link, bytesOf({0x02, 0x07, 0x1E, align, picture}) + text + '\0', message);
+    return sendFramed(link, bytesOf({0x02, 0x07, 0x1E, align, picture}) + PlainDisplayText(text) + '\0', message);
 }
 
 bool SetCommandSet(Link& link, int index, std::string& message)
@@ -589,13 +590,13 @@ bool ClearDisplay(Link& link, std::string& message) { return sendTextCommand(lin
 
 bool SendText(Link& link, const Bytes& text, std::string& message)
 {
-    return sendTextCommand(link, firstBytes(text, kTextMaxBytes), message);
+    return sendTextCommand(link, firstBytes(PlainDisplayText(text), kTextMaxBytes), message);
 }
 
 bool SendTextAt(Link& link, int column, int row, const Bytes& text, std::string& message)
 {
     const Bytes frame = bytesOf({0x1F, 0x24, static_cast<std::uint8_t>(column), static_cast<std::uint8_t>(row)});
-    return sendTextCommand(link, frame + firstBytes(text, kTextMaxBytes), message);
+    return sendTextCommand(link, frame + firstBytes(PlainDisplayText(text), kTextMaxBytes), message);
 }
 
 bool SetBrightness(Link& link, int level, std::string& message)

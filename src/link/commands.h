@@ -133,6 +133,8 @@ bool GetConfiguration(Link& link, Bytes& reply, std::string& message);
 
 // ---------------------------------------------------------------------------
 // Write-only framed commands (open CmdPort; status = the write's result).
+// Every text of a text frame here and below (line texts, main text, QR texts, test
+// texts) goes out as PlainDisplayText: cut at its first 00, control bytes as "?".
 
 // 02 07 16 06, text, 00: welcome message line 1.
 bool SetLine1Text(Link& link, const Bytes& text, std::string& message);

@@ -2,6 +2,7 @@
 
 #include "pictures/codecs.h"
 #include "pictures/resample.h"
+#include "util/files.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,18 +13,14 @@ namespace tarsel {
 
 namespace {
 
+// Saved like a settings file: the old picture stays whole until the new one is on
+// disk, a link keeps pointing at the file it names, and a device or FIFO is never
+// replaced.
 bool writeWholeFile(const std::string& path, const Bytes& bytes, std::string& error)
 {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        error = "Cannot create \"" + path + "\": " + std::strerror(errno);
-        return false;
-    }
-    const bool wrote = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    const int writeErrno = errno;
-    const bool closed = std::fclose(f) == 0;
-    if (!wrote || !closed) {
-        error = "Cannot write \"" + path + "\": " + std::strerror(wrote ? errno : writeErrno);
+    std::string reason;
+    if (!WriteFileAtomic(path, bytes, reason)) {
+        error = "Cannot create \"" + path + "\": " + reason;
         return false;
     }
     return true;

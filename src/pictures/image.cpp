@@ -2,10 +2,7 @@
 
 #include "util/files.h"
 
-#include <cerrno>
 #include <cstring>
-
-#include <sys/stat.h>
 
 namespace tarsel {
 
@@ -31,6 +28,12 @@ Image::Image(int w, int h, std::uint8_t b, std::uint8_t g, std::uint8_t r)
         pixels[i + 1] = g;
         pixels[i + 2] = r;
     }
+}
+
+std::string TooLargeText(std::int64_t width, std::int64_t height, std::int64_t maxPixels)
+{
+    return "the picture is too large (" + std::to_string(width) + " × " + std::to_string(height) +
+           " pixels; at most " + std::to_string(maxPixels / 1'000'000) + " megapixels are accepted)";
 }
 
 ImageFormat ImageFormatForFileName(const std::string& fileName)
@@ -63,7 +66,7 @@ bool DecodeImage(const Bytes& content, Image& out, std::string& error, const Dec
     bool ok = false;
     switch (DetectImageFormat(content)) {
     case ImageFormat::Png:
-        ok = DecodePng(content, tmp, error);
+        ok = DecodePng(content, tmp, error, options);
         if (ok && declared)
             *declared = {tmp.width, tmp.height};
         break;
@@ -71,7 +74,7 @@ bool DecodeImage(const Bytes& content, Image& out, std::string& error, const Dec
         ok = DecodeJpeg(content, tmp, error, options, declared);
         break;
     case ImageFormat::Bmp:
-        ok = DecodeBmp(content, tmp, error);
+        ok = DecodeBmp(content, tmp, error, options);
         if (ok && declared)
             *declared = {tmp.width, tmp.height};
         break;
@@ -87,23 +90,14 @@ bool DecodeImage(const Bytes& content, Image& out, std::string& error, const Dec
 bool LoadImageFile(const std::string& path, Image& out, std::string& error, const DecodeOptions& options,
                    PixelSize* declared)
 {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        error = "Cannot open \"" + path + "\": " + std::strerror(errno);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        error = "\"" + path + "\" is not a file.";
-        return false;
-    }
-    if (st.st_size > kMaxImageFileBytes) {
-        error = "\"" + path + "\" is too large for a picture.";
-        return false;
-    }
-    Bytes content = ReadFileBytes(path);
-    if (content.empty() && st.st_size > 0) {
-        error = "Cannot read \"" + path + "\".";
-        return false;
+    Bytes content;
+    std::string reason;
+    switch (ReadRegularFile(path, kMaxImageFileBytes, content, reason)) {
+    case ReadStatus::Ok: break;
+    case ReadStatus::TooLarge: error = "\"" + path + "\" is too large for a picture."; return false;
+    case ReadStatus::ReadFailed: error = "Cannot read \"" + path + "\": " + reason; return false;
+    case ReadStatus::OpenFailed:
+    case ReadStatus::NotRegular: error = "Cannot open \"" + path + "\": " + reason; return false;
     }
     std::string why;
     if (!DecodeImage(content, out, why, options, declared)) {

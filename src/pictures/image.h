@@ -5,17 +5,46 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarsel {
+
+// An allocator that leaves new elements uninitialised: every reader and scaler
+// writes each pixel byte it hands out, so zero-filling a large picture first would
+// only cost time.
+template <typename T>
+struct UninitializedAllocator : std::allocator<T> {
+    using value_type = T;
+    template <typename U>
+    struct rebind {
+        using other = UninitializedAllocator<U>;
+    };
+    UninitializedAllocator() = default;
+    template <typename U>
+    UninitializedAllocator(const UninitializedAllocator<U>&) noexcept
+    {
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args)
+    {
+        if constexpr (sizeof...(Args) == 0)
+            ::new (static_cast<void*>(p)) U;
+        else
+            ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
+using PixelBuffer = std::vector<std::uint8_t, UninitializedAllocator<std::uint8_t>>;
 
 // A 24-bit picture, top-down: row 0 is the top row, each pixel three bytes in the
 // order blue, green, red, rows packed without padding (stride = 3 × width).
 struct Image {
     int width = 0;
     int height = 0;
-    std::vector<std::uint8_t> pixels;
+    PixelBuffer pixels;
 
     Image() = default;
     // A picture of the given size filled with one colour (blue, green, red).
@@ -60,9 +89,14 @@ ImageFormat DetectImageFormat(const Bytes& content);
 // Decoding options. A reader may deliver the picture smaller than the file holds
 // when that is cheaper (JPEG DCT scaling) but never smaller than `atLeast` returns
 // for the declared size, and never with a different aspect than the scaling implies.
+// `maxPixels` is the pixel limit (a smaller one keeps fuzzing fast).
 struct DecodeOptions {
     std::function<PixelSize(PixelSize declared)> atLeast;
+    std::int64_t maxPixels = kMaxImagePixels;
 };
+
+// The refusal text of a picture above the limit.
+std::string TooLargeText(std::int64_t width, std::int64_t height, std::int64_t maxPixels);
 
 // Each reader fills `out` and returns true, or returns false with a message for the
 // user in `error` and leaves `out` untouched. `declared` (when given) receives the
@@ -71,13 +105,18 @@ struct DecodeOptions {
 // PNG: palette, grey, grey+alpha, 16-bit (scaled to 8 bits), interlaced; transparent
 // parts are composited on white (a tRNS colour counts as fully transparent).
 // No gamma correction: samples are taken as they are stored.
-bool DecodePng(const Bytes& content, Image& out, std::string& error);
+bool DecodePng(const Bytes& content, Image& out, std::string& error, const DecodeOptions& options = {});
 // JPEG: greyscale, YCbCr and (Adobe) CMYK/YCCK. A truncated file is an error.
 bool DecodeJpeg(const Bytes& content, Image& out, std::string& error,
                 const DecodeOptions& options = {}, PixelSize* declared = nullptr);
-// BMP: 1, 4 and 8 bits with palette, 24 bits, 32 bits (BI_RGB or BI_BITFIELDS),
-// bottom-up and top-down; RLE and 16-bit pictures are refused.
-bool DecodeBmp(const Bytes& content, Image& out, std::string& error);
+// BMP as paint programs write it: Windows headers of 40, 52, 56, 108 and 124 bytes
+// and OS/2 headers of 12, 16 and 64 bytes; 1, 4 and 8 bits with a palette, 16 bits
+// (5-5-5, or bit fields), 24 bits, 32 bits (plain or bit fields of any width up to
+// 32 bits, alpha laid on white unless it is zero everywhere); RLE8 and RLE4 with
+// delta and end codes, bounded to the picture (pixels they skip take palette entry
+// 0); rows bottom-up or top-down. OS/2 Huffman and 24-bit run-length codings, and
+// JPEG or PNG inside a BMP, are refused with a message.
+bool DecodeBmp(const Bytes& content, Image& out, std::string& error, const DecodeOptions& options = {});
 
 // Chooses the reader by the content's signature (not by the name).
 bool DecodeImage(const Bytes& content, Image& out, std::string& error,

@@ -95,9 +95,9 @@ bool readJpeg(JpegReader& r)
         r.error = "the picture has no pixels";
         return false;
     }
-    if (static_cast<std::int64_t>(r.cinfo.image_width) * r.cinfo.image_height > kMaxImagePixels) {
-        r.error = "the picture is too large (" + std::to_string(r.cinfo.image_width) + " × " +
-                  std::to_string(r.cinfo.image_height) + " pixels; at most 50 megapixels are accepted)";
+    const std::int64_t maxPixels = r.options ? r.options->maxPixels : kMaxImagePixels;
+    if (static_cast<std::int64_t>(r.cinfo.image_width) * r.cinfo.image_height > maxPixels) {
+        r.error = TooLargeText(r.cinfo.image_width, r.cinfo.image_height, maxPixels);
         return false;
     }
     // Bound what a hostile progressive file can make the library allocate.

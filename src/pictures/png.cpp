@@ -16,6 +16,7 @@ namespace {
 
 struct PngReader {
     const Bytes* content = nullptr;
+    std::int64_t maxPixels = kMaxImagePixels;
     std::size_t pos = 0;
     std::string error;
     Image image;
@@ -77,9 +78,8 @@ bool readPng(PngReader& r)
         r.error = "the picture has no pixels";
         return false;
     }
-    if (static_cast<std::int64_t>(width) * static_cast<std::int64_t>(height) > kMaxImagePixels) {
-        r.error = "the picture is too large (" + std::to_string(width) + " × " + std::to_string(height) +
-                  " pixels; at most 50 megapixels are accepted)";
+    if (static_cast<std::int64_t>(width) * static_cast<std::int64_t>(height) > r.maxPixels) {
+        r.error = TooLargeText(width, height, r.maxPixels);
         return false;
     }
 
@@ -94,12 +94,15 @@ bool readPng(PngReader& r)
     if ((colorType & PNG_COLOR_MASK_COLOR) == 0)
         png_set_gray_to_rgb(r.png);
     png_set_bgr(r.png);
-    png_set_filler(r.png, 0xFF, PNG_FILLER_AFTER); // only acts on pictures without alpha
+    // A picture without alpha is read straight into the picture's rows, three bytes
+    // a pixel; one with alpha in four and laid on white.
+    const bool alpha = (colorType & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(r.png, r.info, PNG_INFO_tRNS);
+    const std::size_t pixelBytes = alpha ? 4 : 3;
     const int passes = png_set_interlace_handling(r.png);
     png_read_update_info(r.png, r.info);
 
     const std::size_t rowBytes = png_get_rowbytes(r.png, r.info);
-    if (rowBytes != static_cast<std::size_t>(width) * 4) {
+    if (rowBytes != static_cast<std::size_t>(width) * pixelBytes) {
         r.error = "unsupported pixel layout";
         return false;
     }
@@ -109,6 +112,13 @@ bool readPng(PngReader& r)
     r.image.width = w;
     r.image.height = h;
     r.image.pixels.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 3);
+    if (!alpha) {
+        // Interlaced passes fill in the same rows, so the rows are read in place.
+        for (int pass = 0; pass < passes; ++pass)
+            for (int y = 0; y < h; ++y)
+                png_read_row(r.png, r.image.row(y), nullptr);
+        return true;
+    }
     if (passes == 1) {
         r.rows.resize(rowBytes);
         for (int y = 0; y < h; ++y) {
@@ -167,10 +177,11 @@ bool writePng(PngWriter& w, const Image& img, int level)
 
 } // namespace
 
-bool DecodePng(const Bytes& content, Image& out, std::string& error)
+bool DecodePng(const Bytes& content, Image& out, std::string& error, const DecodeOptions& options)
 {
     PngReader r;
     r.content = &content;
+    r.maxPixels = options.maxPixels;
     r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &r, pngReadError, pngIgnoreWarning);
     if (!r.png) {
         error = "PNG: cannot start the reader";

@@ -2,20 +2,17 @@
 
 #include "util/codepage.h"
 #include "util/files.h"
+#include "util/text.h"
 
 #include <nlohmann/json.hpp>
 
-#include <cerrno>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <exception>
 #include <limits>
 #include <utility>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tarsel {
 
@@ -135,15 +132,23 @@ std::uint64_t integerBits(const json& value)
 Bytes hostBytesOfUtf8(const std::string& utf8) { return WideToHost(Utf8ToUtf16(utf8)); }
 
 // Assigns one member; false (with the error text) for a numeric key whose value is
-// not a number.
-bool assignMember(const KeyField& k, const json& value, TDisplayInfo& info, std::string& errorText)
+// not a number. `cleaned` tells whether a text had to be made plain.
+bool assignMember(const KeyField& k, const json& value, TDisplayInfo& info, std::string& errorText, bool& cleaned)
 {
     void* field = k.field(info);
+    cleaned = false;
     if (k.kind == Kind::Text) {
         const std::string text = value.is_string()
             ? value.get<std::string>()
             : value.dump(-1, ' ', false, json::error_handler_t::replace);
-        *static_cast<Bytes*>(field) = hostBytesOfUtf8(text);
+        // Control characters are the same bytes in every host code page: checking the
+        // converted bytes catches each one that would reach a frame.
+        Bytes bytes = hostBytesOfUtf8(text);
+        if (!IsPlainDisplayText(bytes)) {
+            bytes = PlainDisplayText(bytes);
+            cleaned = true;
+        }
+        *static_cast<Bytes*>(field) = std::move(bytes);
         return true;
     }
     if (!value.is_number()) {
@@ -170,11 +175,11 @@ const KeyField* findKey(const std::string& name)
 
 std::string utf8OfHostBytes(const Bytes& bytes) { return Utf16ToUtf8(HostToWide(bytes)); }
 
-std::string systemError(const std::string& path, int err) { return path + ": " + std::strerror(err); }
 
 } // namespace
 
-bool ParseSettingsJson(const Text& document, TDisplayInfo& info, WindowValues& values, std::string& errorText)
+bool ParseSettingsJson(const Text& document, TDisplayInfo& info, WindowValues& values, std::string& errorText,
+                       std::vector<std::string>* cleanedKeys)
 {
     if (document.empty()) {
         errorText = kGetSettingsError;
@@ -220,16 +225,28 @@ bool ParseSettingsJson(const Text& document, TDisplayInfo& info, WindowValues& v
     }
 
     TDisplayInfo work = info;
+    std::vector<const KeyField*> cleaned; // in the order they were first found
     for (const auto& [name, value] : members) {
         const KeyField* k = findKey(trimKey(name));
         if (!k)
             continue;
-        if (!assignMember(*k, value, work, errorText)) {
+        bool madePlain = false;
+        if (!assignMember(*k, value, work, errorText, madePlain)) {
             info = work; // what was assigned before the bad member stays
             return false;
         }
+        const auto seen = std::find(cleaned.begin(), cleaned.end(), k);
+        if (madePlain && seen == cleaned.end())
+            cleaned.push_back(k);
+        else if (!madePlain && seen != cleaned.end())
+            cleaned.erase(seen); // a later value of the key replaced it
     }
     info = work;
+    if (cleanedKeys) {
+        cleanedKeys->clear();
+        for (const KeyField* k : cleaned)
+            cleanedKeys->push_back(k->key);
+    }
 
     WindowValues shown = values;
     try {
@@ -242,14 +259,28 @@ bool ParseSettingsJson(const Text& document, TDisplayInfo& info, WindowValues& v
     return true;
 }
 
-bool ParseSettingsDocument(const Bytes& document, TDisplayInfo& info, WindowValues& values, std::string& errorText)
+bool ParseSettingsDocument(const Bytes& document, TDisplayInfo& info, WindowValues& values, std::string& errorText,
+                           std::vector<std::string>* cleanedKeys)
 {
     // Refuse an oversized reply before converting it; everything else is the text parser's.
     if (document.size() > kMaxSettingsDocument) {
         errorText = kSettingsTooLarge;
         return false;
     }
-    return ParseSettingsJson(HostToWide(document), info, values, errorText);
+    return ParseSettingsJson(HostToWide(document), info, values, errorText, cleanedKeys);
+}
+
+std::string CleanedTextsWarning(const std::vector<std::string>& keys)
+{
+    if (keys.empty())
+        return {};
+    std::string names;
+    for (const auto& k : keys)
+        names += (names.empty() ? "\"" : ", \"") + k + "\"";
+    return (keys.size() == 1 ? "The text of " : "The texts of ") + names +
+           " held control characters, which the display would take as commands: " +
+           (keys.size() == 1 ? "it ends" : "each ends") +
+           " at its first 00 byte and its other control characters are shown as \"?\".";
 }
 
 Text BuildSettingsJson(const TDisplayInfo& info)
@@ -305,46 +336,12 @@ bool SaveSettingsFile(const std::string& path, const TDisplayInfo& info, std::st
 
 bool LoadSettingsFile(const std::string& path, Bytes& content, std::string& error)
 {
-    content.clear();
-    int fd = -1;
-    do
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        error = systemError(path, errno);
-        return false;
+    std::string reason;
+    switch (ReadRegularFile(path, kMaxSettingsDocument, content, reason)) {
+    case ReadStatus::Ok: error.clear(); return true;
+    case ReadStatus::TooLarge: error = kSettingsTooLarge; return false;
+    default: error = path + ": " + reason; return false;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > kMaxSettingsDocument) {
-        ::close(fd);
-        error = kSettingsTooLarge;
-        return false;
-    }
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            const int err = errno;
-            ::close(fd);
-            content.clear();
-            error = systemError(path, err);
-            return false;
-        }
-        if (n == 0)
-            break;
-        content.append(buf, static_cast<std::size_t>(n));
-        if (content.size() > kMaxSettingsDocument) { // a device or a growing file
-            ::close(fd);
-            content.clear();
-            error = kSettingsTooLarge;
-            return false;
-        }
-    }
-    ::close(fd);
-    error.clear();
-    return true;
 }
 
 } // namespace tarsel

@@ -7,6 +7,7 @@
 #include "util/bytes.h"
 
 #include <string>
+#include <vector>
 
 namespace tarsel {
 
@@ -32,12 +33,22 @@ extern const char* const kSettingsTooLarge;
 // text, the fields assigned before it keep their new values and `values` is not
 // updated. A text key with a value that is not a string stores the value's JSON
 // text. Texts are stored as the host code page bytes of their characters.
-bool ParseSettingsJson(const Text& document, TDisplayInfo& info, WindowValues& values, std::string& errorText);
+//
+// A text goes to the display as a text frame, so a text value holding a 00 or
+// another control character is stored as PlainDisplayText (cut at its first 00,
+// control characters as "?"); its key is added to `cleanedKeys` (when given), once,
+// in document order. A key repeated with a clean last value is not named.
+bool ParseSettingsJson(const Text& document, TDisplayInfo& info, WindowValues& values, std::string& errorText,
+                       std::vector<std::string>* cleanedKeys = nullptr);
 
 // The same for a document in its byte form (settings file, display reply): bytes
 // in the host code page. Documents over 1 MiB are refused before conversion.
 bool ParseSettingsDocument(const Bytes& document, TDisplayInfo& info, WindowValues& values,
-                           std::string& errorText);
+                           std::string& errorText, std::vector<std::string>* cleanedKeys = nullptr);
+
+// The warning that names the text keys a document held control characters in.
+// Empty for no keys.
+std::string CleanedTextsWarning(const std::vector<std::string>& keys);
 
 // The document as indented JSON text (keys in the display's order, non-ASCII
 // characters as themselves).
@@ -54,8 +65,10 @@ std::string SettingsFileName(const std::string& path);
 // in the same folder, renamed over the target). False with the system's error text.
 bool SaveSettingsFile(const std::string& path, const TDisplayInfo& info, std::string& error);
 
-// Reads the file's bytes. False with the system's error text when it cannot be
-// opened or read, or a clear text when it is larger than any settings document.
+// Reads the file's bytes without ever blocking: a FIFO, device, socket or folder is
+// refused with a text that names it. False with the system's error text when it
+// cannot be opened or read, or a clear text when it is larger than any settings
+// document.
 bool LoadSettingsFile(const std::string& path, Bytes& content, std::string& error);
 
 // Messages of the settings file operations.

@@ -65,14 +65,44 @@ Bytes ReadDisplaySettings(Link& link)
     return reply;
 }
 
-Notice ApplyDisplaySettings(const Bytes& reply, TDisplayInfo& info, WindowValues& values)
+namespace {
+
+// A parsed document's success text, with the warning about cleaned texts after it.
+Notice parsed(const char* success, const std::vector<std::string>& cleanedKeys, bool* applied)
 {
+    if (applied)
+        *applied = true;
+    if (cleanedKeys.empty())
+        return {success, kBoxInfo};
+    return {std::string(success) + "\n\n" + CleanedTextsWarning(cleanedKeys), kBoxWarning};
+}
+
+} // namespace
+
+Notice ApplyDisplaySettings(const Bytes& reply, TDisplayInfo& info, WindowValues& values, bool* applied)
+{
+    if (applied)
+        *applied = false;
     if (reply.empty())
         return {kGetSettingsError, kBoxWarning};
     std::string error;
-    if (!ParseSettingsDocument(reply, info, values, error))
+    std::vector<std::string> cleaned;
+    if (!ParseSettingsDocument(reply, info, values, error, &cleaned))
         return {error, kBoxWarning};
-    return {"Get Settings from Display Success!", kBoxInfo};
+    return parsed("Get Settings from Display Success!", cleaned, applied);
+}
+
+Notice ApplySettingsFile(const Bytes& content, TDisplayInfo& info, WindowValues& values, bool* applied)
+{
+    if (applied)
+        *applied = false;
+    if (content.empty())
+        return {kLoadSettingsError, kBoxWarning};
+    std::string error;
+    std::vector<std::string> cleaned;
+    if (!ParseSettingsDocument(content, info, values, error, &cleaned))
+        return {error, kBoxWarning};
+    return parsed(kLoadSettingsSuccess, cleaned, applied);
 }
 
 bool ConfirmAllDownload(Outlets& outlets)

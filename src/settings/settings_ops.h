@@ -34,8 +34,17 @@ inline constexpr const char* kNotFoundDevice = "Not found the devies:";
 Bytes ReadDisplaySettings(Link& link);
 // Applies a reply on the window's side: "Get Settings Error!" (warning) for an
 // empty reply, the parser's text (warning) for a bad one, else
-// "Get Settings from Display Success!" (information).
-Notice ApplyDisplaySettings(const Bytes& reply, TDisplayInfo& info, WindowValues& values);
+// "Get Settings from Display Success!" (information). A reply whose texts held
+// control characters is applied with them made plain, and the success text is
+// followed by the warning that names the keys (warning icon). `applied` (when
+// given) tells whether the document reached `info` and `values`.
+Notice ApplyDisplaySettings(const Bytes& reply, TDisplayInfo& info, WindowValues& values, bool* applied = nullptr);
+
+// "Load Setting" once the file is read: "Load Settings Error!" (warning) for an
+// empty file, the parser's text (warning) for a bad one, else
+// "Load Settings Success!" (information), followed by the warning that names the
+// keys whose texts held control characters (then with the warning icon).
+Notice ApplySettingsFile(const Bytes& content, TDisplayInfo& info, WindowValues& values, bool* applied = nullptr);
 
 inline constexpr const char* kAllDownloadQuestion = "Do you want to download all settings?";
 // Asks the "All Download" question; true on Yes.

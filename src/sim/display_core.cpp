@@ -66,7 +66,7 @@ struct DisplayCore::Match {
 
 DisplayCore::DisplayCore(Config config)
     : m_config(std::move(config)), m_model(findModel(m_config.model)), m_speed(m_config.baud),
-      m_configuredSpeed(m_config.baud), m_rng(m_config.seed)
+      m_configuredSpeed(m_config.baud), m_settings(m_config.settings), m_rng(m_config.seed)
 {
     if (!m_model) {
         std::string known;

@@ -82,6 +82,7 @@ public:
         double streamGapMs = 2000;      // a named file whose data stops for this long is dropped
         std::uint32_t seed = 1;         // garbage bytes
         Faults faults;
+        SettingsDocument settings;      // what it keeps at power-on (factory settings)
     };
 
     static constexpr std::size_t kBlockFrameSize = 274;

@@ -117,6 +117,7 @@ bool VirtualDisplay::start(std::string* error)
     cfg.streamGapMs = m_options.streamGapMs;
     cfg.seed = m_options.seed;
     cfg.faults = m_options.faults;
+    cfg.settings = m_options.settings;
     try {
         m_core.emplace(cfg);
     } catch (const std::exception& e) {

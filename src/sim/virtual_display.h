@@ -46,6 +46,7 @@ struct Options {
     double streamGapMs = 2000;         // a named file whose data stops for this long is dropped
     std::uint32_t seed = 1;          // garbage bytes
     Faults faults;
+    SettingsDocument settings;       // what it keeps at power-on (factory settings)
     // Called (on the display's thread) with a line for every frame received; empty = quiet.
     std::function<void(const std::string&)> log;
     bool verbose = false;            // also log the bytes it sends

@@ -8,8 +8,6 @@
 #include "util/files.h"
 #include "util/hex.h"
 
-#include <filesystem>
-
 namespace tarsel {
 
 namespace {
@@ -362,18 +360,19 @@ bool DownloadRun::loadItem(int position)
                                         JoinFolders(lookup.searched),
                                     true);
     } else if (!m_userFile.empty()) {
-        std::error_code error;
-        if (!std::filesystem::is_regular_file(m_userFile, error))
-            m_out.ShowLogOnRichEdit(std::string(item.Name) + " [Failed]:cannot read " + m_userFile, true);
-        else
-            FileData = ReadFileBytes(m_userFile);
+        // The length goes out as 4 bytes: a longer file is refused by its size, unread.
+        std::string reason;
+        switch (ReadRegularFile(m_userFile, 0xFFFFFFFFu, FileData, reason)) {
+        case ReadStatus::Ok: break;
+        case ReadStatus::TooLarge:
+            m_out.ShowLogOnRichEdit(std::string(item.Name) + " [Failed]:file too large", true);
+            break;
+        default:
+            m_out.ShowLogOnRichEdit(std::string(item.Name) + " [Failed]:cannot read " + m_userFile + " (" + reason + ")",
+                                    true);
+        }
     }
     FlashAddressHexText = FlashAddressHex(position);
-    // The length goes out as 4 bytes; anything longer cannot be stored.
-    if (FileData.size() > 0xFFFFFFFFu) {
-        m_out.ShowLogOnRichEdit(std::string(item.Name) + " [Failed]:file too large", true);
-        FileData.clear();
-    }
     return !FileData.empty();
 }
 

@@ -294,17 +294,12 @@ void SettingsController::btn_loadsettingsClick()
         showNotice(error, tarsel::kBoxWarning);
         return;
     }
-    if (content.empty()) {
-        showNotice(tarsel::kLoadSettingsError, tarsel::kBoxWarning);
-        return;
-    }
     WindowValues values = readValues();
-    if (tarsel::ParseSettingsDocument(content, m_info, values, error)) {
+    bool applied = false;
+    const tarsel::Notice notice = tarsel::ApplySettingsFile(content, m_info, values, &applied);
+    if (applied)
         writeValues(values);
-        showNotice(tarsel::kLoadSettingsSuccess, tarsel::kBoxInfo);
-    } else {
-        showNotice(error, tarsel::kBoxWarning);
-    }
+    showNotice(notice.text, notice.flags);
 }
 
 // ---- Settings transfer ----
@@ -315,8 +310,10 @@ void SettingsController::btn_GetSettingClick()
     m_window->runDeviceJob([this, reply] { *reply = tarsel::ReadDisplaySettings(m_window->link()); },
                            [this, reply] {
                                WindowValues values = readValues();
-                               const tarsel::Notice notice = tarsel::ApplyDisplaySettings(*reply, m_info, values);
-                               if (notice.flags == tarsel::kBoxInfo)
+                               bool applied = false;
+                               const tarsel::Notice notice =
+                                   tarsel::ApplyDisplaySettings(*reply, m_info, values, &applied);
+                               if (applied)
                                    writeValues(values);
                                showNotice(notice.text, notice.flags);
                            });

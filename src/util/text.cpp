@@ -78,4 +78,18 @@ int IndexOfText(const std::vector<Bytes>& list, const Bytes& item)
     return -1;
 }
 
+Bytes PlainDisplayText(const Bytes& text)
+{
+    Bytes out = text.substr(0, text.find('\0'));
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20)
+            c = '?';
+    return out;
+}
+
+bool IsPlainDisplayText(const Bytes& text)
+{
+    return std::none_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
 } // namespace tarsel

@@ -30,4 +30,14 @@ std::string VarDefault(const std::string& value, const std::string& fallback);
 // Position (from 0) of the first entry equal to `item` byte for byte; -1 when none is.
 int IndexOfText(const std::vector<Bytes>& list, const Bytes& item);
 
+// What a text frame may carry of a display text: the text up to its first 00 byte
+// (the display ends a text at a 00 and reads the bytes after it as a new command),
+// with every other byte below 0x20 replaced by "?" (those bytes start the display's
+// commands). Replacing keeps every character in its column: the main text is four
+// 20-character lines cut by position, and centred or padded lines stay so.
+Bytes PlainDisplayText(const Bytes& text);
+
+// True when PlainDisplayText leaves the text as it is.
+bool IsPlainDisplayText(const Bytes& text);
+
 } // namespace tarsel

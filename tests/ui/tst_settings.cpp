@@ -22,7 +22,15 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 using tarsel::WindowValues;
 using tarsel::ui::ColorPanel;
@@ -67,6 +75,7 @@ private slots:
     void defaultsAtCreation();
     void saveThenLoadRestoresTheWindow();
     void failedSaveAndBadFileChangeNothing();
+    void loadAndSaveRefuseWhatIsNotAFile();
     void editingAidsAndSelectors();
     void getSettingAfterAllDownloadBringsBackWhatWasSent();
 
@@ -279,6 +288,63 @@ void TestSettings::failedSaveAndBadFileChangeNothing()
     frame().btn_savesettings->click();
     frame().btn_loadsettings->click();
     QCOMPARE(m_boxes.size(), boxes);
+}
+
+void TestSettings::loadAndSaveRefuseWhatIsNotAFile()
+{
+    createWindow(false);
+    const QString fifo = m_dir->filePath(QStringLiteral("pipe.ini"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+
+    // Load Setting on a named pipe returns at once with a message. Should it ever
+    // block in open() or read(), the pipe's other end is opened after a long while so
+    // that the test ends (and fails on the message) instead of hanging.
+    std::atomic<bool> returned{false};
+    std::thread rescue([&] {
+        for (int i = 0; i < 600 && !returned; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!returned) {
+            const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY);
+            if (fd >= 0)
+                ::close(fd);
+        }
+    });
+    controller()->fileDialogHook = [&](bool, const QString&, const QString&) { return fifo; };
+    frame().btn_loadsettings->click();
+    returned = true;
+    rescue.join();
+    QCOMPARE(lastBox().text, fifo + QStringLiteral(": not a regular file (a named pipe)"));
+    QCOMPARE(lastBox().flags, int(tarsel::kBoxWarning));
+
+    // Save Setting onto a link to a device node, or onto the pipe, leaves it as it
+    // was. As root the device is a null device node of the test's own.
+    QString device = QStringLiteral("/dev/null");
+    if (::geteuid() == 0) {
+        device = m_dir->filePath(QStringLiteral("null-device"));
+        if (::mknod(QFile::encodeName(device).constData(), S_IFCHR | 0666, ::makedev(1, 3)) != 0)
+            device.clear();
+    }
+    QStringList targets{fifo};
+    if (!device.isEmpty())
+        targets << device;
+    for (const QString& target : targets) {
+        const QString link = m_dir->filePath(QStringLiteral("link.ini"));
+        QFile::remove(link);
+        QVERIFY(QFile::link(target, link));
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(target).constData(), &st), 0);
+        const auto mode = st.st_mode;
+        const auto inode = st.st_ino;
+        controller()->fileDialogHook = [&](bool, const QString&, const QString&) { return link; };
+        frame().btn_savesettings->click();
+        QCOMPARE(lastBox().flags, int(tarsel::kBoxError));
+        QVERIFY2(lastBox().text.startsWith(link + QStringLiteral(": not a regular file (")), qPrintable(lastBox().text));
+        QVERIFY2(lastBox().text.contains(target), qPrintable(lastBox().text));
+        QCOMPARE(::stat(QFile::encodeName(target).constData(), &st), 0);
+        QCOMPARE(st.st_mode, mode);
+        QCOMPARE(st.st_ino, inode);
+        QVERIFY(QFileInfo(link).isSymLink());
+    }
 }
 
 void TestSettings::editingAidsAndSelectors()

@@ -134,7 +134,13 @@ TEST_F(SettingsFile, LoadErrors)
     EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
 
     EXPECT_FALSE(LoadSettingsFile(dir, content, error));
-    EXPECT_NE(error.find("Is a directory"), std::string::npos) << error;
+    EXPECT_EQ(error, dir + ": not a regular file (a folder)");
+
+    // A named pipe is refused at once instead of waiting in open() for a writer.
+    const std::string fifo = dir + "/pipe.ini";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(LoadSettingsFile(fifo, content, error));
+    EXPECT_EQ(error, fifo + ": not a regular file (a named pipe)");
 
     const std::string big = dir + "/big.ini";
     std::string writeError;
@@ -143,9 +149,10 @@ TEST_F(SettingsFile, LoadErrors)
     EXPECT_EQ(error, kSettingsTooLarge);
     EXPECT_TRUE(content.empty());
 
-    // A device that never ends is cut off, not read forever.
+    // A device (this one never ends) is refused without reading it.
     EXPECT_FALSE(LoadSettingsFile("/dev/zero", content, error));
-    EXPECT_EQ(error, kSettingsTooLarge);
+    EXPECT_EQ(error, "/dev/zero: not a regular file (a character device)");
+    EXPECT_TRUE(content.empty());
 
     const std::string empty = dir + "/empty.ini";
     ASSERT_TRUE(WriteFileAtomic(empty, Bytes(), writeError));

@@ -36,8 +36,8 @@ std::vector<FrameCase> frameCases()
          hexBytes({0x02, 0x07, 0x16, 0x07, 0x00}), "cmd"},
         {"SetLineFlags", [](Link& l, std::string& m) { return SetLineFlags(l, 0x85, m); },
          hexBytes({0x02, 0x07, 0x16, 0x09, 0x85}), "cmd"},
-        {"SetMainTextKeepsZeroBytes", [](Link& l, std::string& m) { return SetMainText(l, Bytes("AB\0CD", 5), m); },
-         hexBytes({0x02, 0x07, 0x18}) + Bytes("AB\0CD", 5), "cmd"},
+        {"SetMainTextEndsAtAZeroByte", [](Link& l, std::string& m) { return SetMainText(l, Bytes("AB\0CD", 5), m); },
+         hexBytes({0x02, 0x07, 0x18}) + "AB", "cmd"},
         {"ShowPicture", [](Link& l, std::string& m) { return ShowPicture(l, 10, m); },
          hexBytes({0x02, 0x07, 0x1A, 0x0A}), "cmd"},
         {"SetPlayListPictures1_2_10",
@@ -92,6 +92,38 @@ std::vector<FrameCase> frameCases()
     };
 }
 
+// A settings text that carries a command after its 00 (factory reset 02 07 15 27 27,
+// format 02 07 05 00) or control bytes without one: every text frame shows only
+// text, ends where the text's 00 was, and keeps its columns with "?".
+const Bytes kResetInjection = Bytes("A\0\x02\x07\x15''", 7);
+const Bytes kFormatInjection = Bytes("A\0\x02\x07\x05\0", 6);
+const Bytes kControlBytes = Bytes("x\x02\x07\x15''\x1F\x0C y", 10);
+
+std::vector<FrameCase> injectionCases()
+{
+    return {
+        {"Line1Reset", [](Link& l, std::string& m) { return SetLine1Text(l, kResetInjection, m); },
+         hexBytes({0x02, 0x07, 0x16, 0x06}) + "A" + '\0', "cmd"},
+        {"Line2Format", [](Link& l, std::string& m) { return SetLine2Text(l, kFormatInjection, m); },
+         hexBytes({0x02, 0x07, 0x16, 0x07}) + "A" + '\0', "cmd"},
+        {"Line1Controls", [](Link& l, std::string& m) { return SetLine1Text(l, kControlBytes, m); },
+         hexBytes({0x02, 0x07, 0x16, 0x06}) + "x??\?''?? y" + '\0', "cmd"},
+        {"MainTextReset", [](Link& l, std::string& m) { return SetMainText(l, kResetInjection, m); },
+         hexBytes({0x02, 0x07, 0x18}) + "A", "cmd"},
+        {"MainTextControls", [](Link& l, std::string& m) { return SetMainText(l, kControlBytes, m); },
+         hexBytes({0x02, 0x07, 0x18}) + "x??\?''?? y", "cmd"},
+        {"QrCodeFormat", [](Link& l, std::string& m) { return ShowQrCode(l, 2, 0, kFormatInjection, m); },
+         hexBytes({0x02, 0x07, 0x1D, 0x02, 0x00}) + "A" + '\0', "cmd"},
+        {"QrCodeAtControls", [](Link& l, std::string& m) { return ShowQrCodeAt(l, 1, 3, kControlBytes, m); },
+         hexBytes({0x02, 0x07, 0x1E, 0x01, 0x03}) + "x??\?''?? y" + '\0', "cmd"},
+        {"SendTextReset", [](Link& l, std::string& m) { return SendText(l, kResetInjection, m); }, "A", "text"},
+        {"SendTextControls", [](Link& l, std::string& m) { return SendText(l, kControlBytes, m); }, "x??\?''?? y",
+         "text"},
+        {"SendTextAtFormat", [](Link& l, std::string& m) { return SendTextAt(l, 3, 1, kFormatInjection, m); },
+         hexBytes({0x1F, 0x24, 0x03, 0x01}) + "A", "text"},
+    };
+}
+
 class FrameTest : public LinkTest {};
 
 TEST_F(FrameTest, EveryCommandWritesItsFrameOnceOnItsSlotAndClosesIt)
@@ -113,6 +145,24 @@ TEST_F(FrameTest, EveryCommandWritesItsFrameOnceOnItsSlotAndClosesIt)
         EXPECT_TRUE(traces.empty()) << traces.front();
     }
     EXPECT_EQ(cmd.openedNames.front(), "/dev/ttyFAKE0");
+}
+
+TEST_F(FrameTest, TextFramesCarryOnlyTextUpToTheFirstZeroByte)
+{
+    for (const auto& c : injectionCases()) {
+        SCOPED_TRACE(c.name);
+        line.writes.clear();
+        std::string message;
+        EXPECT_TRUE(c.run(link, message));
+        ASSERT_EQ(line.writes.size(), 1u);
+        EXPECT_EQ(line.writes[0].slot, c.slot);
+        EXPECT_EQ(line.writes[0].data, c.frame);
+    }
+    // A test text that is nothing but its 00 (the converter's empty text) sends nothing.
+    line.writes.clear();
+    std::string message;
+    EXPECT_TRUE(SendText(link, Bytes(1, '\0'), message));
+    EXPECT_TRUE(line.writes.empty());
 }
 
 TEST_F(FrameTest, OpenFailureSendsNothingAndReturnsTheOpenMessage)

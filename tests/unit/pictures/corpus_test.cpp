@@ -11,6 +11,8 @@
 
 #include <random>
 
+#include <sys/stat.h>
+
 namespace tarsel {
 namespace {
 
@@ -92,9 +94,16 @@ std::vector<Case> corpus()
         {"bmp 7000 x 7000 without data", bmpWith([](BmpSpec& s) { s.width = s.height = 7000; }), "truncated"},
         {"bmp zero width", bmpWith([](BmpSpec& s) { s.width = 0; }), "no pixels"},
         {"bmp two planes", bmpWith([](BmpSpec& s) { s.planes = 2; }), "planes"},
-        {"bmp 16-bit", bmpWith([](BmpSpec& s) { s.bpp = 16; }), "not supported"},
+        {"bmp 16-bit", bmpWith([](BmpSpec& s) { s.bpp = 16; }), ""},
         {"bmp 7-bit", bmpWith([](BmpSpec& s) { s.bpp = 7; }), "not supported"},
-        {"bmp rle8", bmpWith([](BmpSpec& s) { s.bpp = 8; s.compression = 1; }), "not supported"},
+        {"bmp rle8 at 24 bits", bmpWith([](BmpSpec& s) { s.compression = 1; }), "does not go with"},
+        {"bmp rle4 at 8 bits", bmpWith([](BmpSpec& s) { s.bpp = 8; s.compression = 2; }), "does not go with"},
+        {"bmp rle8 absolute run past the end", bmpWith([](BmpSpec& s) { s.bpp = 8; s.compression = 1; s.colorsUsed = 2; s.palette = {0, 0xFFFFFF}; s.pixelData = bytesOf({0, 40, 1, 1}); }), "truncated"},
+        {"bmp rle4 delta past the end", bmpWith([](BmpSpec& s) { s.bpp = 4; s.compression = 2; s.colorsUsed = 2; s.palette = {0, 0xFFFFFF}; s.pixelData = bytesOf({0, 2, 1}); }), "truncated"},
+        {"bmp os/2 huffman", bmpWith([](BmpSpec& s) { s.headerSize = 64; s.bpp = 1; s.compression = 3; s.palette = {0, 0xFFFFFF}; }), "Huffman"},
+        {"bmp os/2 rle24", bmpWith([](BmpSpec& s) { s.headerSize = 64; s.compression = 4; }), "run-length"},
+        {"bmp jpeg inside", bmpWith([](BmpSpec& s) { s.compression = 4; }), "not supported"},
+        {"bmp 16-bit mask past 16 bits", bmpWith([](BmpSpec& s) { s.bpp = 16; s.compression = 3; s.masks = {0x1F0000, 0x7E0, 0x1F}; }), "masks"},
         {"bmp 24-bit bitfields", bmpWith([](BmpSpec& s) { s.compression = 3; }), "not supported"},
         {"bmp zero masks", bmpWith([](BmpSpec& s) { s.bpp = 32; s.compression = 3; s.masks = {0, 0, 0}; s.pixelData = Bytes(32, 0); }), "masks"},
         {"bmp split mask", bmpWith([](BmpSpec& s) { s.bpp = 32; s.compression = 3; s.masks = {0x0F0F, 0xF0, 0xF00000}; s.pixelData = Bytes(32, 0); }), "masks"},
@@ -146,12 +155,20 @@ TEST(Corpus, TheQrConverterGivesNothingForBadFiles)
     std::remove(path.c_str());
 }
 
-TEST(Corpus, DirectoryIsNotAPicture)
+TEST(Corpus, FolderAndPipeAreNotPictures)
 {
     Image img;
     std::string error;
     EXPECT_FALSE(LoadImageFile(::testing::TempDir(), img, error));
-    EXPECT_NE(error.find("not a file"), std::string::npos);
+    EXPECT_NE(error.find("not a regular file (a folder)"), std::string::npos) << error;
+    // A named pipe is refused before it is opened (opening it would wait for a writer).
+    const std::string fifo = ::testing::TempDir() + "/tarsel-corpus-pipe.png";
+    std::remove(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(LoadImageFile(fifo, img, error));
+    EXPECT_EQ(error, "Cannot open \"" + fifo + "\": not a regular file (a named pipe)");
+    EXPECT_TRUE(BitmapTo1bppFile(fifo, 192, 192).empty());
+    std::remove(fifo.c_str());
 }
 
 // Random damage to valid files of each kind: whatever happens, the reader returns,

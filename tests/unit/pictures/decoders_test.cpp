@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace tarsel {
 namespace {
 
@@ -138,6 +140,81 @@ TEST(Png, InterlacedEqualsPlain)
     const Bytes file = WritePng(s);
     ASSERT_EQ(byteAt(file, 28), 1); // interlace method in IHDR
     EXPECT_EQ(decodeOk(file).pixels, ref.pixels);
+}
+
+// The common pictures go through the quick reader: every filter type, every 8-bit
+// colour type, image data split over many chunks, must read exactly.
+TEST(Png, EveryFilterAndEightBitColourTypeReadsExactly)
+{
+    std::mt19937 rng(11);
+    const int w = 61, h = 37;
+    std::vector<std::uint8_t> rgba(static_cast<std::size_t>(w) * h * 4);
+    for (auto& v : rgba)
+        v = static_cast<std::uint8_t>(rng() % 7 == 0 ? 255 : rng()); // some opaque pixels too
+    auto blend = [](int c, int a) { return (c * a + 255 * (255 - a) + 127) / 255; };
+    struct Kind {
+        const char* name;
+        int colorType;
+        int channels;
+    };
+    for (const Kind k : {Kind{"rgb", PNG_COLOR_TYPE_RGB, 3}, Kind{"rgba", PNG_COLOR_TYPE_RGB_ALPHA, 4},
+                         Kind{"grey", PNG_COLOR_TYPE_GRAY, 1}, Kind{"grey+alpha", PNG_COLOR_TYPE_GRAY_ALPHA, 2},
+                         Kind{"palette", PNG_COLOR_TYPE_PALETTE, 1}}) {
+        for (int filter : {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG, PNG_FILTER_PAETH, PNG_ALL_FILTERS}) {
+            SCOPED_TRACE(std::string(k.name) + " filter " + std::to_string(filter));
+            PngSpec s;
+            s.width = w;
+            s.height = h;
+            s.colorType = k.colorType;
+            s.filter = filter;
+            Image want(w, h);
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) {
+                    const std::uint8_t* p = &rgba[(static_cast<std::size_t>(y) * w + x) * 4];
+                    int r = p[0], g = p[1], b = p[2], a = p[3];
+                    switch (k.channels) {
+                    case 3: a = 255; s.rows.insert(s.rows.end(), {p[0], p[1], p[2]}); break;
+                    case 4: s.rows.insert(s.rows.end(), {p[0], p[1], p[2], p[3]}); break;
+                    case 2: g = b = r; s.rows.insert(s.rows.end(), {p[0], p[3]}); break;
+                    default:
+                        if (k.colorType == PNG_COLOR_TYPE_GRAY) {
+                            g = b = r;
+                            a = 255;
+                        } else { // index = red % 16; the palette's entry 3 is half transparent
+                            const int i = p[0] % 16;
+                            r = i * 16;
+                            g = 255 - i * 16;
+                            b = i * 5;
+                            a = i == 3 ? 128 : 255;
+                            s.rows.push_back(static_cast<std::uint8_t>(i));
+                            break;
+                        }
+                        s.rows.push_back(p[0]);
+                    }
+                    want.setPixel(x, y, static_cast<std::uint8_t>(blend(r, a)), static_cast<std::uint8_t>(blend(g, a)),
+                                  static_cast<std::uint8_t>(blend(b, a)));
+                }
+            if (k.colorType == PNG_COLOR_TYPE_PALETTE) {
+                for (int i = 0; i < 16; ++i)
+                    s.palette.push_back({static_cast<png_byte>(i * 16), static_cast<png_byte>(255 - i * 16),
+                                         static_cast<png_byte>(i * 5)});
+                s.trnsAlpha = {255, 255, 255, 128};
+            }
+            const Bytes file = WritePng(s);
+            ASSERT_FALSE(file.empty());
+            const Image img = decodeOk(file);
+            ASSERT_EQ(img.width, w);
+            EXPECT_EQ(img.pixels, want.pixels);
+        }
+    }
+    // Many image data chunks (libpng writes them 8 KiB each).
+    const Image big = TestPicture(300, 200);
+    const Bytes file = EncodePng(big, 0);
+    std::size_t chunks = 0;
+    for (std::size_t at = file.find("IDAT"); at != std::string::npos; at = file.find("IDAT", at + 4))
+        ++chunks;
+    EXPECT_GT(chunks, 10u);
+    EXPECT_EQ(decodeOk(file).pixels, big.pixels);
 }
 
 TEST(Jpeg, GreyAndProgressiveAndRgb)

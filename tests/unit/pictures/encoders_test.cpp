@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarsel {
@@ -74,6 +75,33 @@ TEST(Rgb565, FileIsTruncatedAndHoldsTheSameBytes)
     EXPECT_EQ(ReadFileBytes(path), BitmapToRgb565Bytes(img, 40, 30));
     EXPECT_FALSE(SaveBitmapRgb565File(img, 40, 30, dir.file("missing/dir/pic.bin"), error));
     EXPECT_NE(error.find("Cannot create"), std::string::npos);
+}
+
+TEST(PictureFiles, SavedLikeSettingsFilesThroughLinksAndNeverOntoAPipe)
+{
+    TempDir dir;
+    const Image img = TestPicture(8, 6);
+    std::string error;
+    // Each of the three kinds replaces the file the link names and keeps the link.
+    const std::string real = dir.file("real.pic");
+    ASSERT_TRUE(WriteFileAtomic(real, "old", error));
+    const std::string link = dir.file("link.bmp");
+    ASSERT_EQ(::symlink("real.pic", link.c_str()), 0);
+    ASSERT_TRUE(SaveBitmapBmpFile(img, link, error)) << error;
+    EXPECT_EQ(ReadFileBytes(real), EncodeBmp(img));
+    ASSERT_TRUE(SaveBitmapJpegFile(img, link, error)) << error;
+    EXPECT_EQ(ReadFileBytes(real), BitmapToJpegBytes(img, false));
+    ASSERT_TRUE(SaveBitmapRgb565File(img, 8, 6, link, error)) << error;
+    EXPECT_EQ(ReadFileBytes(real), BitmapToRgb565Bytes(img, 8, 6));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+
+    // A named pipe is refused and stays a pipe; no temporary file is left.
+    const std::string fifo = dir.file("pipe.bin");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(SaveBitmapRgb565File(img, 8, 6, fifo, error));
+    EXPECT_EQ(error, "Cannot create \"" + fifo + "\": not a regular file (a named pipe)");
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), std::filesystem::directory_iterator()), 3);
 }
 
 TEST(Jpeg, QualityFifteenIsMuchSmallerAndBothDecodeBack)

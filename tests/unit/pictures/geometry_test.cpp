@@ -220,3 +220,30 @@ TEST(Slots, PlaySelection)
 
 } // namespace
 } // namespace tarsel
+
+namespace tarsel {
+namespace {
+
+// A picture large enough to be scaled in two halves at once: halving its height
+// averages each pair of rows exactly, whichever half a row falls in.
+TEST(Resample, LargePicturesScaleEveryRowOnce)
+{
+    const int w = 600, h = 1000;
+    auto level = [](int y) { return static_cast<std::uint8_t>((y * 37 + y / 3) % 256); };
+    Image src(w, h);
+    for (int y = 0; y < h; ++y)
+        std::fill(src.row(y), src.row(y) + src.stride(), level(y));
+    const Image half = ScaleImage(src, w, h / 2);
+    ASSERT_EQ(half.height, h / 2);
+    for (int y = 0; y < h / 2; ++y) {
+        const int want = (level(2 * y) + level(2 * y + 1) + 1) / 2;
+        ASSERT_EQ(half.row(y)[0], want) << "row " << y;
+        ASSERT_EQ(half.row(y)[half.stride() - 1], want) << "row " << y;
+    }
+    // Both axes at once: the same as scaling the rows, then the columns.
+    const Image both = ScaleImage(src, 250, 410);
+    EXPECT_EQ(both.pixels, ScaleImage(ScaleImage(src, 250, h), 250, 410).pixels);
+}
+
+} // namespace
+} // namespace tarsel

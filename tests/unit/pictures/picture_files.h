@@ -46,6 +46,7 @@ struct PngSpec {
     std::vector<std::uint8_t> trnsAlpha; // palette alpha
     bool trnsColorSet = false;
     png_color_16 trnsColor{};
+    int filter = -1; // one PNG_FILTER_* for every row; -1: libpng's choice
 };
 
 inline void pngWriteSink(png_structp png, png_bytep data, png_size_t n)
@@ -74,6 +75,8 @@ inline Bytes WritePng(const PngSpec& desc)
         png_set_tRNS(png, info, desc.trnsAlpha.data(), static_cast<int>(desc.trnsAlpha.size()), nullptr);
     if (desc.trnsColorSet)
         png_set_tRNS(png, info, nullptr, 0, &desc.trnsColor);
+    if (desc.filter >= 0)
+        png_set_filter(png, 0, desc.filter);
     png_write_info(png, info);
     const std::size_t rowBytes = png_get_rowbytes(png, info);
     for (int y = 0; y < desc.height; ++y)

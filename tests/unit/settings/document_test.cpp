@@ -191,7 +191,7 @@ TEST(SettingsDocument, NestingUpToTheLimitIsRead)
 TEST(SettingsDocument, BuiltDocumentRoundTrips)
 {
     DefaultState s;
-    s.info.wel_mess1 = Bytes("Caf\xE9 \x81\x01\"\\ end");
+    s.info.wel_mess1 = Bytes("Caf\xE9 \x81\"\\ end");
     s.info.tp_font_rgb_565 = -5;
     s.info.pic_reg = 0x0201;
     ApplySettings(s.info, s.values); // the window-only fields follow
@@ -215,6 +215,13 @@ TEST(SettingsDocument, BuiltDocumentRoundTrips)
     EXPECT_EQ(back.wel_mess1, s.info.wel_mess1);
     EXPECT_EQ(back.tp_font_rgb_565, -5);
     EXPECT_EQ(back, s.info);
+
+    // A control byte is written escaped and read back as a plain "?", named.
+    s.info.main_str = Bytes("x\x01y");
+    std::vector<std::string> cleaned;
+    ASSERT_TRUE(ParseSettingsDocument(BuildSettingsDocument(s.info), back, values, error, &cleaned)) << error;
+    EXPECT_EQ(back.main_str, "x?y");
+    EXPECT_EQ(cleaned, std::vector<std::string>{"main_str"});
 }
 
 TEST(SettingsDocument, SettingsFileName)

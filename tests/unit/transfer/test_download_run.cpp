@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <sys/stat.h>
+
 using namespace tarsel;
 using namespace tarsel::test;
 
@@ -169,6 +171,20 @@ TEST_F(RunTest, SingleItemFromAFile)
     run.setModelIndex(5);
     EXPECT_EQ(run.StartSingleDownload(93, file), RunOutcome::Finished);
     EXPECT_EQ(named.byName["firmware.bin"], content);
+}
+
+TEST_F(RunTest, SingleItemFromANamedPipeIsRefusedUnread)
+{
+    // Opening a pipe for reading would wait for a writer; it is refused by its kind.
+    const auto fifo = writeFile("pipe.bin", "");
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ScriptedDisplay display(line, "KT310--IIA");
+    run.setModelIndex(0);
+    EXPECT_EQ(run.StartSingleDownload(6, fifo), RunOutcome::Finished);
+    EXPECT_EQ(logLines(true),
+              (std::vector<std::string>{"CP850 [Failed]:cannot read " + fifo + " (not a regular file (a named pipe))"}));
+    EXPECT_EQ(display.setupFrames, 0);
 }
 
 TEST_F(RunTest, StepsOfOneItemInOrder)

@@ -11,9 +11,17 @@
 #include <csignal>
 
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
+#include <thread>
 
 using namespace tarsel;
 namespace fs = std::filesystem;
@@ -156,6 +164,181 @@ TEST(Files, WriteFileAtomicOnAFullDiskKeepsTheOldFile)
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: reported success, 2: wrong message";
     EXPECT_EQ(ReadFileBytes(target), "old content");
     EXPECT_EQ(entries(dir.path), 1u) << "no temporary file left behind";
+}
+
+namespace {
+
+// A character device to write at: as root a null device node of our own inside the
+// test folder (a fault then replaces only that node), else /dev/null, which an
+// ordinary user cannot replace anyway. Empty when neither is possible.
+std::string charDevice(const TempDir& dir)
+{
+    if (::geteuid() != 0)
+        return "/dev/null";
+    const std::string node = dir.file("null-device");
+    return ::mknod(node.c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0 ? node : std::string();
+}
+
+std::string socketIn(const TempDir& dir, int& fd)
+{
+    const std::string path = dir.file("sock");
+    fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    return path;
+}
+
+// Opens the FIFO's other end if the code under test is still stuck in open() or
+// read() after a long while, so that a fault ends the test instead of hanging it;
+// the test then fails on the result, not on the time.
+class FifoRescue {
+public:
+    explicit FifoRescue(std::string fifo) : m_fifo(std::move(fifo)), m_thread([this] { run(); }) {}
+    ~FifoRescue()
+    {
+        m_done = true;
+        m_thread.join();
+    }
+    bool rescued() const { return m_rescued; }
+
+private:
+    void run()
+    {
+        for (int i = 0; i < 600 && !m_done; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (m_done)
+            return;
+        m_rescued = true;
+        const int fd = ::open(m_fifo.c_str(), O_WRONLY);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    std::string m_fifo;
+    std::atomic<bool> m_done{false};
+    std::atomic<bool> m_rescued{false};
+    std::thread m_thread;
+};
+
+} // namespace
+
+TEST(Files, ReadRegularFileRefusesWhatIsNotAFileWithoutBlocking)
+{
+    TempDir dir;
+    const std::string fifo = dir.file("pipe.ini");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    int sockFd = -1;
+    const std::string sock = socketIn(dir, sockFd);
+    const std::string link = dir.file("link-to-pipe");
+    ASSERT_EQ(::symlink(fifo.c_str(), link.c_str()), 0);
+    struct Case {
+        std::string path;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {fifo, "not a regular file (a named pipe)"},
+        {link, "not a regular file (a named pipe)"},
+        {dir.path, "not a regular file (a folder)"},
+        {sock, "not a regular file (a socket)"},
+        {"/dev/zero", "not a regular file (a character device)"}, // would never end
+        {dir.file("missing"), "No such file or directory"},
+    };
+    FifoRescue rescue(fifo);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        Bytes out = "stale";
+        std::string reason;
+        const ReadStatus status = ReadRegularFile(c.path, 1 << 20, out, reason);
+        EXPECT_EQ(status, c.reason[0] == 'n' ? ReadStatus::NotRegular : ReadStatus::OpenFailed);
+        EXPECT_EQ(reason, c.reason);
+        EXPECT_EQ(out, Bytes());
+        EXPECT_EQ(ReadFileBytes(c.path), Bytes());
+    }
+    EXPECT_FALSE(rescue.rescued()) << "a read blocked on the named pipe";
+    ::close(sockFd);
+}
+
+TEST(Files, ReadRegularFileRefusesAFileLargerThanTheLimitByItsSize)
+{
+    TempDir dir;
+    const std::string path = dir.file("big.bin");
+    std::string error;
+    ASSERT_TRUE(WriteFileAtomic(path, Bytes(1001, 'x'), error));
+    Bytes out;
+    std::string reason;
+    EXPECT_EQ(ReadRegularFile(path, 1000, out, reason), ReadStatus::TooLarge);
+    EXPECT_EQ(reason, "larger than 1000 bytes");
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(ReadRegularFile(path, 1001, out, reason), ReadStatus::Ok);
+    EXPECT_EQ(out, Bytes(1001, 'x'));
+    EXPECT_EQ(reason, "");
+}
+
+TEST(Files, WriteFileAtomicNeverReplacesWhatIsNotARegularFile)
+{
+    TempDir dir;
+    const std::string fifo = dir.file("pipe.ini");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    int sockFd = -1;
+    const std::string sock = socketIn(dir, sockFd);
+    std::vector<std::pair<std::string, std::string>> targets = {
+        {fifo, "a named pipe"}, {sock, "a socket"}, {dir.file(""), "a folder"}};
+    const std::string device = charDevice(dir);
+    if (!device.empty())
+        targets.emplace_back(device, "a character device");
+    int n = 0;
+    for (const auto& [target, kind] : targets) {
+        SCOPED_TRACE(target);
+        struct stat before {};
+        ASSERT_EQ(::stat(target.c_str(), &before), 0);
+        std::string error;
+        // Straight at it, and through a symbolic link to it.
+        EXPECT_FALSE(WriteFileAtomic(target, "data", error));
+        EXPECT_EQ(error, "not a regular file (" + kind + ")");
+        const std::string link = dir.file("link" + std::to_string(n++) + ".ini");
+        ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+        EXPECT_FALSE(WriteFileAtomic(link, "data", error));
+        EXPECT_NE(error.find("not a regular file (" + kind + ": "), std::string::npos) << error;
+        struct stat after {};
+        ASSERT_EQ(::stat(target.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode, before.st_mode) << "left as it was";
+        EXPECT_EQ(after.st_ino, before.st_ino) << "not replaced";
+        EXPECT_EQ(after.st_rdev, before.st_rdev);
+        EXPECT_TRUE(fs::is_symlink(link));
+    }
+    ::close(sockFd);
+    for (const auto& entry : fs::directory_iterator(dir.path))
+        EXPECT_EQ(entry.path().string().find(".tmp-"), std::string::npos) << "no temporary file left: " << entry.path();
+}
+
+TEST(Files, WriteFileAtomicFollowsChainsOfLinksAndKeepsThem)
+{
+    TempDir dir;
+    fs::create_directory(dir.file("data"));
+    const std::string real = dir.file("data/real.ini");
+    std::string error;
+    ASSERT_TRUE(WriteFileAtomic(real, "old", error));
+    // first.ini -> (absolute) second.ini -> (relative) data/real.ini
+    ASSERT_EQ(::symlink("data/real.ini", dir.file("second.ini").c_str()), 0);
+    ASSERT_EQ(::symlink(dir.file("second.ini").c_str(), dir.file("first.ini").c_str()), 0);
+    ASSERT_TRUE(WriteFileAtomic(dir.file("first.ini"), "new", error)) << error;
+    EXPECT_EQ(ReadFileBytes(real), "new");
+    EXPECT_TRUE(fs::is_symlink(dir.file("first.ini")));
+    EXPECT_TRUE(fs::is_symlink(dir.file("second.ini")));
+
+    // A link to a file that does not exist yet makes that file.
+    ASSERT_EQ(::symlink("data/later.ini", dir.file("dangling.ini").c_str()), 0);
+    ASSERT_TRUE(WriteFileAtomic(dir.file("dangling.ini"), "made", error)) << error;
+    EXPECT_EQ(ReadFileBytes(dir.file("data/later.ini")), "made");
+    EXPECT_TRUE(fs::is_symlink(dir.file("dangling.ini")));
+
+    // A loop of links is an error, not a hang.
+    ASSERT_EQ(::symlink("loop-b", dir.file("loop-a").c_str()), 0);
+    ASSERT_EQ(::symlink("loop-a", dir.file("loop-b").c_str()), 0);
+    EXPECT_FALSE(WriteFileAtomic(dir.file("loop-a"), "x", error));
+    EXPECT_EQ(error, "Too many levels of symbolic links");
+    EXPECT_TRUE(fs::is_symlink(dir.file("loop-a")));
 }
 
 TEST(Streams, StreamToBytesAndBytesToStream)

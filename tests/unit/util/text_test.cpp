@@ -56,3 +56,34 @@ TEST(TextHelpers, IndexOfTextComparesByteForByte)
     EXPECT_EQ(IndexOfText(list, "KT710II "), -1);
     EXPECT_EQ(IndexOfText({}, ""), -1);
 }
+
+TEST(TextHelpers, PlainDisplayTextEndsAtZeroAndShowsControlBytesAsQuestionMarks)
+{
+    struct Case {
+        Bytes in;
+        Bytes out;
+    };
+    const Case cases[] = {
+        {"", ""},
+        {"Welcome", "Welcome"},
+        {Bytes("A\0\x02\x07\x15''", 7), "A"},          // factory reset after the 00
+        {Bytes("A\0\x02\x07\x05\0", 6), "A"},         // format after the 00
+        {Bytes("\0tail", 5), ""},
+        {"\x01\x02\x0A\x0D\x1B\x1F", "??????"},
+        {"\x20\x7F\x80\xFF", "\x20\x7F\x80\xFF"},        // blank, DEL and code page bytes stay
+        {"\xB0\xA1\xC4\xE3", "\xB0\xA1\xC4\xE3"},        // double-byte characters stay
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(PlainDisplayText(c.in), c.out) << c.in;
+        EXPECT_TRUE(IsPlainDisplayText(PlainDisplayText(c.in)));
+        EXPECT_EQ(IsPlainDisplayText(c.in), c.in == c.out) << c.in;
+    }
+    // Every control byte but 00 keeps its place: columns do not move.
+    Bytes all;
+    for (int b = 1; b < 256; ++b)
+        all.push_back(static_cast<char>(b));
+    const Bytes plain = PlainDisplayText(all);
+    ASSERT_EQ(plain.size(), all.size());
+    EXPECT_EQ(plain.substr(0, 31), Bytes(31, '?'));
+    EXPECT_EQ(plain.substr(31), all.substr(31));
+}

@@ -2,8 +2,9 @@
 //  1. one 102400-byte font image by the block method: payload rate during the block
 //     phase against the stop-and-wait ceiling, and the host's turnaround per block;
 //  2. the same image by the streaming method against the line's 11520 bytes/s;
-//  3. a whole "Font Download" on a KT310--IIA, its time split into data time and the
-//     fixed pauses of the protocol.
+//  3. a whole "Font Download" on a KT310--IIA (block method) and on a KT310-IID
+//     (streaming method), each time split into data time and the fixed pauses of the
+//     protocol.
 //
 // Usage: bench_transfer [--full] [--divisor N] [--skip-run]
 //   --full       the whole Font Download with the maker's full image sizes (minutes)
@@ -12,6 +13,7 @@
 #include "link/clock.h"
 #include "link/link.h"
 #include "link/outlets.h"
+#include "link/models.h"
 #include "link/termios_port.h"
 #include "sim/virtual_display.h"
 #include "transfer/catalogue.h"
@@ -153,7 +155,7 @@ int streamMethod(const std::filesystem::path& dir)
     return 0;
 }
 
-int wholeRun(const std::filesystem::path& dir, std::size_t divisor)
+int wholeRun(const std::filesystem::path& dir, std::size_t divisor, const std::string& model, int modelIndex)
 {
     std::string error;
     const auto pack = dir / "pack";
@@ -163,7 +165,7 @@ int wholeRun(const std::filesystem::path& dir, std::size_t divisor)
     }
     SetResourceFolderOverride({pack.string()});
     Session s;
-    if (!s.start("KT310--IIA", 0))
+    if (!s.start(model, modelIndex))
         return 1;
     const double begin = s.clock.nowMs();
     const RunOutcome outcome = s.run.StartFontDownload();
@@ -179,12 +181,13 @@ int wholeRun(const std::filesystem::path& dir, std::size_t divisor)
         data += (t.endMs - t.startMs) / 1000.0;
         bytes += t.receivedLength;
     }
-    std::printf("Whole \"Font Download\" on a KT310--IIA (%s), paced at 115200 bit/s\n",
+    std::printf("Whole \"Font Download\" on a %s (%s), paced at 115200 bit/s\n", model.c_str(),
                 divisor == 1 ? "full image sizes" : ("images of size/" + std::to_string(divisor)).c_str());
     std::printf("  result:                 %s, %zu items, %zu bytes\n", s.out.lastBox.c_str(),
                 s.display->transfers().size(), bytes);
     std::printf("  total:                  %.1f s\n", total);
-    std::printf("  data time:              %.1f s (block phases; %.0f bytes/s)\n", data, bytes / data);
+    std::printf("  data time:              %.1f s (%s; %.0f bytes/s)\n", data,
+                IsNamedFileModel(modelIndex) ? "file streams" : "block phases", bytes / data);
     std::printf("  fixed pauses and waits: %.1f s (device waits, setup echo, item and start pauses,\n"
                 "                          speed switch and restore: about %.2f s per position)\n",
                 total - data, (total - data) / 77.0);
@@ -213,8 +216,10 @@ int main(int argc, char** argv)
     std::filesystem::create_directories(dir);
     int rc = blockMethod(dir);
     rc |= streamMethod(dir);
-    if (runWhole)
-        rc |= wholeRun(dir, divisor);
+    if (runWhole) {
+        rc |= wholeRun(dir, divisor, "KT310--IIA", 0);
+        rc |= wholeRun(dir, divisor, "KT310-IID", 3);
+    }
     std::filesystem::remove_all(dir);
     return rc;
 }

@@ -251,11 +251,11 @@ void SettingsController::showNotice(const std::string& text, int flags)
         m_window->showMessageBox(QString::fromStdString(text), flags);
 }
 
-void SettingsController::runWithSettings(std::function<void(const TDisplayInfo&)> job)
+void SettingsController::runWithSettings(std::function<void(const TDisplayInfo&)> job, const QString& cancelledText)
 {
     gatherSettings();
     TDisplayInfo info = m_info; // the worker gets its own copy
-    m_window->runDeviceJob([job = std::move(job), info] { job(info); });
+    m_window->runDeviceJob([job = std::move(job), info] { job(info); }, {}, cancelledText);
 }
 
 // ---- Settings file ----
@@ -309,6 +309,8 @@ void SettingsController::btn_GetSettingClick()
     auto reply = std::make_shared<Bytes>();
     m_window->runDeviceJob([this, reply] { *reply = tarsel::ReadDisplaySettings(m_window->link()); },
                            [this, reply] {
+                               if (m_window->jobWasCancelled())
+                                   return; // the window stays as it was
                                WindowValues values = readValues();
                                bool applied = false;
                                const tarsel::Notice notice =
@@ -316,16 +318,17 @@ void SettingsController::btn_GetSettingClick()
                                if (applied)
                                    writeValues(values);
                                showNotice(notice.text, notice.flags);
-                           });
+                           },
+                           QStringLiteral("Get Setting was cancelled: the window was left as it was."));
 }
 
 void SettingsController::btn_AllDownloadClick()
 {
     if (!tarsel::ConfirmAllDownload(m_window->outlets()))
         return;
-    runWithSettings([this](const TDisplayInfo& info) {
-        tarsel::RunAllDownload(m_window->link(), m_window->outlets(), info);
-    });
+    runWithSettings(
+        [this](const TDisplayInfo& info) { tarsel::RunAllDownload(m_window->link(), m_window->outlets(), info); },
+        QStringLiteral("All Download was cancelled: the display may hold only part of the settings."));
 }
 
 void SettingsController::btn_ResetDisplayClick()

@@ -85,7 +85,8 @@ private:
     void updateMainTextLines();
     void showNotice(const std::string& text, int flags);
     // Gathers, then runs `job` with a copy of the record on the device worker.
-    void runWithSettings(std::function<void(const tarsel::TDisplayInfo&)> job);
+    void runWithSettings(std::function<void(const tarsel::TDisplayInfo&)> job,
+                         const QString& cancelledText = QStringLiteral("The operation was cancelled."));
 
     TarselMain* m_window;
     tarsel::TDisplayInfo m_info;

@@ -523,8 +523,10 @@ void TarselMain::runDeviceJob(std::function<void()> job, std::function<void()> d
             }
         }
         QMetaObject::invokeMethod(this, [this, token, done = std::move(done), cancelledText] {
+            m_doneOfCancelledJob = token->cancelled();
             if (done && !m_closing)
                 done();
+            m_doneOfCancelledJob = false;
             leaveBusy();
             if (token->cancelled() && !m_closing && !cancelledText.isEmpty())
                 showMessageBox(cancelledText, tarsel::kBoxInfo);

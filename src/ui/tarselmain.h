@@ -103,6 +103,8 @@ public:
     // cancelled, `cancelledText` (unless empty) is shown in an information box after it.
     void runDeviceJob(std::function<void()> job, std::function<void()> done = {},
                       QString cancelledText = QStringLiteral("The operation was cancelled."));
+    // In a job's `done`: whether that job was cancelled.
+    bool jobWasCancelled() const { return m_doneOfCancelledJob; }
 
     // The window's controls, typed (ui/window_forms.h): the frame around the pages,
     // each tab page, the status bar panels and the picture slots.
@@ -221,4 +223,5 @@ private:
     tarsel::PortInfo m_selected;           // the port the user chose (or was given)
     bool m_portGone = false;               // ... and it is missing now
     QString m_connectionText;
+    bool m_doneOfCancelledJob = false;
 };

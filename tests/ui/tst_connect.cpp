@@ -384,7 +384,8 @@ void TstConnect::cancelAllDownloadAgainstASilentDisplay()
     QVERIFY(waitIdle(w, 5000));
     QVERIFY2(sinceCancel.elapsed() < 1000, qPrintable(QString::number(sinceCancel.elapsed())));
     QVERIFY(cancel->isHidden());
-    QCOMPARE(s.boxes.boxes.last().text, QStringLiteral("The operation was cancelled."));
+    QCOMPARE(s.boxes.boxes.last().text,
+             QStringLiteral("All Download was cancelled: the display may hold only part of the settings."));
     QCOMPARE(s.boxes.boxes.last().flags, 64);
     // Nothing more went out after the cancel (at most the frame being written).
     QTest::qWait(300);

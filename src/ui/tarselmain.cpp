@@ -1,6 +1,7 @@
 #include "ui/tarselmain.h"
 
 #include "link/commands.h"
+#include "link/connect.h"
 #include "link/models.h"
 #include "link/port_list.h"
 #include "link/termios_port.h"
@@ -509,49 +510,36 @@ void TarselMain::btnConnectClick()
 
 int TarselMain::connectJob(const QStringList& bauds)
 {
-    tarsel::Link& link = *m_link;
-    auto cancelled = [&link] { return link.cancelled(); };
-
     // The baud scan: the combo shows the speed being tried.
-    std::string message;
-    int index = -1;
-    for (int i = 0; i < bauds.size() && index < 0; ++i) {
-        if (cancelled())
-            return -1;
+    std::vector<int> speeds;
+    for (const QString& text : bauds)
+        speeds.push_back(baudOf(text));
+    tarsel::ConnectHooks hooks;
+    hooks.tryingSpeed = [this](int i) {
         m_outlets->onGui([this, i] { m_forms->frame.cbb_BaudRate->setCurrentIndex(i); });
-        link.BaudRate = baudOf(bauds[i]);
-        index = tarsel::DetectModel(link, message);
-        if (index < 0)
-            link.pause(100);
-    }
-    if (index < 0) {
-        if (!cancelled())
-            m_outlets->ShowMessageBox(message, tarsel::kBoxError);
-        return -1;
-    }
-
-    m_outlets->onGui([this, index] {
-        m_forms->frame.cbbDisplayMode->setCurrentIndex(index);
-        actBtnEnableExecute();
-        showModelControls(index);
-    });
-    std::string ignored;
-    tarsel::ClearDisplay(link, ignored);
-    const std::string name = tarsel::ModelName(index);
-    m_outlets->ShowMessageBox("Connected to " + name + "!", tarsel::kBoxInfo);
-    m_outlets->onGui([this] { setTabShown(m_forms->frame.tsFirmwareUpdates, false); });
-    if (!tarsel::ChecksFirmwareVersion(index))
-        return index;
-
-    m_outlets->onGui(
-        [this, name] { m_forms->firmware.lbl_show_deviceModel->setText(QString::fromStdString(name)); });
-    const int version = tarsel::ReadVersion(link);
-    m_outlets->onGui([this, version] {
-        m_forms->firmware.lbl_show_currentVersion->setText(QStringLiteral("V%1").arg(version));
-    });
-    if (version < tarsel::kLatestFirmwareVersion) {
+    };
+    hooks.modelFound = [this](int index) {
+        m_outlets->onGui([this, index] {
+            m_forms->frame.cbbDisplayMode->setCurrentIndex(index);
+            actBtnEnableExecute();
+            showModelControls(index);
+        });
+    };
+    hooks.announced = [this](int) {
+        m_outlets->onGui([this] { setTabShown(m_forms->frame.tsFirmwareUpdates, false); });
+    };
+    hooks.readingVersion = [this](int index) {
+        m_outlets->onGui([this, name = tarsel::ModelName(index)] {
+            m_forms->firmware.lbl_show_deviceModel->setText(QString::fromStdString(name));
+        });
+    };
+    hooks.versionRead = [this](int version) {
+        m_outlets->onGui([this, version] {
+            m_forms->firmware.lbl_show_currentVersion->setText(QStringLiteral("V%1").arg(version));
+        });
+    };
+    hooks.updateOffered = [this](int) {
         m_outlets->onGui([this] { setTabShown(m_forms->frame.tsFirmwareUpdates, true); });
-        m_outlets->ShowMessageBox(kFirmwareWarning, tarsel::kBoxWarning);
-    }
-    return index;
+    };
+    return tarsel::ScanForDisplay(*m_link, *m_outlets, speeds, hooks).modelIndex;
 }

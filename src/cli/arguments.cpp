@@ -60,10 +60,23 @@ const char* const kFooter =
     "  130  cancelled (Ctrl-C or SIGTERM); the display is put back to its own speed and\n"
     "       the port closed first\n"
     "\n"
+    "Provisioning profile (provision PROFILE): a JSON object such as\n"
+    "  {\"settings\": \"shop.ini\", \"pictures\": {\"73\": \"logo.png\"}, \"fonts\": \"all\"}\n"
+    "with the keys settings, only, pictures, fonts and firmware, each optional. \"only\" names\n"
+    "settings groups to send instead of All Download; \"pictures\" maps slots to picture\n"
+    "files; \"fonts\" is \"all\" or a list of font items; \"firmware\" is true (the maker's\n"
+    "image) or a file. Paths are relative to the profile. Every display gets, in turn,\n"
+    "firmware, fonts, pictures and settings; a step that fails ends that display's work.\n"
+    "\n"
     "Examples:\n"
-    "  tarsel-cli detect --port /dev/ttyUSB0\n"
-    "  tarsel-cli settings put shop.ini --only welcome --only play-list\n"
-    "  tarsel-cli provision shop.json --port /dev/ttyUSB0 --port /dev/ttyUSB1";
+    "  Find the display on a port:\n"
+    "      tarsel-cli detect --port /dev/ttyUSB0\n"
+    "\n"
+    "  Send two groups of a settings file:\n"
+    "      tarsel-cli settings put shop.ini --only welcome --only play-list\n"
+    "\n"
+    "  Apply a profile to two displays at once:\n"
+    "      tarsel-cli provision shop.json --port /dev/ttyUSB0 --port /dev/ttyUSB1";
 
 // CLI11 validators that turn the arguments into numbers as they are read.
 CLI::Validator itemValidator(bool fontsOnly)

@@ -17,6 +17,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <set>
 
 namespace tarsel::cli {
 

@@ -516,6 +516,12 @@ int onDisplay(DisplaySession& session, const Invocation& inv, const Prepared& pr
         return RunExitCode(outcome, run, out.tally(), session.cancelled());
     }
     case Command::Picture:
+        if (!SlotTargetSize(inv.slot, session.model())) {
+            out.note("The " + ModelName(session.model()) + " has no picture slot " + std::to_string(inv.slot) + " (" +
+                         SlotLabel(inv.slot) + ").",
+                     "error");
+            return kExitUsage;
+        }
         return DownloadPictures(session, {{inv.slot, inv.file}}, result);
     case Command::Firmware:
         return UpdateFirmware(session, inv.file, result);

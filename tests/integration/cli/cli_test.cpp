@@ -348,7 +348,11 @@ TEST_F(CliTest, PicturesInTheFormOfTheModel)
     const Image head = testPicture(240, 80);
     ASSERT_EQ(run({"picture", "logo_Head", write("head.png", EncodePng(head)), "-p", (folder / "named").string()}).exit, 0);
     EXPECT_EQ(named.files().at("logo_m0.jpg"), BitmapToJpegBytes(head, false));
-    // Not a picture: refused once the display's size is known, nothing sent.
+    // The guest slot on a model without it, and a file that is not a picture: refused
+    // once the model is known, nothing sent.
+    const Result guest = run({"picture", "86", write("guest.png", EncodePng(logo)), "-p", (folder / "block").string()});
+    EXPECT_EQ(guest.exit, 2);
+    EXPECT_TRUE(contains(guest.err, "error: The KT310--IIA has no picture slot 86 (Guest).")) << guest.err;
     block.clearRecords();
     const Result bad = run({"picture", "74", write("bad.png", "not a picture"), "-p", (folder / "block").string()});
     EXPECT_EQ(bad.exit, 2);

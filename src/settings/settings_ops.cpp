@@ -2,6 +2,7 @@
 
 #include "link/commands.h"
 #include "link/models.h"
+#include "link/ports.h"
 #include "settings/settings_document.h"
 #include "settings/tables.h"
 #include "util/codepage.h"
@@ -212,28 +213,32 @@ std::string RunAllDownload(Link& link, Outlets& outlets, const TDisplayInfo& inf
     return report;
 }
 
-void RunResetDisplay(Link& link, Outlets& outlets)
+bool RunResetDisplay(Link& link, Outlets& outlets)
 {
     if (outlets.ShowMessageBox("Are you sure you want to restore factory settings?", kBoxQuestion) != kAnswerYes)
-        return;
+        return false;
     std::string message;
-    if (!FactoryReset(link, message))
-        showFailure(link, outlets, message);
+    if (FactoryReset(link, message))
+        return true;
+    showFailure(link, outlets, message);
+    return false;
 }
 
-void RunRestartDisplay(Link& link, Outlets& outlets)
+bool RunRestartDisplay(Link& link, Outlets& outlets)
 {
     std::string message;
-    if (!RestartDisplay(link, message))
-        showFailure(link, outlets, message);
+    if (RestartDisplay(link, message))
+        return true;
+    showFailure(link, outlets, message);
+    return false;
 }
 
-void RunFormat(Link& link, Outlets& outlets)
+bool RunFormat(Link& link, Outlets& outlets)
 {
     if (outlets.ShowMessageBox("Are you sure you want to format the storage?", kBoxQuestion) != kAnswerYes)
-        return;
+        return false;
     std::string message;
-    FormatStorage(link, message);
+    return FormatStorage(link, message);
 }
 
 // ---------------------------------------------------------------------------
@@ -375,6 +380,40 @@ bool RunShowQrCodeAt(Link& link, Outlets& outlets, int modelIndex, const Text& t
                       WideToHost(text), message))
         showFailure(link, outlets, message);
     return true;
+}
+
+bool RunShowQrCode(Link& link, Outlets& outlets, const Text& text, int alignIndex)
+{
+    std::string message;
+    if (ShowQrCode(link, static_cast<std::uint8_t>(alignIndex + 1), 0, WideToHost(text), message))
+        return true;
+    showFailure(link, outlets, message);
+    return false;
+}
+
+int RunShowQrPicture(Link& link, Outlets& outlets, const std::string& file, int alignIndex,
+                     const OneBitConverter& toOneBitPerPixel)
+{
+    std::string message;
+    if (!link.CmdPort.isOpen() && OpenCmdPort(link, message) != kStatusOpened)
+        return kQrPortClosed;
+    if (SwitchLineSpeed(link, kTransferBaud, kQrSpeedUpPauseMs, message) == SpeedSwitch::LocalFailed) {
+        // The PC could not follow the display to the transfer speed.
+        CloseCmdPort(link);
+        outlets.ShowMessageBox(message, kBoxError);
+        return kQrSpeedFailed;
+    }
+    const int code = SendQrPicture(link, file, static_cast<std::uint8_t>(alignIndex + 1), 0, toOneBitPerPixel);
+    {
+        // Back to the display's own speed, also after a cancel.
+        const CancelScope cleanup(link, nullptr);
+        SwitchDeviceBaud(link, link.BaudRate, message);
+        link.pause(kQrSpeedBackPauseMs);
+    }
+    CloseCmdPort(link);
+    if (code != kQrOk && code != kQrCancelled)
+        outlets.ShowMessageBox("Error：" + std::to_string(code), kBoxError);
+    return code;
 }
 
 Bytes CodePageTestPattern(int tag)

@@ -3,6 +3,7 @@
 // The window gathers the settings into the record before it starts one of them.
 #pragma once
 
+#include "link/commands.h"
 #include "link/link.h"
 #include "link/outlets.h"
 #include "settings/display_info.h"
@@ -58,12 +59,13 @@ std::string RunAllDownload(Link& link, Outlets& outlets, const TDisplayInfo& inf
 // One report line: the label padded to 30, "Success " or "Failed ", CR LF.
 std::string AllDownloadReportLine(const std::string& label, bool ok);
 
-// Asks, then sends the factory reset; a failed write is shown.
-void RunResetDisplay(Link& link, Outlets& outlets);
-// Sends the restart; a failed write is shown.
-void RunRestartDisplay(Link& link, Outlets& outlets);
-// Asks, then formats the display's storage; nothing is shown afterwards.
-void RunFormat(Link& link, Outlets& outlets);
+// Asks, then sends the factory reset; a failed write is shown. True when it was sent.
+bool RunResetDisplay(Link& link, Outlets& outlets);
+// Sends the restart; a failed write is shown. True when it was sent.
+bool RunRestartDisplay(Link& link, Outlets& outlets);
+// Asks, then formats the display's storage; nothing is shown afterwards. True when
+// the command was sent.
+bool RunFormat(Link& link, Outlets& outlets);
 
 // ---------------------------------------------------------------------------
 // The "Setting" buttons (each stops at the first failure and shows its text)
@@ -99,6 +101,24 @@ void RunClearDisplay(Link& link, Outlets& outlets);
 // does not offer it (nothing sent).
 bool RunShowQrCodeAt(Link& link, Outlets& outlets, int modelIndex, const Text& text, int alignIndex,
                      int pictureNumber);
+
+// "Show QrCode" on the models that render the code from text: ShowQrCode with
+// alignment alignIndex + 1 (0..2: left, centre, right), slot 0 and the text in the
+// host code page. A failure is shown. True when the frame was sent.
+bool RunShowQrCode(Link& link, Outlets& outlets, const Text& text, int alignIndex);
+
+// "Show QrCode" on the models that show a QR code as a picture made from a file.
+inline constexpr double kQrSpeedUpPauseMs = 500;   // after the display's switch up
+inline constexpr double kQrSpeedBackPauseMs = 300; // after its switch back
+// The picture code returned when the PC could not follow to the transfer speed.
+inline constexpr int kQrSpeedFailed = 0x100;
+// Opens CmdPort (when that fails: stops silently, kQrPortClosed), switches both ends
+// to the transfer speed, sends the picture made from `file` with SendQrPicture,
+// switches the display back to BaudRate (also after a cancel) and closes CmdPort. A
+// PC that cannot take the transfer speed is shown (kQrSpeedFailed); a picture code
+// other than 0 and kQrCancelled is shown as "Error：" + code. Returns the code.
+int RunShowQrPicture(Link& link, Outlets& outlets, const std::string& file, int alignIndex,
+                     const OneBitConverter& toOneBitPerPixel);
 
 // The 41-byte test pattern of a test button's tag (101..103, 201..204): 0B, 16
 // bytes from the first byte, four blanks, the next 16 bytes, four blanks. Empty

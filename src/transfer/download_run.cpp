@@ -8,6 +8,8 @@
 #include "util/files.h"
 #include "util/hex.h"
 
+#include <filesystem>
+
 namespace tarsel {
 
 namespace {
@@ -61,6 +63,28 @@ RunOutcome DownloadRun::StartFontDownload()
     for (int pos = kFirstFontPos; pos <= kLastFontPos; ++pos)
         DownList[static_cast<std::size_t>(pos)] = true;
     DownList[kBig52GbkPos] = true;
+    IsDownResource = true;
+    m_kind = RunKind::Fonts;
+    std::vector<std::string> folders;
+    if (!anyImagePresent(folders)) {
+        m_out.ShowMessageBox(NoImagesMessage(folders), kBoxError);
+        return RunOutcome::NotStarted;
+    }
+    return beginRun(kFirstFontPos, 1, kReportHeading);
+}
+
+RunOutcome DownloadRun::StartFontDownload(const std::vector<int>& positions)
+{
+    SetDownListNull();
+    bool any = false;
+    for (int pos : positions) {
+        if (isFontPosition(pos) || pos == kBig52GbkPos) {
+            DownList[static_cast<std::size_t>(pos)] = true;
+            any = true;
+        }
+    }
+    if (!any)
+        return RunOutcome::NotStarted;
     IsDownResource = true;
     m_kind = RunKind::Fonts;
     std::vector<std::string> folders;
@@ -133,7 +157,14 @@ RunOutcome DownloadRun::StartFirmwareUpdate()
     // Without an image for this model there is nothing to update with: say so
     // before touching the display.
     const std::string imageName = FirmwareResourceName(m_model);
-    const ResourceLookup image = FindResource(imageName);
+    if (!m_firmwareFile.empty()) {
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(m_firmwareFile, error)) {
+            m_out.ShowMessageBox("Cannot read the firmware image \"" + m_firmwareFile + "\".", kBoxError);
+            return RunOutcome::NotStarted;
+        }
+    }
+    const ResourceLookup image = m_firmwareFile.empty() ? FindResource(imageName) : ResourceLookup{true, m_firmwareFile, {}};
     if (!image.found) {
         m_out.ShowMessageBox("There is no firmware image \"" + imageName + "\" for the " + ModelName(m_model) +
                                  " display, so it cannot be updated.\nPut the maker's firmware image (" + imageName +
@@ -351,6 +382,10 @@ bool DownloadRun::loadItem(int position)
     if (isPicturePosition(position)) {
         if (m_pictures)
             FileData = m_pictures(position);
+    } else if (IsDownResource && position == kFirmwarePos && !m_firmwareFile.empty()) {
+        FileData = ReadFileBytes(m_firmwareFile);
+        if (FileData.empty())
+            m_out.ShowLogOnRichEdit(std::string(item.Name) + " [Failed]:cannot read " + m_firmwareFile, true);
     } else if (IsDownResource) {
         const std::string name = ResourceName(position, m_model);
         ResourceLookup lookup;

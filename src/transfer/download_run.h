@@ -74,6 +74,9 @@ public:
     // --- the four run buttons
     // Positions 1-76 and 92 from the carried images.
     RunOutcome StartFontDownload();
+    // Only the given font positions (1-76, 92) from the carried images; other
+    // positions are ignored, and none left ends silently.
+    RunOutcome StartFontDownload(const std::vector<int>& positions);
     // One position from the user's file (a picture position takes its slot instead).
     RunOutcome StartSingleDownload(int position, const std::string& filePath);
     // The given picture positions (77..90); nothing to send ends silently.
@@ -81,6 +84,9 @@ public:
     // Asks, restarts the display where needed, waits for it, and sends the carried
     // firmware image (after "big52gbk" when the display's version is below 12).
     RunOutcome StartFirmwareUpdate();
+    // The firmware update takes its image from this file instead of the carried one
+    // (empty: the carried image again).
+    void setFirmwareFile(std::string path) { m_firmwareFile = std::move(path); }
 
     // --- the run state (read by tests and the window)
     std::array<bool, kDownListSize> DownList{};
@@ -155,6 +161,7 @@ private:
     double m_transferTimeoutMs = kTransferTimeoutMs;
     PictureSource m_pictures;
     std::string m_userFile;
+    std::string m_firmwareFile;
     std::vector<double>* m_turnaround = nullptr;
     std::vector<double>* m_writes = nullptr;
     FrameAssembler m_assembler;

@@ -1,6 +1,7 @@
 #include "ui/tarselmain.h"
 
 #include "link/commands.h"
+#include "link/connect.h"
 #include "link/models.h"
 #include "link/port_list.h"
 #include "link/termios_port.h"
@@ -47,9 +48,6 @@ constexpr int kCloseWaitMs = 10000;
 constexpr int kForcedExitStatus = 3;
 // How often the port list is read again (ports appear and disappear).
 constexpr int kPortRescanMs = 2000;
-
-const char* const kFirmwareWarning =
-    "The current firmware version is lower than the latest version.\n\nPlease update the firmware version.";
 
 // Qt's own Chinese texts for standard buttons, installed while a Chinese window exists.
 QTranslator* g_qtChinese = nullptr;
@@ -643,61 +641,51 @@ void TarselMain::btnConnectClick()
 
 int TarselMain::connectJob(const QStringList& bauds)
 {
-    tarsel::Link& link = *m_link;
-    auto cancelled = [&link] { return link.cancelled(); };
-
     // The baud scan: the combo shows the speed being tried.
-    std::string message;
-    int index = -1;
-    for (int i = 0; i < bauds.size() && index < 0; ++i) {
-        if (cancelled())
-            return -1;
-        link.BaudRate = baudOf(bauds[i]);
-        m_outlets->onGui([this, i, baud = link.BaudRate] {
+    std::vector<int> speeds;
+    for (const QString& text : bauds)
+        speeds.push_back(baudOf(text));
+    const QString port = QString::fromStdString(m_selected.path);
+    tarsel::ConnectHooks hooks;
+    hooks.tryingSpeed = [this, speeds](int i) {
+        m_outlets->onGui([this, i, baud = speeds[static_cast<std::size_t>(i)]] {
             m_forms->frame.cbb_BaudRate->setCurrentIndex(i);
             setConnection(QStringLiteral("Connecting… %1 bit/s").arg(baud));
         });
-        index = tarsel::DetectModel(link, message);
-        if (index < 0)
-            link.pause(100);
-    }
-    if (index < 0) {
-        if (!cancelled())
-            m_outlets->ShowMessageBox(message, tarsel::kBoxError);
-        return -1;
-    }
-
-    m_outlets->onGui([this, index, baud = link.BaudRate] {
-        m_forms->frame.cbbDisplayMode->setCurrentIndex(index);
-        actBtnEnableExecute();
-        showModelControls(index);
-        setConnection(QStringLiteral("%1, %2 bit/s, %3")
-                          .arg(QString::fromStdString(tarsel::ModelName(index)))
-                          .arg(baud)
-                          .arg(QString::fromStdString(m_selected.path)));
-    });
-    std::string ignored;
-    tarsel::ClearDisplay(link, ignored);
-    const std::string name = tarsel::ModelName(index);
-    m_outlets->ShowMessageBox("Connected to " + name + "!", tarsel::kBoxInfo);
-    m_outlets->onGui([this] { setTabShown(m_forms->frame.tsFirmwareUpdates, false); });
-    if (!tarsel::ChecksFirmwareVersion(index))
-        return index;
-
-    m_outlets->onGui(
-        [this, name] { m_forms->firmware.lbl_show_deviceModel->setText(QString::fromStdString(name)); });
-    const int version = tarsel::ReadVersion(link);
-    m_outlets->onGui([this, version, index, baud = link.BaudRate] {
-        m_forms->firmware.lbl_show_currentVersion->setText(QStringLiteral("V%1").arg(version));
-        setConnection(QStringLiteral("%1 V%2, %3 bit/s, %4")
-                          .arg(QString::fromStdString(tarsel::ModelName(index)))
-                          .arg(version)
-                          .arg(baud)
-                          .arg(QString::fromStdString(m_selected.path)));
-    });
-    if (version < tarsel::kLatestFirmwareVersion) {
+    };
+    hooks.modelFound = [this, port](int index) {
+        m_outlets->onGui([this, index, port, baud = m_link->BaudRate] {
+            m_forms->frame.cbbDisplayMode->setCurrentIndex(index);
+            actBtnEnableExecute();
+            showModelControls(index);
+            setConnection(QStringLiteral("%1, %2 bit/s, %3")
+                              .arg(QString::fromStdString(tarsel::ModelName(index)))
+                              .arg(baud)
+                              .arg(port));
+        });
+    };
+    hooks.announced = [this](int) {
+        m_outlets->onGui([this] { setTabShown(m_forms->frame.tsFirmwareUpdates, false); });
+    };
+    auto found = std::make_shared<int>(-1);
+    hooks.readingVersion = [this, found](int index) {
+        *found = index;
+        m_outlets->onGui([this, name = tarsel::ModelName(index)] {
+            m_forms->firmware.lbl_show_deviceModel->setText(QString::fromStdString(name));
+        });
+    };
+    hooks.versionRead = [this, port, found](int version) {
+        m_outlets->onGui([this, version, port, index = *found, baud = m_link->BaudRate] {
+            m_forms->firmware.lbl_show_currentVersion->setText(QStringLiteral("V%1").arg(version));
+            setConnection(QStringLiteral("%1 V%2, %3 bit/s, %4")
+                              .arg(QString::fromStdString(tarsel::ModelName(index)))
+                              .arg(version)
+                              .arg(baud)
+                              .arg(port));
+        });
+    };
+    hooks.updateOffered = [this](int) {
         m_outlets->onGui([this] { setTabShown(m_forms->frame.tsFirmwareUpdates, true); });
-        m_outlets->ShowMessageBox(kFirmwareWarning, tarsel::kBoxWarning);
-    }
-    return index;
+    };
+    return tarsel::ScanForDisplay(*m_link, *m_outlets, speeds, hooks).modelIndex;
 }

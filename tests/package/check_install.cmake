@@ -24,8 +24,10 @@ endif()
 file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE "${ROOT}" "${ROOT}/*")
 set(required
   usr/bin/tarsel
+  usr/bin/tarsel-cli
   usr/lib/tarsel/tarsel-display-sim
   usr/share/man/man1/tarsel.1.gz
+  usr/share/man/man1/tarsel-cli.1.gz
   usr/share/applications/${APP_ID}.desktop
   usr/share/metainfo/${APP_ID}.metainfo.xml
   usr/share/icons/hicolor/scalable/apps/${APP_ID}.svg

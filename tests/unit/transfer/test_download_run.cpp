@@ -512,3 +512,50 @@ TEST_F(RunTest, ARunCancelledBeforeItBeginsSendsNothing)
     EXPECT_EQ(display.setupFrames, 0);
     EXPECT_TRUE(line.writes.empty());
 }
+
+TEST_F(RunTest, FontDownloadOfNamedItemsOnly)
+{
+    writePack();
+    ScriptedDisplay display(line, "KT310-IID");
+    run.setModelIndex(3);
+    // Positions that are not fonts are ignored; big52gbk is one.
+    EXPECT_EQ(run.StartFontDownload({31, 80, 1, 92, 93}), RunOutcome::Finished);
+    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 3 / Failed 0]");
+    EXPECT_EQ(display.byName.size(), 3u);
+    EXPECT_EQ(display.byName["437_80x40.bin"], LoadResource(ResourceName(1, 3)));
+    EXPECT_EQ(display.byName["850_48x24.bin"], LoadResource(ResourceName(31, 3)));
+    EXPECT_EQ(display.byName["big52gbk.bin"], LoadResource("big52gbk"));
+    EXPECT_EQ(logLines(false), (std::vector<std::string>{"CP437 [Succeed]", "mini_CP850 [Succeed]"}));
+
+    // Nothing that is a font: nothing happens.
+    out.clear();
+    line.writes.clear();
+    EXPECT_EQ(run.StartFontDownload({77, 93}), RunOutcome::NotStarted);
+    EXPECT_TRUE(out.boxes.empty());
+    EXPECT_TRUE(line.writes.empty());
+}
+
+TEST_F(RunTest, FirmwareUpdateFromAGivenFile)
+{
+    // No pack at all: the given image is enough.
+    ScriptedDisplay display(line, "KT310--IIC");
+    display.version = 12;
+    run.setModelIndex(2);
+    Bytes image(2000, '\0');
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<char>(i * 7 + 1);
+    run.setFirmwareFile(writeFile("update.bin", image));
+    EXPECT_EQ(run.StartFirmwareUpdate(), RunOutcome::Finished);
+    EXPECT_EQ(display.firmware, image);
+    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 1 / Failed 0]");
+
+    // A file that is not there: said before the question, nothing sent.
+    out.clear();
+    line.writes.clear();
+    run.setFirmwareFile((root / "missing.bin").string());
+    EXPECT_EQ(run.StartFirmwareUpdate(), RunOutcome::NotStarted);
+    ASSERT_EQ(out.boxes.size(), 1u);
+    EXPECT_EQ(out.lastBox().flags, kBoxError);
+    EXPECT_NE(out.lastBox().text.find("missing.bin"), std::string::npos);
+    EXPECT_TRUE(line.writes.empty());
+}

@@ -6,6 +6,8 @@
 #include "link/ports.h"
 #include "pictures/convert.h"
 #include "pictures/resample.h"
+#include "pictures/slot_picture.h"
+#include "settings/settings_ops.h"
 #include "transfer/download_run.h"
 #include "ui/imageconvert.h"
 #include "ui/preferences.h"
@@ -28,10 +30,6 @@ using tarsel::ui::FileKind;
 using tarsel::ui::SlotControls;
 
 namespace {
-
-// The display pauses after the speed switches around a QR picture.
-constexpr double kQrSpeedUpPauseMs = 500;
-constexpr double kQrSpeedBackPauseMs = 300;
 
 const char* const kQrOpenFilter =
     "All (*.png *.jpg *.jpeg *.bmp);;Portable Network Graphics (*.png);;JPEG Image File (*.jpg);;"
@@ -165,16 +163,10 @@ void PicturesController::btn_ShowQrCodeClick()
     if (model < 0 || w->isBusy())
         return;
     const int alignIndex = forms().test.rg_QrCodeAlign->itemIndex();
-    const auto align = static_cast<std::uint8_t>(alignIndex + 1);
 
     if (!tarsel::QrFromPictureFile(model)) {
-        const QString text = forms().test.edt_Text->text();
-        const tarsel::Bytes bytes = tarsel::WideToHost(text.toStdU16String());
-        w->runDeviceJob([w, align, bytes] {
-            std::string message;
-            if (!tarsel::ShowQrCode(w->link(), align, 0, bytes, message))
-                w->outlets().ShowMessageBox(message, tarsel::kBoxError);
-        });
+        const std::u16string text = forms().test.edt_Text->text().toStdU16String();
+        w->runDeviceJob([w, alignIndex, text] { tarsel::RunShowQrCode(w->link(), w->outlets(), text, alignIndex); });
         return;
     }
 
@@ -185,51 +177,14 @@ void PicturesController::btn_ShowQrCodeClick()
     if (file.isEmpty())
         return;
     w->preferences().rememberFile(FileKind::Pictures, file);
-    auto code = std::make_shared<int>(0);
-    auto speedError = std::make_shared<std::string>();
-    w->runDeviceJob(
-        [w, align, path = file.toStdString(), code, speedError] {
-            tarsel::Link& link = w->link();
-            std::string message;
-            if (!link.CmdPort.isOpen() && tarsel::OpenCmdPort(link, message) != tarsel::kStatusOpened)
-                return; // the action stops silently when the port cannot be opened
-            if (tarsel::SwitchLineSpeed(link, tarsel::kTransferBaud, kQrSpeedUpPauseMs, message)
-                == tarsel::SpeedSwitch::LocalFailed) {
-                // The PC could not follow the display to the transfer speed.
-                *speedError = message;
-                tarsel::CloseCmdPort(link);
-                return;
-            }
-            *code = tarsel::SendQrPicture(link, path, align, 0, &tarsel::BitmapTo1bppFile);
-            {
-                // Back to the display's own speed, also after a cancel.
-                const tarsel::CancelScope cleanup(link, nullptr);
-                tarsel::SwitchDeviceBaud(link, link.BaudRate, message);
-                link.pause(kQrSpeedBackPauseMs);
-            }
-            tarsel::CloseCmdPort(link);
-        },
-        [w, code, speedError] {
-            if (!speedError->empty())
-                w->showMessageBox(QString::fromStdString(*speedError), tarsel::kBoxError);
-            else if (*code != 0 && *code != tarsel::kQrCancelled)
-                w->showMessageBox(QStringLiteral("Error：%1").arg(*code), tarsel::kBoxError);
-        });
+    w->runDeviceJob([w, alignIndex, path = file.toStdString()] {
+        tarsel::RunShowQrPicture(w->link(), w->outlets(), path, alignIndex, &tarsel::BitmapTo1bppFile);
+    });
 }
 
 tarsel::Bytes PicturesController::PictureBytes(const tarsel::Image& bitmap, int slot, int model)
 {
-    if (bitmap.empty())
-        return {};
-    if (tarsel::ModelStoresJpegPictures(model))
-        return tarsel::BitmapToJpegBytes(bitmap, false);
-    const auto size = tarsel::SlotTargetSize(slot, model);
-    if (!size)
-        return {};
-    if (bitmap.width == size->width && bitmap.height == size->height)
-        return tarsel::BitmapToRgb565Bytes(bitmap, size->width, size->height);
-    return tarsel::BitmapToRgb565Bytes(tarsel::ScaleImage(bitmap, size->width, size->height), size->width,
-                                       size->height);
+    return tarsel::SlotPictureBytes(bitmap, slot, model);
 }
 
 void PicturesController::btn_DownloadPictrueClick()

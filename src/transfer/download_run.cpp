@@ -59,18 +59,11 @@ std::string DownloadRun::TallyText() const
 
 RunOutcome DownloadRun::StartFontDownload()
 {
-    SetDownListNull();
+    std::vector<int> positions;
     for (int pos = kFirstFontPos; pos <= kLastFontPos; ++pos)
-        DownList[static_cast<std::size_t>(pos)] = true;
-    DownList[kBig52GbkPos] = true;
-    IsDownResource = true;
-    m_kind = RunKind::Fonts;
-    std::vector<std::string> folders;
-    if (!anyImagePresent(folders)) {
-        m_out.ShowMessageBox(NoImagesMessage(folders), kBoxError);
-        return RunOutcome::NotStarted;
-    }
-    return beginRun(kFirstFontPos, 1, kReportHeading);
+        positions.push_back(pos);
+    positions.push_back(kBig52GbkPos);
+    return StartFontDownload(positions);
 }
 
 RunOutcome DownloadRun::StartFontDownload(const std::vector<int>& positions)

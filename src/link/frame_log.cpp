@@ -32,57 +32,105 @@ std::string FrameLog::shortPortName(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-double FrameLog::elapsed()
+std::string FrameLog::bytesLine(double ms, PortDirection direction, const std::string& port, const Bytes& bytes)
 {
-    const double now = m_clock.nowMs();
-    std::lock_guard lock(m_mutex);
-    return now - m_startMs;
+    std::string line = timeText(ms) + (direction == PortDirection::Written ? " --> " : " <-- ") + shortPortName(port) + "  ";
+    line.reserve(line.size() + kBytesPerLine * 4 + 4);
+    for (std::size_t i = 0; i < kBytesPerLine; ++i) {
+        if (i < bytes.size()) {
+            const auto b = static_cast<unsigned char>(bytes[i]);
+            line += kHexDigits[b >> 4];
+            line += kHexDigits[b & 0x0F];
+        } else {
+            line += "  "; // keeps the text column aligned
+        }
+        if (i + 1 < kBytesPerLine)
+            line += ' ';
+    }
+    line += "  |";
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        line += b >= 0x20 && b < 0x7F ? c : '.';
+    }
+    line += '|';
+    return line;
 }
 
 void FrameLog::portBytes(PortDirection direction, const std::string& port, const Bytes& data)
 {
     if (data.empty())
         return;
-    const std::string head = timeText(elapsed()) + (direction == PortDirection::Written ? " --> " : " <-- ") +
-                             shortPortName(port) + "  ";
-    std::vector<std::string> lines;
-    lines.reserve((data.size() + kBytesPerLine - 1) / kBytesPerLine);
-    for (std::size_t from = 0; from < data.size(); from += kBytesPerLine) {
-        const std::size_t count = std::min(kBytesPerLine, data.size() - from);
-        std::string line = head;
-        line.reserve(head.size() + kBytesPerLine * 4 + 4);
-        for (std::size_t i = 0; i < kBytesPerLine; ++i) {
-            if (i < count) {
-                const auto b = static_cast<unsigned char>(data[from + i]);
-                line += kHexDigits[b >> 4];
-                line += kHexDigits[b & 0x0F];
-            } else {
-                line += "  "; // keeps the text column aligned
-            }
-            if (i + 1 < kBytesPerLine)
-                line += ' ';
-        }
-        line += "  |";
-        for (std::size_t i = 0; i < count; ++i) {
-            const auto b = static_cast<unsigned char>(data[from + i]);
-            line += b >= 0x20 && b < 0x7F ? static_cast<char>(b) : '.';
-        }
-        line += '|';
-        lines.push_back(std::move(line));
+    const double clockMs = m_clock.nowMs();
+    std::lock_guard lock(m_mutex);
+    const double now = sinceStart(clockMs);
+    Joining& j = m_joining;
+    if (j.active && (j.direction != direction || j.port != port || now - j.lastMs > kJoinGapMs))
+        flushJoining();
+    std::size_t from = 0;
+    if (!j.active) {
+        j.active = true;
+        j.direction = direction;
+        j.port = port;
+        j.firstMs = now;
+        j.bytes.clear();
     }
-    add(std::move(lines));
+    j.lastMs = now;
+    while (from < data.size()) {
+        const std::size_t take = std::min(kBytesPerLine - j.bytes.size(), data.size() - from);
+        j.bytes.append(data, from, take);
+        from += take;
+        if (j.bytes.size() == kBytesPerLine) {
+            record(bytesLine(j.firstMs, direction, port, j.bytes));
+            j.bytes.clear();
+            j.firstMs = now; // the rest came with this write or read
+        }
+    }
+    if (j.bytes.empty())
+        j.active = false;
 }
 
 void FrameLog::portEvent(const std::string& port, const std::string& what)
 {
-    add({timeText(elapsed()) + " --- " + shortPortName(port) + " " + what});
+    const double clockMs = m_clock.nowMs();
+    std::lock_guard lock(m_mutex);
+    flushJoining();
+    record(timeText(sinceStart(clockMs)) + " --- " + shortPortName(port) + " " + what);
 }
 
 void FrameLog::addTrace(const std::string& line)
 {
     if (line.empty())
         return;
-    add({timeText(elapsed()) + " " + line});
+    const double clockMs = m_clock.nowMs();
+    std::lock_guard lock(m_mutex);
+    flushJoining();
+    record(timeText(sinceStart(clockMs)) + " " + line);
+}
+
+void FrameLog::flushJoining()
+{
+    if (!m_joining.active)
+        return;
+    m_joining.active = false;
+    if (!m_joining.bytes.empty())
+        record(bytesLine(m_joining.firstMs, m_joining.direction, m_joining.port, m_joining.bytes));
+    m_joining.bytes.clear();
+}
+
+void FrameLog::flushStale(double nowMs)
+{
+    if (m_joining.active && nowMs - m_joining.lastMs > kJoinGapMs)
+        flushJoining();
+}
+
+void FrameLog::record(std::string line)
+{
+    if (m_paused) {
+        ++m_skipped;
+        ++m_skippedThisPause;
+        return;
+    }
+    push(std::move(line));
 }
 
 void FrameLog::push(std::string line)
@@ -96,24 +144,13 @@ void FrameLog::push(std::string line)
     }
 }
 
-void FrameLog::add(std::vector<std::string> lines)
-{
-    std::lock_guard lock(m_mutex);
-    if (m_paused) {
-        m_skipped += lines.size();
-        m_skippedThisPause += lines.size();
-        return;
-    }
-    for (std::string& line : lines)
-        push(std::move(line));
-}
-
 void FrameLog::setPaused(bool paused)
 {
     const double now = m_clock.nowMs();
     std::lock_guard lock(m_mutex);
     if (paused == m_paused)
         return;
+    flushJoining(); // what came before the pause (or during it) is accounted for as it was
     m_paused = paused;
     if (paused) {
         m_skippedThisPause = 0;
@@ -128,15 +165,18 @@ void FrameLog::clear()
     const double now = m_clock.nowMs();
     std::lock_guard lock(m_mutex);
     m_lines.clear();
+    m_joining = Joining();
     m_firstSequence = m_nextSequence;
     m_dropped = m_skipped = m_skippedThisPause = 0;
     m_startMs = now;
     ++m_generation;
 }
 
-FrameLog::Status FrameLog::status() const
+FrameLog::Status FrameLog::status()
 {
+    const double clockMs = m_clock.nowMs();
     std::lock_guard lock(m_mutex);
+    flushStale(sinceStart(clockMs));
     Status s;
     s.held = m_lines.size();
     s.dropped = m_dropped;
@@ -147,9 +187,11 @@ FrameLog::Status FrameLog::status() const
     return s;
 }
 
-std::vector<std::string> FrameLog::linesSince(std::uint64_t after, std::uint64_t& last, std::uint64_t& missed) const
+std::vector<std::string> FrameLog::linesSince(std::uint64_t after, std::uint64_t& last, std::uint64_t& missed)
 {
+    const double clockMs = m_clock.nowMs();
     std::lock_guard lock(m_mutex);
+    flushStale(sinceStart(clockMs));
     last = m_nextSequence - 1;
     missed = 0;
     std::vector<std::string> out;
@@ -166,9 +208,10 @@ std::vector<std::string> FrameLog::linesSince(std::uint64_t after, std::uint64_t
     return out;
 }
 
-std::string FrameLog::text() const
+std::string FrameLog::text()
 {
     std::lock_guard lock(m_mutex);
+    flushJoining();
     std::string all;
     std::size_t size = 0;
     for (const auto& line : m_lines)

@@ -13,6 +13,12 @@
 namespace tarsel::ui {
 namespace {
 
+// The window is 856 pixels wide and the status bar holds, in a run, the four panels,
+// the speed panel and the Cancel button: the speed panel's room comes out of the
+// progress bar's panel, which shows the same progress at 240 pixels.
+constexpr int kProgressPanelWidth = 240;
+constexpr int kRatePanelWidth = 150;
+
 // Tabs with less space around their captions, so that all seven fit in one row.
 class CompactTabStyle : public QProxyStyle {
 public:
@@ -63,7 +69,7 @@ void WindowForms::buildStatusBar()
     panel0->setObjectName(QStringLiteral("StatusBar1Panel0"));
     panel0->setFrameShape(QFrame::StyledPanel);
     panel0->setFrameShadow(QFrame::Sunken);
-    panel0->setFixedWidth(400);
+    panel0->setFixedWidth(kProgressPanelWidth);
     auto* p0 = new QHBoxLayout(panel0);
     p0->setContentsMargins(0, 1, 2, 1);
     auto* bar1 = new QProgressBar(panel0);
@@ -88,6 +94,17 @@ void WindowForms::buildStatusBar()
         bar->addWidget(l);
         *panels[i] = l;
     }
+
+    // The transfer's speed and time left, while a download runs.
+    auto* rate = new QLabel(bar);
+    rate->setObjectName(QStringLiteral("StatusBar1Rate"));
+    rate->setFixedWidth(kRatePanelWidth);
+    rate->setFrameShape(QFrame::StyledPanel);
+    rate->setFrameShadow(QFrame::Sunken);
+    rate->setAccessibleName(QStringLiteral("Transfer speed and time left"));
+    rate->setToolTip(QStringLiteral("Transfer speed, time left for the item | for the whole download"));
+    bar->addWidget(rate);
+    status.StatusBar1Rate = rate;
 }
 
 std::array<SlotControls, 14> WindowForms::pictureSlots() const

@@ -120,6 +120,49 @@ TEST_F(TappedLink, LongWritesContinueOnAlignedLinesAndFailuresSayWhy)
     EXPECT_EQ(after[7].substr(10), " --- pts/7 open /dev/pts/7 failed");
 }
 
+TEST(FrameLog, AnAnswerThatTricklesInJoinsIntoFullLines)
+{
+    // At 9600 bit/s an answer arrives about a byte a millisecond, one read each.
+    VirtualClock clock;
+    FrameLog log(clock, 100);
+    const Bytes answer = "{\"Baud_Rate\":0,\"Char_No\":0,\"Expand_Char_No\":0}";
+    for (const char c : answer) {
+        log.portBytes(PortDirection::Read, "/dev/ttyUSB0", Bytes(1, c));
+        clock.advance(1.04);
+    }
+    // The first 32 bytes made a line at once; the rest shows once 20 ms pass quietly.
+    std::uint64_t last = 0, missed = 0;
+    auto l = log.linesSince(0, last, missed);
+    ASSERT_EQ(l.size(), 1u);
+    EXPECT_EQ(l[0], "       0.0 <-- ttyUSB0  7B 22 42 61 75 64 5F 52 61 74 65 22 3A 30 2C 22 43 68 61 72 5F 4E 6F 22 "
+                    "3A 30 2C 22 45 78 70 61  |{\"Baud_Rate\":0,\"Char_No\":0,\"Expa|");
+    clock.advance(18); // 19 ms after the last byte
+    EXPECT_TRUE(log.linesSince(last, last, missed).empty());
+    clock.advance(2);
+    l = log.linesSince(last, last, missed);
+    ASSERT_EQ(l.size(), 1u);
+    EXPECT_EQ(l[0].rfind("      33.3 <-- ttyUSB0  6E 64 5F 43 68 61 72 5F", 0), 0u) << l[0];
+    EXPECT_EQ(l[0].substr(l[0].find('|')), "|nd_Char_No\":0}|");
+
+    // A write in between, a trace line or a pause of more than 20 ms ends a line.
+    log.portBytes(PortDirection::Read, "/dev/ttyUSB0", "AB");
+    log.portBytes(PortDirection::Written, "/dev/ttyUSB0", "C");
+    log.portBytes(PortDirection::Written, "/dev/ttyUSB0", "D");
+    log.addTrace("----> 4344");
+    log.portBytes(PortDirection::Written, "/dev/ttyUSB0", "E");
+    clock.advance(21);
+    log.portBytes(PortDirection::Written, "/dev/ttyUSB0", "F");
+    const std::string text = log.text(); // shows the line still being joined
+    l = log.linesSince(last, last, missed);
+    ASSERT_EQ(l.size(), 5u);
+    EXPECT_NE(l[0].find("<-- ttyUSB0  41 42   "), std::string::npos);
+    EXPECT_NE(l[1].find("--> ttyUSB0  43 44   "), std::string::npos);
+    EXPECT_EQ(l[2].substr(10), " ----> 4344");
+    EXPECT_NE(l[3].find("--> ttyUSB0  45   "), std::string::npos);
+    EXPECT_NE(l[4].find("--> ttyUSB0  46   "), std::string::npos);
+    EXPECT_EQ(text.substr(text.size() - 4), "|F|\n");
+}
+
 TEST(FrameLog, TheRingKeepsTheNewestLinesAndSaysHowManyWereDropped)
 {
     VirtualClock clock;

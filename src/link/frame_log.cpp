@@ -1,6 +1,7 @@
 #include "link/frame_log.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 namespace tarsel {
@@ -187,7 +188,8 @@ FrameLog::Status FrameLog::status()
     return s;
 }
 
-std::vector<std::string> FrameLog::linesSince(std::uint64_t after, std::uint64_t& last, std::uint64_t& missed)
+std::vector<std::string> FrameLog::linesSince(std::uint64_t after, std::uint64_t& last, std::uint64_t& missed,
+                                               std::size_t max)
 {
     const double clockMs = m_clock.nowMs();
     std::lock_guard lock(m_mutex);
@@ -195,16 +197,18 @@ std::vector<std::string> FrameLog::linesSince(std::uint64_t after, std::uint64_t
     last = m_nextSequence - 1;
     missed = 0;
     std::vector<std::string> out;
-    if (after >= last)
+    if (after >= last || max == 0)
         return out;
     std::uint64_t from = after + 1;
     if (from < m_firstSequence) {
         missed = m_firstSequence - from;
         from = m_firstSequence;
     }
-    out.reserve(static_cast<std::size_t>(last - from + 1));
-    for (auto it = m_lines.begin() + static_cast<std::ptrdiff_t>(from - m_firstSequence); it != m_lines.end(); ++it)
-        out.push_back(*it);
+    const std::uint64_t count = std::min<std::uint64_t>(last - from + 1, max);
+    last = from + count - 1;
+    out.reserve(static_cast<std::size_t>(count));
+    const auto begin = m_lines.begin() + static_cast<std::ptrdiff_t>(from - m_firstSequence);
+    out.assign(begin, begin + static_cast<std::ptrdiff_t>(count));
     return out;
 }
 

@@ -62,10 +62,12 @@ public:
     Status status();
     std::size_t capacity() const { return m_capacity; }
 
-    // The lines numbered above `after` that the log still holds, oldest first.
-    // `last` gets the newest line's number (give it as `after` next time); `missed`
+    // The lines numbered above `after` that the log still holds, oldest first, at
+    // most `max` of them. `last` gets the number of the last line returned (give it
+    // as `after` next time; when nothing is returned, the newest line's); `missed`
     // how many lines above `after` were dropped before they could be read.
-    std::vector<std::string> linesSince(std::uint64_t after, std::uint64_t& last, std::uint64_t& missed);
+    std::vector<std::string> linesSince(std::uint64_t after, std::uint64_t& last, std::uint64_t& missed,
+                                        std::size_t max = SIZE_MAX);
     // Every line held (a line still being joined included), each ended by a line feed.
     std::string text();
 

@@ -49,7 +49,7 @@ void FrameLogWindow::hideEvent(QHideEvent* event)
     m_timer->stop();
 }
 
-void FrameLogWindow::refresh()
+bool FrameLogWindow::refresh()
 {
     QPlainTextEdit* view = m_ui->txtFrames;
     const tarsel::FrameLog::Status status = m_log->status();
@@ -61,7 +61,7 @@ void FrameLogWindow::refresh()
     }
     if (status.lastSequence != m_lastSequence) {
         std::uint64_t missed = 0;
-        const std::vector<std::string> lines = m_log->linesSince(m_lastSequence, m_lastSequence, missed);
+        const std::vector<std::string> lines = m_log->linesSince(m_lastSequence, m_lastSequence, missed, kLinesPerTurn);
         if (!lines.empty()) {
             std::size_t size = 0;
             for (const auto& line : lines)
@@ -81,7 +81,18 @@ void FrameLogWindow::refresh()
                 bar->setValue(bar->maximum());
         }
     }
-    m_ui->lblFrameLogStatus->setText(statusText());
+    const bool complete = m_lastSequence >= status.lastSequence;
+    // The status line once the view has caught up (each new text lays the window out).
+    if (complete)
+        m_ui->lblFrameLogStatus->setText(statusText());
+    if (!complete && isVisible() && !m_moreQueued) {
+        m_moreQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            m_moreQueued = false;
+            refresh();
+        });
+    }
+    return complete;
 }
 
 QString FrameLogWindow::statusText() const

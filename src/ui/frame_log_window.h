@@ -34,6 +34,10 @@ class FrameLogWindow : public QWidget {
 
 public:
     static constexpr int kRefreshMs = 100;
+    // Lines put into the view at one go; more wait for the next turn of the event
+    // loop, so that a burst (a whole buffer of a stream written at once, or the log
+    // shown for the first time) never holds the window up.
+    static constexpr std::size_t kLinesPerTurn = 50;
 
     // `showBox` shows a message box (text, flags) for a failed save. `parent` keeps
     // the window above it; the window is a top-level window of its own.
@@ -43,9 +47,10 @@ public:
 
     const Ui::FrameLogForm& form() const { return *m_ui; }
 
-    // Takes the lines added since the last look into the view and updates the
-    // status line (the timer does this while the window is shown).
-    void refresh();
+    // Takes the lines added since the last look into the view (up to kLinesPerTurn,
+    // the rest in the next turns) and updates the status line (the timer does this
+    // while the window is shown). False when lines are left for the next turn.
+    bool refresh();
     // Save…: asks for a file (in the remembered folder of log files) and writes every
     // line the log holds; a failure is shown in an error box.
     void save();
@@ -75,6 +80,7 @@ private:
     QTimer* m_timer;
     std::uint64_t m_lastSequence = 0; // the newest line in the view
     std::uint64_t m_generation = ~std::uint64_t{0};
+    bool m_moreQueued = false; // a refresh for the rest is queued
 };
 
 } // namespace tarsel::ui

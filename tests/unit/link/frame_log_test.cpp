@@ -182,6 +182,19 @@ TEST(FrameLog, TheRingKeepsTheNewestLinesAndSaysHowManyWereDropped)
     EXPECT_EQ(l.front(), "       0.0 ----> 3");
     EXPECT_EQ(l.back(), "       0.0 ----> 7");
     EXPECT_EQ(log.text().substr(0, 19), "       0.0 ----> 3\n");
+    // In batches of at most two.
+    l = log.linesSince(0, last, missed, 2);
+    EXPECT_EQ(missed, 3u);
+    ASSERT_EQ(l.size(), 2u);
+    EXPECT_EQ(l[1], "       0.0 ----> 4");
+    EXPECT_EQ(last, 5u);
+    l = log.linesSince(last, last, missed, 2);
+    EXPECT_EQ(missed, 0u);
+    ASSERT_EQ(l.size(), 2u);
+    EXPECT_EQ(l[0], "       0.0 ----> 5");
+    l = log.linesSince(last, last, missed, 2);
+    ASSERT_EQ(l.size(), 1u);
+    EXPECT_EQ(last, 8u);
 
     // A reader that keeps up sees every new line once.
     log.addTrace("<---- 8");

@@ -15,8 +15,8 @@ namespace {
 
 // The window is 856 pixels wide and the status bar holds, in a run, the four panels,
 // the speed panel and the Cancel button: the speed panel's room comes out of the
-// progress bar's panel, which shows the same progress at 240 pixels.
-constexpr int kProgressPanelWidth = 240;
+// progress bar's panel, which shows the same progress at 220 pixels.
+constexpr int kProgressPanelWidth = 220;
 constexpr int kRatePanelWidth = 150;
 
 // Tabs with less space around their captions, so that all seven fit in one row.

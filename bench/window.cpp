@@ -231,6 +231,13 @@ bool runUntil(const std::function<bool()>& done, double limitMs)
     return ok;
 }
 
+std::string FormatSeconds(double ms)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f s", ms / 1000.0);
+    return text;
+}
+
 void printGaps(const char* what, const LoopGaps& gaps, const TimedApplication& app, double seconds)
 {
     std::printf("%s (%.1f s)\n", what, seconds);
@@ -337,11 +344,15 @@ int main(int argc, char** argv)
     t = Clock::now();
     TransferController& transfer = window->transferController();
     transfer.btn_CharacterSetDownAllClick();
-    std::string lastRate;
+    // What the speed panel said, every 15 s.
+    std::vector<std::string> rates;
+    double nextRateMs = 15000;
     runUntil([&] {
-        const QString rate = window->forms().status.StatusBar1Rate->text();
-        if (rate.contains(QLatin1String("B/s")))
-            lastRate = rate.toStdString();
+        if (msSince(t) >= nextRateMs) {
+            rates.push_back(FormatSeconds(msSince(t)) + " \"" +
+                            window->forms().status.StatusBar1Rate->text().toStdString() + "\"");
+            nextRateMs += 15000;
+        }
         return !window->isBusy();
     }, 3600000);
     gaps.stop();
@@ -353,8 +364,11 @@ int main(int argc, char** argv)
     std::snprintf(title, sizeof title, "\"Font Download\", %zu images of size/%zu (%zu bytes) streamed at 115200 bit/s%s",
                   display.files().size(), divisor, bytes, frameLogOpen ? ", frame log open" : "");
     printGaps(title, gaps, app, runSeconds);
-    std::printf("  result: %s; last speed panel: \"%s\"\n", boxes.empty() ? "(no tally)" : boxes.back().c_str(),
-                lastRate.c_str());
+    std::printf("  result: %s\n", boxes.empty() ? "(no tally)" : boxes.back().c_str());
+    std::printf("  speed panel (speed, item's | run's time left):");
+    for (std::size_t i = 0; i < rates.size(); ++i)
+        std::printf("%s%s", i % 3 == 0 ? "\n    " : ", ", rates[i].c_str());
+    std::printf("\n");
     const tarsel::FrameLog::Status frames = window->frameLog().status();
     std::printf("  frame log: %zu lines held, %llu dropped\n", frames.held,
                 static_cast<unsigned long long>(frames.dropped));

@@ -26,6 +26,10 @@ struct ByteProgress {
     // corrects it when it is sent); runDone never exceeds it.
     std::uint64_t runDone = 0;
     std::uint64_t runTotal = 0;
+    // This item's number among the items the run sends (1..itemCount); every item
+    // also costs fixed pauses and waits besides its bytes. 0 when not known.
+    int item = 0;
+    int itemCount = 0;
     // The most bytes per second the line carries (its speed / 10 bits); 0 if unknown.
     // Writes return once the bytes are in the port's buffers (a pseudo-terminal takes
     // about 20 KB, a USB adapter several), so at an item's start itemDone runs ahead

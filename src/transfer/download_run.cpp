@@ -354,6 +354,8 @@ void DownloadRun::planRunBytes()
     m_runPlanned = true;
     RunBytesTotal = 0;
     RunBytesDone = 0;
+    RunItemsToSend = 0;
+    RunItemNumber = 0;
     for (int pos = 1; pos <= kCatalogueSize; ++pos) {
         const auto index = static_cast<std::size_t>(pos);
         if (!DownList[index] || !IsItemSupported(pos, m_model))
@@ -378,6 +380,8 @@ void DownloadRun::planRunBytes()
             size = 0;
         m_plannedSize[index] = size;
         RunBytesTotal += size;
+        if (size > 0)
+            ++RunItemsToSend;
     }
 }
 
@@ -386,10 +390,18 @@ std::uint64_t DownloadRun::plannedSize(int position) const
     return position >= 0 && position < kDownListSize ? m_plannedSize[static_cast<std::size_t>(position)] : 0;
 }
 
+void DownloadRun::startItemBytes(int position)
+{
+    ++RunItemNumber;
+    reportBytes(position, 0);
+}
+
 void DownloadRun::reportBytes(int position, std::uint64_t itemDone)
 {
     ByteProgress progress;
     progress.position = position;
+    progress.item = RunItemNumber;
+    progress.itemCount = std::max(RunItemsToSend, RunItemNumber);
     progress.itemTotal = FileData.size();
     progress.itemDone = std::min<std::uint64_t>(itemDone, progress.itemTotal);
     progress.runTotal = RunBytesTotal;
@@ -434,6 +446,10 @@ bool DownloadRun::loadItem(int position)
     // A file that changed since the run was planned corrects the run's total.
     const std::uint64_t planned = plannedSize(position);
     RunBytesTotal = RunBytesTotal - std::min(planned, RunBytesTotal) + FileData.size();
+    if (planned > 0 && FileData.empty())
+        --RunItemsToSend;
+    else if (planned == 0 && !FileData.empty())
+        ++RunItemsToSend;
     m_plannedSize[static_cast<std::size_t>(position)] = FileData.size();
     return !FileData.empty();
 }
@@ -463,7 +479,7 @@ DownloadRun::ItemResult DownloadRun::sendByBlocks(int position, bool firmwareEnt
         // The loader's progress belongs to no picture slot; the run's count is not advanced.
         m_out.SetProgressMax(BlockCount(FileData.size()), kNoSlot);
         m_out.ShowTransferStatus("Firmware Updating......", "1 of  1", kNoSlot);
-        reportBytes(position, 0);
+        startItemBytes(position);
         SendAnnounce(m_link, length, FileCrc, message);
     } else {
         if (!DownloadServiceSetup(m_link, FlashAddressHexText, IntToHexDigits(length, 8), message))
@@ -474,7 +490,7 @@ DownloadRun::ItemResult DownloadRun::sendByBlocks(int position, bool firmwareEnt
                                  std::to_string(RunCount) + " of  " + std::to_string(RunTotal), position);
         if (!m_link.pause(kStartFramePauseMs))
             return ItemResult::Cancelled;
-        reportBytes(position, 0);
+        startItemBytes(position);
         SendStartDownload(m_link, message);
     }
     return finishBlockPhase(position);
@@ -521,7 +537,7 @@ DownloadRun::ItemResult DownloadRun::sendByStream(int position)
     ++RunCount;
     m_out.ShowTransferStatus(std::string("Download ") + item.Name,
                              std::to_string(RunCount) + " of  " + std::to_string(RunTotal), position);
-    reportBytes(position, 0);
+    startItemBytes(position);
     StreamOptions options;
     options.onPieceSent = [this, position](int piece) {
         m_out.SetProgressPosition(piece, position);

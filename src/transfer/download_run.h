@@ -95,6 +95,10 @@ public:
     // those of the items finished so far (sent or failed).
     std::uint64_t RunBytesTotal = 0;
     std::uint64_t RunBytesDone = 0;
+    // The items the run sends (those with bytes to send), and the number of the one
+    // being sent.
+    int RunItemsToSend = 0;
+    int RunItemNumber = 0;
     // The transfer state of the item being sent.
     Bytes FileData;
     std::uint16_t FileCrc = 0;
@@ -154,6 +158,9 @@ private:
     void planRunBytes();
     // The size an item was planned with (0 when not planned).
     std::uint64_t plannedSize(int position) const;
+    // The item's first report (itemDone 0), just before its data goes out: it is
+    // counted as the next item sent.
+    void startItemBytes(int position);
     // Reports the item's bytes handed to the port (ShowByteProgress).
     void reportBytes(int position, std::uint64_t itemDone);
 

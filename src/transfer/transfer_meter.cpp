@@ -13,58 +13,97 @@ void TransferMeter::reset()
 {
     m_active = false;
     m_last = {};
+    m_lastMs = 0;
+    m_state = {};
+    m_itemStartMs = m_itemStartDataMs = 0;
+    m_overheadMs = 0;
+    m_finishedItems = 0;
     m_samples.clear();
-    m_sent = 0;
-    m_firstMs = m_lastMs = 0;
 }
 
-double TransferMeter::sentAt(double t) const
+TransferMeter::State TransferMeter::at(double t) const
 {
+    State s = m_state;
+    const double dt = std::max(0.0, t - m_lastMs);
     const auto written = static_cast<double>(m_last.runDone);
-    if (t >= m_lastMs) {
-        // After the latest report the buffered bytes drain at the line's pace.
-        if (m_last.lineBytesPerSecond <= 0)
-            return written;
-        return std::min(written, m_sent + m_last.lineBytesPerSecond * (t - m_lastMs) / 1000.0);
+    const double queued = std::max(0.0, written - m_state.sent);
+    const double lineRate = m_last.lineBytesPerSecond;
+    // The buffered bytes drain at the line's pace.
+    s.sent = lineRate > 0 ? std::min(written, m_state.sent + lineRate * dt / 1000.0) : written;
+    if (!m_state.inData)
+        return s;
+    if (m_last.itemDone < m_last.itemTotal) {
+        s.dataMs += dt; // waiting for more of the item (a stall counts)
+        return s;
     }
-    // Between two reports: on the straight line joining them.
-    auto after = std::lower_bound(m_samples.begin(), m_samples.end(), t,
-                                  [](const Sample& s, double time) { return s.t < time; });
+    // Everything of the item written: its data phase ends when the last byte is out.
+    const double endMs = m_lastMs + (lineRate > 0 ? queued * 1000.0 / lineRate : 0.0);
+    if (t < endMs) {
+        s.dataMs += dt;
+    } else {
+        s.dataMs += endMs - m_lastMs;
+        s.inData = false;
+        s.dataEndMs = endMs;
+    }
+    return s;
+}
+
+double TransferMeter::sentAtData(double dataMs, const State& now) const
+{
+    // After the latest sample: on the line from it to now.
+    if (m_samples.empty() || dataMs >= m_samples.back().dataMs) {
+        const Sample last = m_samples.empty() ? Sample{now.dataMs, now.sent} : m_samples.back();
+        if (now.dataMs <= last.dataMs)
+            return last.sent;
+        return last.sent + (now.sent - last.sent) * (dataMs - last.dataMs) / (now.dataMs - last.dataMs);
+    }
+    auto after = std::lower_bound(m_samples.begin(), m_samples.end(), dataMs,
+                                  [](const Sample& s, double d) { return s.dataMs < d; });
     if (after == m_samples.begin())
-        return after == m_samples.end() ? m_sent : after->sent;
-    if (after == m_samples.end())
-        return m_sent;
+        return after->sent;
     const Sample& b = *after;
     const Sample& a = *(after - 1);
-    if (b.t <= a.t)
+    if (b.dataMs <= a.dataMs)
         return b.sent;
-    return a.sent + (b.sent - a.sent) * (t - a.t) / (b.t - a.t);
+    return a.sent + (b.sent - a.sent) * (dataMs - a.dataMs) / (b.dataMs - a.dataMs);
 }
 
 void TransferMeter::update(const ByteProgress& progress, double nowMs)
 {
     if (m_active && (progress.runDone < m_last.runDone || nowMs < m_lastMs))
         reset();
+    const bool newItem = !m_active || progress.item != m_last.item || progress.position != m_last.position;
     if (!m_active) {
         // Whatever the run had done before the meter saw it counts as gone out.
         m_active = true;
-        m_firstMs = m_lastMs = nowMs;
-        m_sent = static_cast<double>(progress.runDone);
-        m_last = progress;
-        m_samples.push_back({nowMs, m_sent});
-        return;
+        m_state = {};
+        m_state.sent = static_cast<double>(progress.runDone);
+    } else {
+        const State before = at(nowMs);
+        if (newItem) {
+            // The item before is finished: what its cycle took beyond its data.
+            const double cycle = nowMs - m_itemStartMs;
+            const double data = before.dataMs - m_itemStartDataMs;
+            m_overheadMs += std::max(0.0, cycle - data);
+            ++m_finishedItems;
+        }
+        m_state = before;
     }
-    // What drained since the last report, at the pace the line had then; then the
-    // new bytes join the queue.
-    m_sent = sentAt(nowMs);
+    if (newItem) {
+        m_state.inData = true;
+        m_itemStartMs = nowMs;
+        m_itemStartDataMs = m_state.dataMs;
+    } else if (progress.runDone > m_last.runDone) {
+        m_state.inData = true; // more bytes of the item
+    }
     m_last = progress;
     m_lastMs = nowMs;
     if (progress.lineBytesPerSecond <= 0)
-        m_sent = static_cast<double>(progress.runDone);
-    m_sent = std::min(m_sent, static_cast<double>(progress.runDone));
-    m_samples.push_back({nowMs, m_sent});
+        m_state.sent = static_cast<double>(progress.runDone);
+    m_state.sent = std::min(m_state.sent, static_cast<double>(progress.runDone));
+    m_samples.push_back({m_state.dataMs, m_state.sent});
     // Keep one sample before the window for interpolating its start.
-    while (m_samples.size() > 2 && m_samples[1].t <= nowMs - m_windowMs)
+    while (m_samples.size() > 2 && m_samples[1].dataMs <= m_state.dataMs - m_windowMs)
         m_samples.pop_front();
 }
 
@@ -75,18 +114,20 @@ TransferMeter::Estimate TransferMeter::estimate(double nowMs) const
         return e;
     e.active = true;
     nowMs = std::max(nowMs, m_lastMs);
-    const double sentNow = sentAt(nowMs);
-    const double queued = static_cast<double>(m_last.runDone) - sentNow;
+    const State s = at(nowMs);
+    const double queued = static_cast<double>(m_last.runDone) - s.sent;
     const double itemSent = std::max(0.0, static_cast<double>(m_last.itemDone) - queued);
     e.itemLeft = m_last.itemTotal - std::min(m_last.itemTotal, static_cast<std::uint64_t>(std::llround(itemSent)));
-    e.runLeft = m_last.runTotal - std::min(m_last.runTotal, static_cast<std::uint64_t>(std::llround(sentNow)));
+    e.runLeft = m_last.runTotal - std::min(m_last.runTotal, static_cast<std::uint64_t>(std::llround(s.sent)));
+    if (m_finishedItems > 0)
+        e.overheadSeconds = m_overheadMs / m_finishedItems / 1000.0;
 
-    const double from = std::max(nowMs - m_windowMs, m_firstMs);
-    const double span = nowMs - from;
+    const double from = std::max(0.0, s.dataMs - m_windowMs);
+    const double span = s.dataMs - from;
     if (span < m_minSpanMs || span <= 0)
         return e;
     e.rateKnown = true;
-    e.bytesPerSecond = std::max(0.0, (sentNow - sentAt(from)) * 1000.0 / span);
+    e.bytesPerSecond = std::max(0.0, (s.sent - sentAtData(from, s)) * 1000.0 / span);
     auto secondsFor = [&](std::uint64_t bytes) {
         if (bytes == 0)
             return 0.0;
@@ -95,7 +136,12 @@ TransferMeter::Estimate TransferMeter::estimate(double nowMs) const
         return static_cast<double>(bytes) / e.bytesPerSecond;
     };
     e.itemSecondsLeft = secondsFor(e.itemLeft);
-    e.runSecondsLeft = secondsFor(e.runLeft);
+    // Every item not finished yet (this one included) still has its overhead to come,
+    // less what this one has spent of it already.
+    const int unfinished = m_last.itemCount > 0 ? std::max(1, m_last.itemCount - m_last.item + 1) : 1;
+    const double overheadSpent = s.inData ? 0.0 : (nowMs - s.dataEndMs) / 1000.0;
+    e.runSecondsLeft = secondsFor(e.runLeft) +
+                       std::max(0.0, e.overheadSeconds * unfinished - std::min(overheadSpent, e.overheadSeconds));
     return e;
 }
 

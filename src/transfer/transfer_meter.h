@@ -18,10 +18,16 @@ namespace tarsel {
 //   kilobytes of a streamed file are "written" at once. A byte is therefore counted
 //   as gone out no faster than the line carries (ByteProgress::lineBytesPerSecond):
 //   the start of an item shows no burst, and its end waits for the buffered bytes.
-// - The speed is what went out over the last `windowMs` (pauses between items
-//   included: they are part of the run), given only once `minSpanMs` of the run
-//   has been measured; it is not reset between items, so it carries on smoothly.
-// - The time left is the bytes not yet gone out divided by that speed.
+// - An item's data phase runs from its first report until its last byte has gone
+//   out; what follows until the next item starts (the display's answer, the next
+//   item's set-up, the fixed pauses) is the item's overhead.
+// - The speed is what went out over the last `windowMs` of data phases, so the
+//   pauses between items neither lower it nor make it jump at an item's start; a
+//   line that stalls within an item lets it fall. It is given once `minSpanMs` of
+//   data phases have been measured.
+// - The item's time left is its bytes not yet gone out divided by the speed; the
+//   run's adds, for every item not yet finished, the average overhead of the items
+//   finished so far (a run of many small items is mostly overhead).
 class TransferMeter {
 public:
     static constexpr double kDefaultWindowMs = 5000;
@@ -36,6 +42,9 @@ public:
         // When rateKnown; infinite while nothing moves.
         double itemSecondsLeft = 0;
         double runSecondsLeft = 0;
+        // The average overhead of an item so far, in seconds (0 before the first
+        // item has finished).
+        double overheadSeconds = 0;
     };
 
     explicit TransferMeter(double windowMs = kDefaultWindowMs, double minSpanMs = kDefaultMinSpanMs);
@@ -50,11 +59,20 @@ public:
     Estimate estimate(double nowMs) const;
 
 private:
-    // Bytes of the run gone out at time t (t at or after the first report).
-    double sentAt(double t) const;
+    // Where the run stands at time t (at or after the latest report), extrapolated
+    // from the latest report.
+    struct State {
+        double sent = 0;      // bytes of the run gone out
+        double dataMs = 0;    // time spent in data phases since the run's start
+        bool inData = false;  // within an item's data phase
+        double dataEndMs = 0; // when the current item's data phase ended (if it has)
+    };
+    State at(double t) const;
+    // Bytes gone out when the data-phase clock read `dataMs` (at or before `now`).
+    double sentAtData(double dataMs, const State& now) const;
 
     struct Sample {
-        double t;
+        double dataMs;
         double sent;
     };
 
@@ -62,10 +80,13 @@ private:
     double m_minSpanMs;
     bool m_active = false;
     ByteProgress m_last;          // the latest report
-    double m_firstMs = 0;         // time of the run's first report
-    double m_lastMs = 0;          // time of the latest report
-    double m_sent = 0;            // bytes gone out at m_lastMs
-    std::deque<Sample> m_samples; // (time, bytes gone out), oldest first
+    double m_lastMs = 0;          // its time
+    State m_state;                // the run at m_lastMs
+    double m_itemStartMs = 0;     // when the current item started
+    double m_itemStartDataMs = 0; // the data-phase clock then
+    double m_overheadMs = 0;      // the overheads of the finished items, summed
+    int m_finishedItems = 0;
+    std::deque<Sample> m_samples; // oldest first
 };
 
 // "850 B/s", "11.5 kB/s", "1.20 MB/s" (1 kB = 1000 bytes).

@@ -27,6 +27,7 @@ struct RunFeed {
 
     void startItem(int position, std::uint64_t size, std::uint64_t runDoneBefore)
     {
+        ++p.item;
         p.position = position;
         p.itemTotal = size;
         p.itemDone = 0;
@@ -123,12 +124,11 @@ TEST(TransferMeter, BlockMethodPaceAndTheRunsTimeLeftOverSeveralItems)
     EXPECT_EQ(e.runLeft, 51200u);
     EXPECT_NEAR(e.runSecondsLeft, 51200.0 / pace, 0.1);
 
-    // The pause before the next item slows the measured pace a little; the start of
-    // the item does not make it jump.
+    // The pause before the next item does not lower the speed, nor does the start of
+    // the item make it jump.
     run.clock.advance(300);
     const double beforeItem = run.now().bytesPerSecond;
-    EXPECT_LT(beforeItem, pace);
-    EXPECT_GT(beforeItem, pace * 0.85);
+    EXPECT_NEAR(beforeItem, e.bytesPerSecond, 0.5);
     run.startItem(2, 25600, 25600);
     run.clock.advance(blockMs);
     run.written(256);
@@ -137,6 +137,50 @@ TEST(TransferMeter, BlockMethodPaceAndTheRunsTimeLeftOverSeveralItems)
     EXPECT_NEAR(e.bytesPerSecond, beforeItem, beforeItem * 0.05);
     EXPECT_EQ(e.itemLeft, 25600u - 256u);
     EXPECT_NEAR(e.itemSecondsLeft, (25600.0 - 256) / e.bytesPerSecond, 0.01);
+}
+
+TEST(TransferMeter, TheRunsTimeLeftCountsTheOverheadOfEveryItemLeft)
+{
+    // Four items of 10240 bytes at 10 000 bytes/s, each followed by 1.5 s of waits.
+    RunFeed run(4 * 10240);
+    run.p.lineBytesPerSecond = 0;
+    run.p.itemCount = 4;
+    auto sendItem = [&](int position) {
+        run.startItem(position, 10240, static_cast<std::uint64_t>(position - 1) * 10240);
+        for (int i = 0; i < 40; ++i) {
+            run.clock.advance(25.6);
+            run.written(256);
+        }
+    };
+    sendItem(1);
+    TransferMeter::Estimate e = run.now();
+    EXPECT_EQ(e.overheadSeconds, 0.0); // nothing finished yet
+    ASSERT_TRUE(e.rateKnown);
+    EXPECT_NEAR(e.bytesPerSecond, 10000, 1);
+    EXPECT_NEAR(e.runSecondsLeft, 3 * 1.024, 0.01);
+
+    run.clock.advance(1500);
+    sendItem(2);
+    e = run.now();
+    EXPECT_NEAR(e.bytesPerSecond, 10000, 1); // the waits are no part of the speed
+    EXPECT_NEAR(e.overheadSeconds, 1.5, 0.001);
+    // The rest: 2 items' bytes, and the overhead of items 2, 3 and 4.
+    EXPECT_NEAR(e.runSecondsLeft, 2 * 1.024 + 3 * 1.5, 0.01);
+    EXPECT_EQ(e.itemSecondsLeft, 0.0);
+
+    // While the item's own waits run, the run's time left counts down.
+    run.clock.advance(1000);
+    EXPECT_NEAR(run.now().runSecondsLeft, 2 * 1.024 + 2 * 1.5 + 0.5, 0.01);
+    run.clock.advance(500);
+    sendItem(3);
+    sendItem(4);
+    run.clock.advance(600);
+    e = run.now();
+    EXPECT_EQ(e.runLeft, 0u);
+    EXPECT_NEAR(e.overheadSeconds, 1.0, 0.001); // 1.5, 1.5 and 0 (item 4 came at once)
+    EXPECT_NEAR(e.runSecondsLeft, 0.4, 0.01);
+    run.clock.advance(600);
+    EXPECT_EQ(run.now().runSecondsLeft, 0.0);
 }
 
 TEST(TransferMeter, AStreamedItemAfterAnotherKeepsTheSpeedSteady)

@@ -87,7 +87,7 @@ bool FrameLogWindow::refresh()
         m_ui->lblFrameLogStatus->setText(statusText());
     if (!complete && isVisible() && !m_moreQueued) {
         m_moreQueued = true;
-        QTimer::singleShot(0, this, [this] {
+        QTimer::singleShot(kNextTurnMs, this, [this] {
             m_moreQueued = false;
             refresh();
         });

@@ -4,8 +4,8 @@
 //
 // It shows a tarsel::FrameLog, which collects on the device worker whether or not
 // the window is open. While shown, the window takes the lines added since it last
-// looked ten times a second, in one batch, so that a long transfer never floods the
-// window's event loop; the view holds as many lines as the log (its ring).
+// looked five times a second, in small batches, so that a long transfer never floods
+// the window's event loop; the view holds as many lines as the log (its ring).
 #pragma once
 
 #include <QString>
@@ -33,11 +33,12 @@ class FrameLogWindow : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr int kRefreshMs = 100;
-    // Lines put into the view at one go; more wait for the next turn of the event
-    // loop, so that a burst (a whole buffer of a stream written at once, or the log
-    // shown for the first time) never holds the window up.
-    static constexpr std::size_t kLinesPerTurn = 50;
+    static constexpr int kRefreshMs = 200;
+    // Lines put into the view at one go; more follow kNextTurnMs later, so that a
+    // burst (a whole buffer of a stream written at once, or the log shown for the
+    // first time) never holds the window up and the window repaints in between.
+    static constexpr std::size_t kLinesPerTurn = 100;
+    static constexpr int kNextTurnMs = 1;
 
     // `showBox` shows a message box (text, flags) for a failed save. `parent` keeps
     // the window above it; the window is a top-level window of its own.

@@ -8,6 +8,7 @@
 #include "util/files.h"
 #include "util/hex.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace tarsel {
@@ -142,6 +143,7 @@ RunOutcome DownloadRun::StartPictureDownload(const std::vector<int>& positions, 
     RunCount = 0;
     CurrentPos = kFirstPicturePos;
     m_assembler.clear();
+    planRunBytes();
     return NextDownload();
 }
 
@@ -198,6 +200,7 @@ RunOutcome DownloadRun::StartFirmwareUpdate()
     m_out.StartProgress("", 100, 1);
     CurrentPos = 1;
     m_assembler.clear();
+    planRunBytes();
     return NextDownload();
 }
 
@@ -220,6 +223,7 @@ RunOutcome DownloadRun::beginRun(int firstPosition, int progressKind, const char
     CurrentPos = firstPosition;
     // Bytes left from an earlier run belong to a closed line.
     m_assembler.clear();
+    planRunBytes();
     return NextDownload();
 }
 
@@ -368,13 +372,81 @@ RunOutcome DownloadRun::NextDownload()
     }
 }
 
+void DownloadRun::planRunBytes()
+{
+    m_plannedSize.fill(0);
+    m_preparedPictures.clear();
+    m_runPlanned = true;
+    RunBytesTotal = 0;
+    RunBytesDone = 0;
+    RunItemsToSend = 0;
+    RunItemNumber = 0;
+    for (int pos = 1; pos <= kCatalogueSize; ++pos) {
+        const auto index = static_cast<std::size_t>(pos);
+        if (!DownList[index] || !IsItemSupported(pos, m_model))
+            continue;
+        std::uint64_t size = 0;
+        std::error_code error;
+        if (isPicturePosition(pos)) {
+            if (m_pictures) {
+                Bytes picture = m_pictures(pos);
+                size = picture.size();
+                if (!picture.empty())
+                    m_preparedPictures.emplace(pos, std::move(picture));
+            }
+        } else if (IsDownResource) {
+            const ResourceLookup lookup = FindResource(ResourceName(pos, m_model));
+            if (lookup.found)
+                size = std::filesystem::file_size(lookup.path, error);
+        } else if (!m_userFile.empty() && std::filesystem::is_regular_file(m_userFile, error)) {
+            size = std::filesystem::file_size(m_userFile, error);
+        }
+        if (error)
+            size = 0;
+        m_plannedSize[index] = size;
+        RunBytesTotal += size;
+        if (size > 0)
+            ++RunItemsToSend;
+    }
+}
+
+std::uint64_t DownloadRun::plannedSize(int position) const
+{
+    return position >= 0 && position < kDownListSize ? m_plannedSize[static_cast<std::size_t>(position)] : 0;
+}
+
+void DownloadRun::startItemBytes(int position)
+{
+    ++RunItemNumber;
+    reportBytes(position, 0);
+}
+
+void DownloadRun::reportBytes(int position, std::uint64_t itemDone)
+{
+    ByteProgress progress;
+    progress.position = position;
+    progress.item = RunItemNumber;
+    progress.itemCount = std::max(RunItemsToSend, RunItemNumber);
+    progress.itemTotal = FileData.size();
+    progress.itemDone = std::min<std::uint64_t>(itemDone, progress.itemTotal);
+    progress.runTotal = RunBytesTotal;
+    progress.runDone = std::min(RunBytesDone + progress.itemDone, RunBytesTotal);
+    progress.lineBytesPerSecond = (m_speedRaised ? kTransferBaud : m_link.BaudRate) / 10;
+    m_out.ShowByteProgress(progress);
+}
+
 bool DownloadRun::loadItem(int position)
 {
     const DownloadItem& item = DownloadItemAt(position);
     FileData.clear();
     if (isPicturePosition(position)) {
-        if (m_pictures)
+        // Encoded when the run was planned; a source set later is asked now.
+        if (auto prepared = m_preparedPictures.find(position); prepared != m_preparedPictures.end()) {
+            FileData = std::move(prepared->second);
+            m_preparedPictures.erase(prepared);
+        } else if (m_pictures && !m_runPlanned) {
             FileData = m_pictures(position);
+        }
     } else if (IsDownResource && position == kFirmwarePos && !m_firmwareFile.empty()) {
         FileData = ReadFileBytes(m_firmwareFile);
         if (FileData.empty())
@@ -401,6 +473,14 @@ bool DownloadRun::loadItem(int position)
         }
     }
     FlashAddressHexText = FlashAddressHex(position);
+    // A file that changed since the run was planned corrects the run's total.
+    const std::uint64_t planned = plannedSize(position);
+    RunBytesTotal = RunBytesTotal - std::min(planned, RunBytesTotal) + FileData.size();
+    if (planned > 0 && FileData.empty())
+        --RunItemsToSend;
+    else if (planned == 0 && !FileData.empty())
+        ++RunItemsToSend;
+    m_plannedSize[static_cast<std::size_t>(position)] = FileData.size();
     return !FileData.empty();
 }
 
@@ -429,6 +509,7 @@ DownloadRun::ItemResult DownloadRun::sendByBlocks(int position, bool firmwareEnt
         // The loader's progress belongs to no picture slot; the run's count is not advanced.
         m_out.SetProgressMax(BlockCount(FileData.size()), kNoSlot);
         m_out.ShowTransferStatus("Firmware Updating......", "1 of  1", kNoSlot);
+        startItemBytes(position);
         SendAnnounce(m_link, length, FileCrc, message);
     } else {
         if (!DownloadServiceSetup(m_link, FlashAddressHexText, IntToHexDigits(length, 8), message))
@@ -439,6 +520,7 @@ DownloadRun::ItemResult DownloadRun::sendByBlocks(int position, bool firmwareEnt
                                  std::to_string(RunCount) + " of  " + std::to_string(RunTotal), position);
         if (!m_link.pause(kStartFramePauseMs))
             return ItemResult::Cancelled;
+        startItemBytes(position);
         SendStartDownload(m_link, message);
     }
     return finishBlockPhase(position);
@@ -450,8 +532,13 @@ DownloadRun::ItemResult DownloadRun::finishBlockPhase(int position)
     options.timeoutMs = m_transferTimeoutMs;
     options.turnaroundMs = m_turnaround;
     options.writeMs = m_writes;
-    options.onBlockSent = [this, position](std::uint32_t blockNumber) {
+    // The bytes answered so far: the display asks for the blocks in order and may
+    // ask for one again, so the furthest block answered counts.
+    std::uint64_t furthest = 0;
+    options.onBlockSent = [this, position, &furthest](std::uint32_t blockNumber) {
         m_out.SetProgressPosition(static_cast<int>(blockNumber) + 1, position);
+        furthest = std::max<std::uint64_t>(furthest, (std::uint64_t{blockNumber} + 1) * kBlockSize);
+        reportBytes(position, furthest);
     };
     const BlockPhaseResult result = RunBlockPhase(m_link, m_assembler, FileData, FileCrc, options);
     switch (result.end) {
@@ -480,8 +567,12 @@ DownloadRun::ItemResult DownloadRun::sendByStream(int position)
     ++RunCount;
     m_out.ShowTransferStatus(std::string("Download ") + item.Name,
                              std::to_string(RunCount) + " of  " + std::to_string(RunTotal), position);
+    startItemBytes(position);
     StreamOptions options;
-    options.onPieceSent = [this, position](int piece) { m_out.SetProgressPosition(piece, position); };
+    options.onPieceSent = [this, position](int piece) {
+        m_out.SetProgressPosition(piece, position);
+        reportBytes(position, static_cast<std::uint64_t>(piece) * kStreamPieceSize);
+    };
     switch (StreamFile(m_link, FileData, options, message)) {
     case StreamEnd::Cancelled:
         m_streamCut = true;
@@ -511,6 +602,8 @@ DownloadRun::ItemResult DownloadRun::sendByStream(int position)
 void DownloadRun::book(int position, bool ok)
 {
     const DownloadItem& item = DownloadItemAt(position);
+    // Sent or failed, the item's bytes are behind the run now.
+    RunBytesDone = std::min(RunBytesDone + FileData.size(), RunBytesTotal);
     if (ok) {
         ++Statistics_S;
         if (isFontPosition(position))
@@ -545,6 +638,7 @@ RunOutcome DownloadRun::end(ItemResult result)
 
 RunOutcome DownloadRun::finish()
 {
+    m_preparedPictures.clear();
     std::string message;
     const bool restored = restoreSpeedAndClose(message);
     m_out.StopElapsedTimer();
@@ -558,6 +652,7 @@ RunOutcome DownloadRun::finish()
 
 RunOutcome DownloadRun::abandon(const std::string& message)
 {
+    m_preparedPictures.clear();
     std::string ignored;
     restoreSpeedAndClose(ignored);
     m_out.ShowMessageBox(message, kBoxError);
@@ -567,6 +662,7 @@ RunOutcome DownloadRun::abandon(const std::string& message)
 
 RunOutcome DownloadRun::timeOut()
 {
+    m_preparedPictures.clear();
     // The display is left at the transfer speed; the next command opens at BaudRate.
     CloseCmdPort(m_link);
     m_speedRaised = false;
@@ -577,6 +673,7 @@ RunOutcome DownloadRun::timeOut()
 
 RunOutcome DownloadRun::hungUp(const std::string& detail)
 {
+    m_preparedPictures.clear();
     CloseCmdPort(m_link);
     m_speedRaised = false;
     m_out.ResetProgress();
@@ -589,6 +686,7 @@ RunOutcome DownloadRun::hungUp(const std::string& detail)
 
 RunOutcome DownloadRun::cancel()
 {
+    m_preparedPictures.clear();
     // What follows puts the display back and must run to its end, whatever the token says.
     CancelScope cleanup(m_link, nullptr);
     const bool back = m_link.CmdPort.isOpen() && !m_link.CmdPort.hungUp() && returnDisplayToBaudRate();

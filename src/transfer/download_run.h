@@ -15,6 +15,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,14 @@ public:
     int Statistics_F = 0;
     bool IsDownResource = false;
     std::string ReportText;
+    // The bytes the run will send in all (see ByteProgress), fixed at its start, and
+    // those of the items finished so far (sent or failed).
+    std::uint64_t RunBytesTotal = 0;
+    std::uint64_t RunBytesDone = 0;
+    // The items the run sends (those with bytes to send), and the number of the one
+    // being sent.
+    int RunItemsToSend = 0;
+    int RunItemNumber = 0;
     // The transfer state of the item being sent.
     Bytes FileData;
     std::uint16_t FileCrc = 0;
@@ -150,6 +159,17 @@ private:
     std::vector<std::string> missingImages(std::vector<std::string>& folders) const;
     bool anyImagePresent(std::vector<std::string>& folders) const;
     RunOutcome beginRun(int firstPosition, int progressKind, const char* reportText);
+    // Sizes every item the run will send (the carried images and the user's file by
+    // their file size; pictures are encoded here once and kept for their turn) and
+    // sets RunBytesTotal; RunBytesDone starts at 0.
+    void planRunBytes();
+    // The size an item was planned with (0 when not planned).
+    std::uint64_t plannedSize(int position) const;
+    // The item's first report (itemDone 0), just before its data goes out: it is
+    // counted as the next item sent.
+    void startItemBytes(int position);
+    // Reports the item's bytes handed to the port (ShowByteProgress).
+    void reportBytes(int position, std::uint64_t itemDone);
 
     Link& m_link;
     Outlets& m_out;
@@ -166,6 +186,9 @@ private:
     std::vector<double>* m_writes = nullptr;
     FrameAssembler m_assembler;
     std::string m_pendingError; // the abandon message of the item just tried
+    std::array<std::uint64_t, kDownListSize> m_plannedSize{};
+    std::map<int, Bytes> m_preparedPictures; // encoded by planRunBytes, taken by loadItem
+    bool m_runPlanned = false;
 };
 
 // The message shown before a run that finds none of its images.

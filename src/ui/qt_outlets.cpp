@@ -171,6 +171,7 @@ void QtOutlets::ShowLogOnRichEdit(const std::string& text, bool error)
 
 void QtOutlets::StartProgress(const std::string& text, int maximum, int kind)
 {
+    resetMeter();
     onGui([this, t = QString::fromStdString(text), maximum, kind] {
         m_w.panel1->setText(t);
         m_w.panel2->clear();
@@ -233,6 +234,7 @@ void QtOutlets::ShowTransferStatus(const std::string& text, const std::string& d
 
 void QtOutlets::ResetProgress()
 {
+    resetMeter();
     onGui([this] {
         m_tmr1->stop();
         m_w.panel1->clear();
@@ -261,6 +263,47 @@ void QtOutlets::tick()
 {
     ++m_fwait;
     m_w.panel3->setText(QString::number(m_fwait) + QLatin1Char('s'));
+    showRate();
+}
+
+void QtOutlets::resetMeter()
+{
+    {
+        std::lock_guard lock(m_meterMutex);
+        m_meter.reset();
+    }
+    onGui([this] { showRate(); });
+}
+
+void QtOutlets::ShowByteProgress(const ByteProgress& progress)
+{
+    std::lock_guard lock(m_meterMutex);
+    const double now = m_meterClock.nowMs();
+    m_meter.update(progress, now);
+    // One redraw queued at a time, and not more often than every kRatePanelMs: a
+    // block or a piece every 20 ms must not keep the window's thread busy.
+    if (m_ratePending || now - m_rateShownMs < kRatePanelMs)
+        return;
+    m_ratePending = true;
+    m_rateShownMs = now;
+    QMetaObject::invokeMethod(this, [this] { showRate(); }, Qt::QueuedConnection);
+}
+
+QString QtOutlets::rateText() const
+{
+    std::lock_guard lock(m_meterMutex);
+    return QString::fromStdString(tarsel::FormatEstimate(m_meter.estimate(m_meterClock.nowMs())));
+}
+
+void QtOutlets::showRate()
+{
+    const QString text = rateText();
+    {
+        std::lock_guard lock(m_meterMutex);
+        m_ratePending = false;
+    }
+    if (m_w.rate && m_w.rate->text() != text)
+        m_w.rate->setText(text);
 }
 
 } // namespace tarsel::ui

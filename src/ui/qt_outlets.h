@@ -3,7 +3,9 @@
 // window's thread. ShowMessageBox blocks the calling worker until the box is answered.
 #pragma once
 
+#include "link/clock.h"
 #include "link/outlets.h"
+#include "transfer/transfer_meter.h"
 
 #include <QLoggingCategory>
 #include <QObject>
@@ -32,6 +34,7 @@ struct OutletWidgets {
     QLabel* panel1 = nullptr; // what is being done
     QLabel* panel2 = nullptr; // items started of the total
     QLabel* panel3 = nullptr; // elapsed seconds
+    QLabel* rate = nullptr;   // speed and time left (optional)
     QProgressBar* bar1 = nullptr; // the run's progress (status bar)
     QProgressBar* bar2 = nullptr; // the slot's progress, laid over the slot's picture
     QTextEdit* log = nullptr;
@@ -58,6 +61,14 @@ public:
     void ResetProgress() override;
     void StopElapsedTimer() override;
     void TraceOut(const std::string& text) override;
+    // Feeds the transfer meter (on the calling worker) and has the rate panel
+    // redrawn on the window's thread, at most every kRatePanelMs (and with the
+    // elapsed seconds, so that a stalled line shows).
+    void ShowByteProgress(const ByteProgress& progress) override;
+
+    static constexpr int kRatePanelMs = 250;
+    // The rate panel's text for the meter's estimate now.
+    QString rateText() const;
 
     // Runs `f` on the window's thread: at once when called there, else queued (in order).
     void onGui(std::function<void()> f);
@@ -79,6 +90,8 @@ public:
 private:
     int showBox(const QString& text, int flags);
     void tick();
+    void showRate();
+    void resetMeter();
 
     struct PendingBox {
         bool done = false;
@@ -90,6 +103,13 @@ private:
     BoxHook m_hook;
     QTimer* m_tmr1;
     int m_fwait = 0;
+
+    // The run's speed and time left, fed from the worker, read on the window's thread.
+    mutable std::mutex m_meterMutex;
+    mutable tarsel::SteadyClock m_meterClock;
+    tarsel::TransferMeter m_meter;
+    bool m_ratePending = false;   // a redraw of the rate panel is queued
+    double m_rateShownMs = -1e9;  // when the panel was last redrawn
 
     std::mutex m_boxMutex;
     std::condition_variable m_boxAnswered;

@@ -2,11 +2,14 @@
 
 #include "link/commands.h"
 #include "link/connect.h"
+#include "link/frame_log.h"
 #include "link/models.h"
 #include "link/port_list.h"
+#include "link/port_tap.h"
 #include "link/termios_port.h"
 #include "ui/device_worker.h"
 #include "ui/fill_lists.h"
+#include "ui/frame_log_window.h"
 #include "ui/language_table.h"
 #include "ui/pictures_controller.h"
 #include "ui/preferences.h"
@@ -96,8 +99,12 @@ TarselMain::TarselMain(Options options, QWidget* parent) : QMainWindow(parent), 
     auto factory = m_options.portFactory;
     if (!factory)
         factory = [] { return std::unique_ptr<tarsel::SerialPort>(new tarsel::TermiosPort); };
-    m_cmdPort = factory();
-    m_textPort = factory();
+    // Both slots are tapped: the frame log sees every byte either of them moves.
+    // Its time stamps are real time, whatever clock the jobs use.
+    static tarsel::SteadyClock frameLogClock;
+    m_frameLog = std::make_shared<tarsel::FrameLog>(frameLogClock);
+    m_cmdPort = std::make_unique<tarsel::TappedPort>(factory(), m_frameLog);
+    m_textPort = std::make_unique<tarsel::TappedPort>(factory(), m_frameLog);
     m_link = std::make_unique<tarsel::Link>(*m_cmdPort, *m_textPort, *m_clock);
     m_preferences = m_options.preferencesFile ? std::make_unique<tarsel::ui::Preferences>(*m_options.preferencesFile)
                                               : std::make_unique<tarsel::ui::Preferences>();
@@ -113,12 +120,16 @@ TarselMain::TarselMain(Options options, QWidget* parent) : QMainWindow(parent), 
     outletWidgets.panel1 = f.status.StatusBar1Panel1;
     outletWidgets.panel2 = f.status.StatusBar1Panel2;
     outletWidgets.panel3 = f.status.StatusBar1Panel3;
+    outletWidgets.rate = f.status.StatusBar1Rate;
     outletWidgets.bar1 = f.status.cxProgressBar1;
     outletWidgets.bar2 = f.pictures.cxProgressBar2;
     outletWidgets.log = f.download.redt_log;
     outletWidgets.slotImage = [forms = m_forms.get()](int slot) -> QWidget* { return forms->pictureSlot(slot).image; };
     m_outlets = new QtOutlets(this, std::move(outletWidgets), m_options.messageBoxHook);
-    m_link->trace = [o = m_outlets](const std::string& line) { o->TraceOut(line); };
+    m_link->trace = [o = m_outlets, log = m_frameLog](const std::string& line) {
+        o->TraceOut(line);
+        log->addTrace(line);
+    };
     m_worker = std::make_unique<tarsel::ui::DeviceWorker>();
     m_worker->onError = [](const char* what) { qWarning("Device job failed: %s", what); };
 
@@ -141,6 +152,15 @@ TarselMain::TarselMain(Options options, QWidget* parent) : QMainWindow(parent), 
 
     // The log view's Save… (its Clear empties the view by itself).
     connect(f.download.redt_log->saveAction(), &QAction::triggered, this, &TarselMain::saveLog);
+    // The frame log: a shortcut of the window itself, so that it also opens while the
+    // device controls (with the "Download File" page) are disabled during a job.
+    m_actFrameLog = new QAction(QStringLiteral("Frame Log…"), this);
+    m_actFrameLog->setObjectName(QStringLiteral("actFrameLog"));
+    m_actFrameLog->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    addAction(m_actFrameLog);
+    connect(m_actFrameLog, &QAction::triggered, this, &TarselMain::openFrameLog);
+    f.download.redt_log->addMenuAction(m_actFrameLog);
+    connect(f.download.btn_FrameLog, &QPushButton::clicked, this, &TarselMain::openFrameLog);
 
     // Cancel, in the status bar while any device job runs.
     f.status.btn_CancelRun->setText(tarsel::ui::isChineseLangId(m_link->SysLangId) ? QStringLiteral("取消")
@@ -447,6 +467,23 @@ void TarselMain::saveLog()
     if (!m_forms->download.redt_log->saveToFile(path, error))
         showMessageBox(QStringLiteral("Cannot save the log to \"%1\": %2").arg(path, error), tarsel::kBoxError);
 }
+
+// ---- The frame log ----
+
+void TarselMain::openFrameLog()
+{
+    if (!m_frameLogWindow) {
+        m_frameLogWindow = new tarsel::ui::FrameLogWindow(
+            m_frameLog, m_preferences.get(), [this](const QString& text, int flags) { return showMessageBox(text, flags); },
+            this);
+        m_frameLogWindow->setObjectName(QStringLiteral("frmFrameLog"));
+    }
+    m_frameLogWindow->show();
+    m_frameLogWindow->raise();
+    m_frameLogWindow->activateWindow();
+}
+
+tarsel::ui::FrameLogWindow* TarselMain::frameLogWindow() const { return m_frameLogWindow; }
 
 // ---- Device-controls group and Busy ----
 

@@ -21,6 +21,7 @@
 #include <optional>
 #include <vector>
 
+class QAction;
 class QTimer;
 class PicturesController;
 class SettingsController;
@@ -37,8 +38,13 @@ class DownloadPage;
 class FirmwarePage;
 } // namespace Ui
 
+namespace tarsel {
+class FrameLog;
+}
+
 namespace tarsel::ui {
 class DeviceWorker;
+class FrameLogWindow;
 class Preferences;
 class QtOutlets;
 struct WindowForms;
@@ -48,6 +54,7 @@ struct WindowForms;
 struct TarselMainOptions {
     tarsel::Clock* clock = nullptr; // default: a SteadyClock owned by the window
     // Makes one handle slot (called twice: CmdPort, TextPort); default: TermiosPort.
+    // Either way the window puts a tap on it that feeds the frame log.
     std::function<std::unique_ptr<tarsel::SerialPort>()> portFactory;
     // Tests: answers message boxes without showing a dialog (window's thread).
     std::function<int(const QString& text, int flags)> messageBoxHook;
@@ -159,6 +166,16 @@ public:
     // "KT710-II V12, 38400 bit/s, /dev/serial/by-id/…").
     QString connectionText() const { return m_connectionText; }
 
+    // The frame log: every byte written to and read from the port and every frame
+    // trace line, collected from the start (also while its window is closed).
+    tarsel::FrameLog& frameLog() const { return *m_frameLog; }
+    // Opens the frame log window, or brings it to the front (Ctrl+L, the "Frame
+    // Log…" button beside the log view and the log view's context menu).
+    void openFrameLog();
+    // The frame log window; null until it is first opened.
+    tarsel::ui::FrameLogWindow* frameLogWindow() const;
+    QAction* frameLogAction() const { return m_actFrameLog; }
+
 signals:
     // cbbDisplayMode's item index changed (Connect found a display).
     void modelIndexChanged(int modelIndex);
@@ -204,6 +221,10 @@ private:
     PicturesController* m_pictures = nullptr;
     std::unique_ptr<tarsel::Clock> m_ownClock;
     tarsel::Clock* m_clock = nullptr;
+    // Shared with the ports' taps, the trace sink and the frame log window.
+    std::shared_ptr<tarsel::FrameLog> m_frameLog;
+    QPointer<tarsel::ui::FrameLogWindow> m_frameLogWindow;
+    QAction* m_actFrameLog = nullptr;
     std::unique_ptr<tarsel::SerialPort> m_cmdPort;
     std::unique_ptr<tarsel::SerialPort> m_textPort;
     std::unique_ptr<tarsel::Link> m_link;

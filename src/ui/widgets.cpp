@@ -236,6 +236,7 @@ QMenu* LogView::createLogContextMenu()
     menu->addSeparator();
     m_save->setEnabled(!document()->isEmpty());
     m_clear->setEnabled(!document()->isEmpty());
+    menu->addActions(m_more);
     menu->addAction(m_save);
     menu->addAction(m_clear);
     return menu;

@@ -140,8 +140,9 @@ public:
 };
 
 // The download log: read-only rich text whose context menu offers, after the
-// standard entries (Copy, Select All), "Save…" and "Clear". Clear empties the view;
-// Save… is handled by whoever connects to saveAction().
+// standard entries (Copy, Select All), the actions added with addMenuAction, then
+// "Save…" and "Clear". Clear empties the view; Save… is handled by whoever connects
+// to saveAction().
 class LogView : public QTextEdit {
     Q_OBJECT
 
@@ -150,6 +151,8 @@ public:
 
     QAction* saveAction() const { return m_save; }
     QAction* clearAction() const { return m_clear; }
+    // Adds an entry to the context menu, before Save… and Clear (the caller keeps it).
+    void addMenuAction(QAction* action) { m_more.append(action); }
     // The context menu as it is shown (the caller owns it).
     QMenu* createLogContextMenu();
 
@@ -165,6 +168,7 @@ protected:
 private:
     QAction* m_save;
     QAction* m_clear;
+    QList<QAction*> m_more;
 };
 
 } // namespace tarsel::ui

@@ -14,6 +14,12 @@
 namespace tarsel::ui {
 namespace {
 
+// The window is 856 pixels wide and the status bar holds, in a run, the four panels,
+// the speed panel and the Cancel button: the speed panel's room comes out of the
+// progress bar's panel, which shows the same progress at 220 pixels.
+constexpr int kProgressPanelWidth = 220;
+constexpr int kRatePanelWidth = 150;
+
 // Tabs with less space around their captions, so that all seven fit in one row.
 class CompactTabStyle : public QProxyStyle {
 public:
@@ -59,12 +65,13 @@ void WindowForms::buildStatusBar()
 {
     QStatusBar* bar = frame.StatusBar1;
 
-    // Panel 0 holds the run's progress bar, 2 pixels narrower than the panel.
+    // Panel 0 holds the run's progress bar, 2 pixels narrower than the panel, and
+    // beside it, while a job runs, the Cancel button.
     auto* panel0 = new QFrame(bar);
     panel0->setObjectName(QStringLiteral("StatusBar1Panel0"));
     panel0->setFrameShape(QFrame::StyledPanel);
     panel0->setFrameShadow(QFrame::Sunken);
-    panel0->setFixedWidth(400);
+    panel0->setFixedWidth(kProgressPanelWidth);
     auto* p0 = new QHBoxLayout(panel0);
     p0->setContentsMargins(0, 1, 2, 1);
     auto* bar1 = new QProgressBar(panel0);
@@ -72,9 +79,17 @@ void WindowForms::buildStatusBar()
     bar1->setAccessibleName(QStringLiteral("Progress"));
     bar1->setMaximumHeight(18);
     p0->addWidget(bar1);
+    auto* cancel = new QPushButton(panel0);
+    cancel->setObjectName(QStringLiteral("btn_CancelRun"));
+    cancel->setAccessibleName(QStringLiteral("Cancel"));
+    cancel->setToolTip(QStringLiteral("Stop the running operation"));
+    cancel->setMaximumHeight(20);
+    cancel->hide();
+    p0->addWidget(cancel);
     bar->addWidget(panel0);
     status.StatusBar1Panel0 = panel0;
     status.cxProgressBar1 = bar1;
+    status.btn_CancelRun = cancel;
 
     const int widths[] = {200, 100, 50};
     const char* const descriptions[] = {"Current step", "Items", "Elapsed time"};
@@ -90,6 +105,17 @@ void WindowForms::buildStatusBar()
         *panels[i] = l;
     }
 
+    // The transfer's speed and time left, while a download runs.
+    auto* rate = new QLabel(bar);
+    rate->setObjectName(QStringLiteral("StatusBar1Rate"));
+    rate->setFixedWidth(kRatePanelWidth);
+    rate->setFrameShape(QFrame::StyledPanel);
+    rate->setFrameShadow(QFrame::Sunken);
+    rate->setAccessibleName(QStringLiteral("Transfer speed and time left"));
+    rate->setToolTip(QStringLiteral("Transfer speed, time left for the item | for the whole download"));
+    bar->addWidget(rate);
+    status.StatusBar1Rate = rate;
+
     // The connection: short text here, every detail in its tooltip and accessible
     // description (the panels above leave little room).
     auto* connection = new QLabel(bar);
@@ -99,14 +125,6 @@ void WindowForms::buildStatusBar()
     connection->setTextFormat(Qt::PlainText);
     bar->addPermanentWidget(connection, 1);
     status.lbl_Connection = connection;
-
-    auto* cancel = new QPushButton(bar);
-    cancel->setObjectName(QStringLiteral("btn_CancelRun"));
-    cancel->setAccessibleName(QStringLiteral("Cancel"));
-    cancel->setToolTip(QStringLiteral("Stop the running operation"));
-    cancel->hide();
-    bar->addPermanentWidget(cancel);
-    status.btn_CancelRun = cancel;
 }
 
 std::array<SlotControls, 14> WindowForms::pictureSlots() const

@@ -29,16 +29,19 @@ namespace tarsel::ui {
 
 class SlotImage;
 
-// The status bar's four panels: 0 holds the run's progress bar, 1..3 are texts.
+// The status bar's four panels: 0 holds the run's progress bar, 1..3 are texts;
+// then the transfer's speed and time left.
 struct StatusPanels {
     QFrame* StatusBar1Panel0 = nullptr;
     QProgressBar* cxProgressBar1 = nullptr;
     QLabel* StatusBar1Panel1 = nullptr;
     QLabel* StatusBar1Panel2 = nullptr;
     QLabel* StatusBar1Panel3 = nullptr;
+    // "11.5 kB/s  0:07 | 2:31": speed, the item's and the run's time left.
+    QLabel* StatusBar1Rate = nullptr;
     // Permanent, on the right: which display, speed and port the window talks to.
     QLabel* lbl_Connection = nullptr;
-    // Permanent, shown while a device job runs: cancels it.
+    // In panel 0 beside the progress bar, shown while a device job runs: cancels it.
     QPushButton* btn_CancelRun = nullptr;
 };
 

@@ -51,6 +51,12 @@ void RecordingOutlets::ResetProgress()
     calls.push_back({"reset", {}, {}, 0, 0});
 }
 
+void RecordingOutlets::ShowByteProgress(const ByteProgress& progress)
+{
+    std::lock_guard lock(m_mutex);
+    bytes.push_back(progress);
+}
+
 void RecordingOutlets::TraceOut(const std::string& text)
 {
     if (text.empty())
@@ -92,6 +98,7 @@ void RecordingOutlets::clear()
     boxes.clear();
     calls.clear();
     traces.clear();
+    bytes.clear();
 }
 
 } // namespace tarsel::test

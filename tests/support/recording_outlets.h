@@ -35,6 +35,8 @@ public:
     std::vector<Box> boxes;
     std::vector<Call> calls;
     std::vector<std::string> traces;
+    // Every ShowByteProgress, in order (kept apart from `calls`).
+    std::vector<ByteProgress> bytes;
 
     int ShowMessageBox(const std::string& text, int flags) override;
     void ShowLogOnRichEdit(const std::string& text, bool error) override;
@@ -44,6 +46,7 @@ public:
     void ShowTransferStatus(const std::string& text, const std::string& detail, int position) override;
     void ResetProgress() override;
     void TraceOut(const std::string& text) override;
+    void ShowByteProgress(const ByteProgress& progress) override;
 
     // Queues answers: answer(kAnswerNo) ...
     void answer(int value) { std::lock_guard lock(m_mutex); answers.push_back(value); }

@@ -183,10 +183,13 @@ void TstWindow::startState()
     const auto& status = w.forms().status;
     for (QLabel* p : {status.StatusBar1Panel1, status.StatusBar1Panel2, status.StatusBar1Panel3})
         QVERIFY(p->text().isEmpty());
-    QCOMPARE(w.forms().status.StatusBar1Panel0->width(), 400);
+    // Panel 0 gives 180 of its 400 pixels to the speed panel (the window's width is fixed).
+    QCOMPARE(w.forms().status.StatusBar1Panel0->width(), 220);
     QCOMPARE(w.forms().status.StatusBar1Panel1->width(), 200);
     QCOMPARE(w.forms().status.StatusBar1Panel2->width(), 100);
     QCOMPARE(w.forms().status.StatusBar1Panel3->width(), 50);
+    QCOMPARE(w.forms().status.StatusBar1Rate->width(), 150);
+    QVERIFY(w.forms().status.StatusBar1Rate->text().isEmpty());
 
     // Model-dependent controls wait for Connect.
     const auto& pic = w.picturePage();

@@ -89,6 +89,58 @@ struct RunTest : ::testing::Test {
     }
 };
 
+// The byte reports of a run hold together: the run's total is fixed from the first
+// report on and is what the display stored; the run's bytes never go back and end at
+// the total; every item goes from 0 to its size in steps of at most one 256-byte
+// piece or block, and the run's bytes move with the item's; the items are numbered
+// 1..n, n known from the start.
+void expectByteReportsHoldTogether(const std::vector<ByteProgress>& reports, std::uint64_t stored,
+                                   int storedItems)
+{
+    ASSERT_FALSE(reports.empty());
+    const std::uint64_t total = reports.front().runTotal;
+    EXPECT_EQ(total, stored);
+    int item = 0;
+    std::uint64_t itemStartRun = 0;
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        const ByteProgress& r = reports[i];
+        SCOPED_TRACE("report " + std::to_string(i) + " of position " + std::to_string(r.position));
+        EXPECT_EQ(r.runTotal, total);
+        EXPECT_EQ(r.lineBytesPerSecond, 11520);
+        EXPECT_EQ(r.itemCount, storedItems);
+        EXPECT_LE(r.itemDone, r.itemTotal);
+        const bool itemStart = i == 0 || r.position != reports[i - 1].position;
+        if (itemStart) {
+            EXPECT_EQ(r.itemDone, 0u);
+            EXPECT_EQ(r.item, ++item);
+            if (i > 0) { // the item before ended whole
+                EXPECT_EQ(reports[i - 1].itemDone, reports[i - 1].itemTotal);
+            }
+            itemStartRun = r.runDone;
+        } else {
+            EXPECT_EQ(r.item, item);
+            EXPECT_GE(r.itemDone, reports[i - 1].itemDone);
+            EXPECT_LE(r.itemDone - reports[i - 1].itemDone, 256u);
+        }
+        EXPECT_EQ(r.runDone, itemStartRun + r.itemDone);
+        if (i > 0) {
+            EXPECT_GE(r.runDone, reports[i - 1].runDone);
+        }
+    }
+    EXPECT_EQ(reports.back().itemDone, reports.back().itemTotal);
+    EXPECT_EQ(reports.back().runDone, total);
+    EXPECT_EQ(item, storedItems);
+}
+
+template <typename Map>
+std::uint64_t storedBytes(const Map& stored)
+{
+    std::uint64_t sum = 0;
+    for (const auto& [key, data] : stored)
+        sum += data.size();
+    return sum;
+}
+
 } // namespace
 
 TEST_F(RunTest, FontDownloadOnAnAddressedModelSendsTheSmallScreenImages)
@@ -117,6 +169,12 @@ TEST_F(RunTest, FontDownloadOnAnAddressedModelSendsTheSmallScreenImages)
         EXPECT_EQ(display.byAddress[std::stoul(FlashAddressHex(pos), nullptr, 16)], expected) << pos;
     }
     EXPECT_EQ(display.badBlockFrames, 0);
+    expectByteReportsHoldTogether(out.bytes, storedBytes(display.byAddress), 74);
+    // One report as each item starts and one per block answered.
+    std::size_t blocks = 0;
+    for (const auto& [address, data] : display.byAddress)
+        blocks += (data.size() + 255) / 256;
+    EXPECT_EQ(out.bytes.size(), 74u + blocks);
 
     // Panel 2 counts started items against the selection, which includes the skipped ones.
     const auto status = out.callsNamed("status");
@@ -301,6 +359,30 @@ TEST_F(RunTest, WrongFileCrcOnANamedFileModelFailsTheItem)
     EXPECT_EQ(run.StartSingleDownload(1, file), RunOutcome::Finished);
     EXPECT_EQ(out.lastBox().text, "Done! [Succeed 0 / Failed 1]");
     EXPECT_EQ(logLines(true), (std::vector<std::string>{"CP437 [Failed]:CRC check error"}));
+    // A failed item's bytes are behind the run all the same.
+    EXPECT_EQ(out.bytes.back().runDone, 700u);
+    EXPECT_EQ(out.bytes.back().runTotal, 700u);
+}
+
+TEST_F(RunTest, FontDownloadOnANamedFileModelReportsEveryPieceWritten)
+{
+    writePack();
+    ScriptedDisplay display(line, "KT310-IID");
+    run.setModelIndex(3);
+    EXPECT_EQ(run.StartFontDownload(), RunOutcome::Finished);
+    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 77 / Failed 0]");
+    expectByteReportsHoldTogether(out.bytes, storedBytes(display.byName), 77);
+    // One report as each item starts and one per piece written (the stream's last
+    // piece is empty when the size is a multiple of 256).
+    std::size_t pieces = 0;
+    for (const auto& [name, data] : display.byName)
+        pieces += data.size() / 256 + 1;
+    EXPECT_EQ(out.bytes.size(), display.byName.size() + pieces);
+    // Each piece's report comes after its write and before the next one.
+    const std::uint64_t firstItem = out.bytes.front().itemTotal;
+    ASSERT_GT(firstItem, 512u);
+    EXPECT_EQ(out.bytes[1].itemDone, 256u);
+    EXPECT_EQ(out.bytes[2].itemDone, 512u);
 }
 
 TEST_F(RunTest, NoDeviceOrNoPortStopsBeforeTheRun)
@@ -429,6 +511,9 @@ TEST_F(RunTest, PictureRunSendsTheSlotsThatHoldPictures)
     EXPECT_EQ(out.callsNamed("status").front().text, "Download logo_Head");
     EXPECT_EQ(out.callsNamed("status").front().a, 78);
     EXPECT_TRUE(out.callsNamed("log").empty()); // pictures get no log line
+    // The run's total is known before the first picture goes out, each picture asked
+    // for once.
+    expectByteReportsHoldTogether(out.bytes, 9600, 1);
 
     out.clear();
     line.openBauds.clear();

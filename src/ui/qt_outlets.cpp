@@ -304,6 +304,10 @@ void QtOutlets::showRate()
     }
     if (m_w.rate && m_w.rate->text() != text)
         m_w.rate->setText(text);
+    // Shown while there is something to say; the room is the connection widget's
+    // otherwise.
+    if (m_w.rate)
+        m_w.rate->setVisible(!text.isEmpty());
 }
 
 } // namespace tarsel::ui

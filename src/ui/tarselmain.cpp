@@ -426,12 +426,8 @@ void TarselMain::refreshPortList()
 void TarselMain::setConnection(const QString& text)
 {
     m_connectionText = text;
-    QLabel* label = m_forms->status.lbl_Connection;
-    label->setToolTip(text);
-    label->setAccessibleDescription(text);
-    // Short in the status bar: the whole text is in the tooltip.
-    const int room = std::max(label->width(), 60);
-    label->setText(label->fontMetrics().elidedText(text, Qt::ElideRight, room));
+    // As much as fits in the status bar; the whole text is its tooltip.
+    m_forms->status.lbl_Connection->setFullText(text);
 }
 
 void TarselMain::markNotConnected(const QString& why)

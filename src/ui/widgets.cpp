@@ -279,4 +279,27 @@ bool LogView::saveToFile(const QString& path, QString& error) const
     return true;
 }
 
+ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) { setTextFormat(Qt::PlainText); }
+
+void ElidedLabel::setFullText(const QString& text)
+{
+    m_full = text;
+    setToolTip(text);
+    setAccessibleDescription(text);
+    elide();
+}
+
+void ElidedLabel::resizeEvent(QResizeEvent* event)
+{
+    QLabel::resizeEvent(event);
+    elide();
+}
+
+void ElidedLabel::elide()
+{
+    const QString shown = fontMetrics().elidedText(m_full, Qt::ElideRight, std::max(width(), 1));
+    if (shown != text())
+        setText(shown);
+}
+
 } // namespace tarsel::ui

@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTextEdit>
@@ -25,6 +26,23 @@ namespace tarsel::ui {
 
 // A push button with room around its caption (both languages' captions fit) and
 // at least the width of the classic 75-pixel button.
+// A label that shows as much of its text as fits, ending in "…", and the whole text
+// as its tooltip and accessible description.
+class ElidedLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit ElidedLabel(QWidget* parent = nullptr);
+    void setFullText(const QString& text);
+    QString fullText() const { return m_full; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void elide();
+    QString m_full;
+};
+
 class PaddedButton : public QPushButton {
     Q_OBJECT
 

@@ -114,15 +114,15 @@ void WindowForms::buildStatusBar()
     rate->setAccessibleName(QStringLiteral("Transfer speed and time left"));
     rate->setToolTip(QStringLiteral("Transfer speed, time left for the item | for the whole download"));
     bar->addWidget(rate);
+    rate->hide(); // until a transfer has a speed to show
     status.StatusBar1Rate = rate;
 
     // The connection: short text here, every detail in its tooltip and accessible
     // description (the panels above leave little room).
-    auto* connection = new QLabel(bar);
+    auto* connection = new ElidedLabel(bar);
     connection->setObjectName(QStringLiteral("lbl_Connection"));
     connection->setAccessibleName(QStringLiteral("Connection"));
     connection->setMinimumWidth(20);
-    connection->setTextFormat(Qt::PlainText);
     bar->addPermanentWidget(connection, 1);
     status.lbl_Connection = connection;
 }

@@ -27,6 +27,7 @@ class QWidget;
 
 namespace tarsel::ui {
 
+class ElidedLabel;
 class SlotImage;
 
 // The status bar's four panels: 0 holds the run's progress bar, 1..3 are texts;
@@ -40,7 +41,7 @@ struct StatusPanels {
     // "11.5 kB/s  0:07 | 2:31": speed, the item's and the run's time left.
     QLabel* StatusBar1Rate = nullptr;
     // Permanent, on the right: which display, speed and port the window talks to.
-    QLabel* lbl_Connection = nullptr;
+    ElidedLabel* lbl_Connection = nullptr;
     // In panel 0 beside the progress bar, shown while a device job runs: cancels it.
     QPushButton* btn_CancelRun = nullptr;
 };

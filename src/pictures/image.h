@@ -91,6 +91,9 @@ ImageFormat DetectImageFormat(const Bytes& content);
 // for the declared size, and never with a different aspect than the scaling implies.
 // `maxPixels` is the pixel limit (a smaller one keeps fuzzing fast).
 struct DecodeOptions {
+    // A JPEG is decoded DCT-scaled (1/8, 1/4 or 1/2) to the smallest size that still
+    // covers atLeast(declared), with the fast inverse DCT: for pictures that are shown
+    // and reduced further.
     std::function<PixelSize(PixelSize declared)> atLeast;
     std::int64_t maxPixels = kMaxImagePixels;
 };

@@ -256,7 +256,7 @@ TEST(Jpeg, DctScalingKeepsAtLeastTheAskedSize)
 
     opt.atLeast = [](PixelSize) { return PixelSize{401, 1}; };
     ASSERT_TRUE(DecodeJpeg(jpg, img, error, opt, &declared));
-    EXPECT_EQ(img.width, 600); // 3/8 is the smallest that still covers 401
+    EXPECT_EQ(img.width, 800); // of 1/8, 1/4, 1/2: 1/2 is the smallest that covers 401
     opt.atLeast = [](PixelSize) { return PixelSize{5000, 5000}; };
     ASSERT_TRUE(DecodeJpeg(jpg, img, error, opt, &declared));
     EXPECT_EQ(img.width, 1600); // never enlarged

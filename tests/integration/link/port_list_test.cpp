@@ -236,8 +236,9 @@ TEST(PortList, TheRealMachineCanBeListed)
         GTEST_SKIP() << "no /sys on this machine";
     for (std::size_t i = 1; i < list.size(); ++i) {
         EXPECT_LE(static_cast<int>(list[i - 1].kind), static_cast<int>(list[i].kind));
-        if (list[i - 1].kind == list[i].kind)
+        if (list[i - 1].kind == list[i].kind) {
             EXPECT_FALSE(PortNameLess(list[i].path, list[i - 1].path)) << list[i].path;
+        }
     }
     for (const auto& p : list)
         EXPECT_TRUE(fs::exists(p.path)) << p.path;

@@ -3,11 +3,11 @@
 #include "link/frame_log.h"
 #include "link/outlets.h"
 #include "ui/preferences.h"
+#include "ui/widgets.h"
 #include "ui_framelog.h"
 
 #include <QFileDialog>
 #include <QFontDatabase>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QTimer>
 
@@ -124,22 +124,7 @@ void FrameLogWindow::clearLog()
 
 bool FrameLogWindow::saveTo(const QString& path, QString& error) const
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = file.errorString();
-        return false;
-    }
-    const std::string text = m_log->text();
-    if (file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size())) {
-        error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
+    return SaveTextFile(path, QString::fromStdString(m_log->text()), error);
 }
 
 void FrameLogWindow::save()

@@ -1,11 +1,13 @@
 #include "ui/widgets.h"
 
+#include "util/files.h"
+
 #include <QAction>
 #include <QButtonGroup>
 #include <QContextMenuEvent>
 #include <QGridLayout>
 #include <QMenu>
-#include <QSaveFile>
+#include <QFile>
 #include <QTextBlock>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -15,6 +17,15 @@
 #include <algorithm>
 
 namespace tarsel::ui {
+
+bool SaveTextFile(const QString& path, const QString& text, QString& error)
+{
+    std::string why;
+    if (WriteFileAtomic(QFile::encodeName(path).toStdString(), text.toUtf8().toStdString(), why))
+        return true;
+    error = QString::fromStdString(why);
+    return false;
+}
 
 // ---- PaddedButton ----
 
@@ -259,25 +270,7 @@ QString LogView::logText() const
     return text;
 }
 
-bool LogView::saveToFile(const QString& path, QString& error) const
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = file.errorString();
-        return false;
-    }
-    const QByteArray bytes = logText().toUtf8();
-    if (file.write(bytes) != bytes.size()) {
-        error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
-}
+bool LogView::saveToFile(const QString& path, QString& error) const { return SaveTextFile(path, logText(), error); }
 
 ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) { setTextFormat(Qt::PlainText); }
 

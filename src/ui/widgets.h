@@ -28,6 +28,11 @@ namespace tarsel::ui {
 // at least the width of the classic 75-pixel button.
 // A label that shows as much of its text as fits, ending in "…", and the whole text
 // as its tooltip and accessible description.
+// Writes `text` as UTF-8 into the file `path` in one step, as settings files are written:
+// through a symbolic link to the file it names, never onto a device, pipe or folder, and a
+// failed save leaves an existing file as it was. False with `error` set.
+bool SaveTextFile(const QString& path, const QString& text, QString& error);
+
 class ElidedLabel : public QLabel {
     Q_OBJECT
 public:

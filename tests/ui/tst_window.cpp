@@ -31,9 +31,11 @@
 #include <QTextEdit>
 #include <QThread>
 #include <QTimer>
+#include <QFileInfo>
 #include <QtTest>
 
 #include <atomic>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace tarsel::uitest;
@@ -561,10 +563,18 @@ void TstWindow::logSaveAndClear()
     QCOMPARE(boxes.boxes.last().flags, int(tarsel::kBoxError));
     QVERIFY(boxes.boxes.last().text.contains(chosen));
     QVERIFY(!QFile::exists(chosen));
+    // A named pipe chosen as the file: refused at once with a box, and it stays a pipe
+    // (a log saved there would hang the window or replace the pipe by a file).
+    chosen = dir.filePath(QStringLiteral("pipe"));
+    QCOMPARE(::mkfifo(QFile::encodeName(chosen).constData(), 0600), 0);
+    log->saveAction()->trigger();
+    QCOMPARE(boxes.boxes.size(), 2);
+    QVERIFY(boxes.boxes.last().text.contains(QStringLiteral("named pipe")));
+    QVERIFY(QFileInfo(chosen).exists() && !QFileInfo(chosen).isFile());
     // A cancelled dialog writes nothing and says nothing.
     chosen.clear();
     log->saveAction()->trigger();
-    QCOMPARE(boxes.boxes.size(), 1);
+    QCOMPARE(boxes.boxes.size(), 2);
 
     // Clear empties the view; the next line starts a fresh log.
     log->clearAction()->trigger();

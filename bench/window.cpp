@@ -19,6 +19,7 @@
 //   --divisor N     images of size/N (default 16; 1 = the maker's full sizes, minutes)
 //   --no-frame-log  leave the frame log window closed during the download
 #include "link/frame_log.h"
+#include "pictures/memory.h"
 #include "sim/virtual_display.h"
 #include "transfer/download_run.h"
 #include "transfer/resources.h"
@@ -255,6 +256,7 @@ void printGaps(const char* what, const LoopGaps& gaps, const TimedApplication& a
 int main(int argc, char** argv)
 {
     const auto mainStart = Clock::now();
+    tarsel::KeepPictureBuffers(); // as the window program does
     std::size_t divisor = 16;
     bool frameLogOpen = true;
     for (int i = 1; i < argc; ++i) {

@@ -1,3 +1,4 @@
+#include "pictures/memory.h"
 #include "ui/command_line.h"
 #include "ui/screenshots.h"
 #include "ui/tarselmain.h"
@@ -7,6 +8,7 @@
 int main(int argc, char** argv)
 {
     using tarsel::ui::CommandLine;
+    tarsel::KeepPictureBuffers();
     // scripts/run names the virtual display it started in TARSEL_PORT, so that it is
     // selected rather than a built-in port that has no display behind it.
     const QString portFromEnvironment = qEnvironmentVariable("TARSEL_PORT");

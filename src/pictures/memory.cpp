@@ -1,0 +1,13 @@
+#include "pictures/memory.h"
+
+#include <malloc.h>
+
+namespace tarsel {
+
+void KeepPictureBuffers()
+{
+    mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
+}
+
+} // namespace tarsel

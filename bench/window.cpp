@@ -19,7 +19,6 @@
 //   --divisor N     images of size/N (default 16; 1 = the maker's full sizes, minutes)
 //   --no-frame-log  leave the frame log window closed during the download
 #include "link/frame_log.h"
-#include "pictures/memory.h"
 #include "sim/virtual_display.h"
 #include "transfer/download_run.h"
 #include "transfer/resources.h"
@@ -110,6 +109,11 @@ public:
             --m_depth;
             return r;
         }
+        // Named before delivery: the event may delete its receiver (a deleteLater, a
+        // single-shot timer's object), and the event itself with it.
+        const QMetaObject* meta = receiver->metaObject();
+        const QString name = receiver->objectName();
+        const int type = event->type();
         const auto t = Clock::now();
         const double cpu0 = threadCpuMs();
         const bool r = QApplication::notify(receiver, event);
@@ -117,9 +121,8 @@ public:
         const double cpu = threadCpuMs() - cpu0;
         --m_depth;
         if (ms > longestMs || cpu > longestCpuMs || cpu > kSlowMs) {
-            const std::string what = std::string(receiver->metaObject()->className()) + " \"" +
-                                     receiver->objectName().toStdString() + "\", event type " +
-                                     std::to_string(event->type());
+            const std::string what = std::string(meta->className()) + " \"" + name.toStdString() +
+                                     "\", event type " + std::to_string(type);
             if (ms > longestMs) {
                 longestMs = ms;
                 longestWhat = what;
@@ -256,7 +259,6 @@ void printGaps(const char* what, const LoopGaps& gaps, const TimedApplication& a
 int main(int argc, char** argv)
 {
     const auto mainStart = Clock::now();
-    tarsel::KeepPictureBuffers(); // as the window program does
     std::size_t divisor = 16;
     bool frameLogOpen = true;
     for (int i = 1; i < argc; ++i) {

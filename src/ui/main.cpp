@@ -1,4 +1,3 @@
-#include "pictures/memory.h"
 #include "ui/command_line.h"
 #include "ui/screenshots.h"
 #include "ui/tarselmain.h"
@@ -8,7 +7,6 @@
 int main(int argc, char** argv)
 {
     using tarsel::ui::CommandLine;
-    tarsel::KeepPictureBuffers();
     // scripts/run names the virtual display it started in TARSEL_PORT, so that it is
     // selected rather than a built-in port that has no display behind it.
     const QString portFromEnvironment = qEnvironmentVariable("TARSEL_PORT");

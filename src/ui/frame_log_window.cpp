@@ -124,7 +124,7 @@ void FrameLogWindow::clearLog()
 
 bool FrameLogWindow::saveTo(const QString& path, QString& error) const
 {
-    return SaveTextFile(path, QString::fromStdString(m_log->text()), error);
+    return SaveTextFile(path, m_log->text(), error);
 }
 
 void FrameLogWindow::save()

@@ -18,10 +18,10 @@
 
 namespace tarsel::ui {
 
-bool SaveTextFile(const QString& path, const QString& text, QString& error)
+bool SaveTextFile(const QString& path, const std::string& utf8, QString& error)
 {
     std::string why;
-    if (WriteFileAtomic(QFile::encodeName(path).toStdString(), text.toUtf8().toStdString(), why))
+    if (WriteFileAtomic(QFile::encodeName(path).toStdString(), utf8, why))
         return true;
     error = QString::fromStdString(why);
     return false;
@@ -270,7 +270,10 @@ QString LogView::logText() const
     return text;
 }
 
-bool LogView::saveToFile(const QString& path, QString& error) const { return SaveTextFile(path, logText(), error); }
+bool LogView::saveToFile(const QString& path, QString& error) const
+{
+    return SaveTextFile(path, logText().toUtf8().toStdString(), error);
+}
 
 ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) { setTextFormat(Qt::PlainText); }
 

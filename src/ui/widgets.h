@@ -16,6 +16,8 @@
 #include <QSpinBox>
 #include <QTextEdit>
 
+#include <string>
+
 class QAction;
 class QButtonGroup;
 class QMenu;
@@ -24,15 +26,13 @@ class QRadioButton;
 
 namespace tarsel::ui {
 
-// A push button with room around its caption (both languages' captions fit) and
-// at least the width of the classic 75-pixel button.
-// A label that shows as much of its text as fits, ending in "…", and the whole text
-// as its tooltip and accessible description.
-// Writes `text` as UTF-8 into the file `path` in one step, as settings files are written:
+// Writes `utf8` into the file `path` in one step, as settings files are written:
 // through a symbolic link to the file it names, never onto a device, pipe or folder, and a
 // failed save leaves an existing file as it was. False with `error` set.
-bool SaveTextFile(const QString& path, const QString& text, QString& error);
+bool SaveTextFile(const QString& path, const std::string& utf8, QString& error);
 
+// A label that shows as much of its text as fits, ending in "…", and the whole text
+// as its tooltip and accessible description.
 class ElidedLabel : public QLabel {
     Q_OBJECT
 public:
@@ -48,6 +48,8 @@ private:
     QString m_full;
 };
 
+// A push button with room around its caption (both languages' captions fit) and
+// at least the width of the classic 75-pixel button.
 class PaddedButton : public QPushButton {
     Q_OBJECT
 

@@ -240,7 +240,9 @@ void TstConnect::portThatCannotBeOpened()
 }
 
 // A silent display in real time: the scan takes about 1.5 s; meanwhile the window's
-// event loop keeps running (a 10 ms timer never waits much longer than its interval).
+// event loop keeps running. A 10 ms timer keeps ticking while the window is busy; a scan
+// run on the window's thread would hold it for the whole 1.5 s. The bounds leave room for
+// a machine busy with other work (a gap of 150 ms has been seen there).
 void TstConnect::windowKeepsAnsweringDuringConnect()
 {
     SimWindow s;
@@ -253,11 +255,14 @@ void TstConnect::windowKeepsAnsweringDuringConnect()
     int ticks = 0;
     QTimer probe;
     probe.setInterval(10);
+    int busyTicks = 0;
     QObject::connect(&probe, &QTimer::timeout, [&] {
         const qint64 now = clock.elapsed();
         worstGap = std::max(worstGap, now - last);
         last = now;
         ++ticks;
+        if (w.isBusy())
+            ++busyTicks;
     });
     clock.start();
     probe.start();
@@ -267,7 +272,8 @@ void TstConnect::windowKeepsAnsweringDuringConnect()
     qInfo("Connect against a silent line: %lld ms, %d timer ticks, longest gap %lld ms",
           static_cast<long long>(clock.elapsed()), ticks, static_cast<long long>(worstGap));
     QVERIFY(clock.elapsed() > 1000); // the scan really waited on the line
-    QVERIFY2(worstGap < 100, qPrintable(QStringLiteral("window blocked for %1 ms").arg(worstGap)));
+    QVERIFY2(busyTicks >= 20, qPrintable(QStringLiteral("%1 timer ticks while busy").arg(busyTicks)));
+    QVERIFY2(worstGap < 500, qPrintable(QStringLiteral("window blocked for %1 ms").arg(worstGap)));
     QCOMPARE(s.boxes.boxes.size(), 1);
     QCOMPARE(s.boxes.boxes[0].text, QStringLiteral("Not found Device : Time out !"));
     QVERIFY(countRecords(s.sim.display(), "ModelQuery") >= 1);

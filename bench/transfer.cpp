@@ -111,7 +111,7 @@ int blockMethod(const std::filesystem::path& dir)
     const Bytes image = SyntheticImage("CP437_800x480", 102400);
     std::vector<double> turnaround, writes;
     s.run.setTurnaroundLog(&turnaround, &writes);
-    const RunOutcome outcome = s.run.StartSingleDownload(1, writeFile(dir / "font.bin", image));
+    const RunOutcome outcome = s.run.StartSingleDownload(1, writeFile(dir / "font.bin", image)).end;
     const auto transfers = s.display->transfers();
     if (outcome != RunOutcome::Finished || transfers.empty() || !transfers.back().complete ||
         s.display->blocks().at(0) != image) {
@@ -140,7 +140,7 @@ int streamMethod(const std::filesystem::path& dir)
     if (!s.start("KT310-IID", 3))
         return 1;
     const Bytes image = SyntheticImage("CP437_800x480", 102400);
-    const RunOutcome outcome = s.run.StartSingleDownload(1, writeFile(dir / "font.bin", image));
+    const RunOutcome outcome = s.run.StartSingleDownload(1, writeFile(dir / "font.bin", image)).end;
     const auto transfers = s.display->transfers();
     if (outcome != RunOutcome::Finished || transfers.empty() || !transfers.back().complete) {
         std::printf("streaming method: the transfer failed (%s)\n", s.out.lastBox.c_str());
@@ -168,7 +168,7 @@ int wholeRun(const std::filesystem::path& dir, std::size_t divisor, const std::s
     if (!s.start(model, modelIndex))
         return 1;
     const double begin = s.clock.nowMs();
-    const RunOutcome outcome = s.run.StartFontDownload();
+    const RunOutcome outcome = s.run.StartFontDownload().end;
     const double total = (s.clock.nowMs() - begin) / 1000.0;
     SetResourceFolderOverride({});
     if (outcome != RunOutcome::Finished) {

@@ -7,9 +7,11 @@
 #include "util/version.h"
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cctype>
+#include <set>
 #include <sstream>
 
 namespace tarsel::cli {
@@ -48,15 +50,22 @@ const char* const kFooter =
     "port list, the model, the settings) to standard output. A question is asked on a\n"
     "terminal; elsewhere --yes answers it, and without --yes the command stops (exit 2).\n"
     "With --json every event and the final result is one JSON object per line on standard\n"
-    "output.\n"
+    "output. Settings texts (settings get) are bytes in the display's code page: in JSON\n"
+    "each byte is the Windows-1252 character of that byte (as in the settings file), so a\n"
+    "text goes back to the display unchanged.\n"
     "\n"
-    "Exit status:\n"
-    "  0    success\n"
-    "  1    the display refused or failed\n"
+    "Finding the display: the speed it was last found at on the port is tried first\n"
+    "(remembered in $XDG_STATE_HOME/tarsel/ports.json), then the others. The display is\n"
+    "not cleared (only clear and detect --clear clear it).\n"
+    "\n"
+    "Exit status (with --json also the result's \"outcome\"):\n"
+    "  0    success (ok)\n"
+    "  1    the display refused, answered wrongly or not in time (refused, timed-out);\n"
+    "       a question answered No (declined); settings diff: the settings differ\n"
     "  2    usage: a wrong command line, an input file that cannot be used, a question\n"
-    "       left unanswered\n"
-    "  3    the port cannot be opened\n"
-    "  4    no display found\n"
+    "       left unanswered (unusable-input)\n"
+    "  3    the port cannot be opened, or it went away (port-error, hung-up)\n"
+    "  4    no display found (no-display)\n"
     "  130  cancelled (Ctrl-C or SIGTERM); the display is put back to its own speed and\n"
     "       the port closed first\n"
     "\n"
@@ -158,16 +167,22 @@ struct Parser {
         app.add_flag("--no-progress", inv.noProgress, "No progress bar, also on a terminal");
 
         command(&app, "ports", "List the serial ports with their stable names and descriptions", Command::Ports);
-        command(&app, "detect", "Find the display: model, firmware version, line speed", Command::Detect);
+        command(&app, "detect", "Find the display: model, firmware version, line speed", Command::Detect)
+            ->add_flag("--clear", inv.clear, "Clear the display once it is found (as the window's Connect does)");
 
         CLI::App* settings = app.add_subcommand("settings", "The display's settings: get, put, diff");
         settings->require_subcommand(1);
-        command(settings, "get", "Read the display's settings (Get Setting); print them or write a settings file",
+        command(settings, "get",
+                "Read the display's settings (Get Setting); print them (the bytes of the settings file) or "
+                "write a settings file",
                 Command::SettingsGet)
             ->add_option("-o,--output", inv.file, "Write the settings file here (the window's format)")
             ->type_name("FILE");
         CLI::App* put = command(settings, "put",
-                                "Send a settings file to the display: All Download, or only the named groups",
+                                "Send a settings file to the display. The display's settings are read first, "
+                                "so keys the file does not hold keep their values. Without --only: All "
+                                "Download, then the groups it leaves out for which the file holds keys (text, "
+                                "command-set, play-list, baud-rate last)",
                                 Command::SettingsPut);
         put->add_option("FILE", inv.file, "The settings file (.ini, as the window saves it)")->required();
         std::vector<std::string> groupNames;
@@ -180,13 +195,16 @@ struct Parser {
             ->type_name("GROUP")
             ->allow_extra_args(false)
             ->check(CLI::IsMember(groupNames));
-        command(settings, "diff", "Compare the display's settings with a settings file, key by key",
+        command(settings, "diff",
+                "Compare the display's settings with a settings file, key by key (exit 1 when they differ)",
                 Command::SettingsDiff)
             ->add_option("FILE", inv.file, "The settings file")
             ->required();
 
         CLI::App* text = command(&app, "text", "Show a text on the display (Display Text)", Command::Text);
-        text->add_option("TEXT", inv.text, "The text (its first 40 bytes in the code page)")->required();
+        text->add_option("TEXT", inv.text, "The text (its first 40 bytes in the code page; characters the code "
+                                           "page lacks go out as \"?\", with a warning)")
+            ->required();
         CLI::Option* row = text->add_option("--row", inv.row, "Row 1..2 (with --column: Position at)")
                                ->check(CLI::Range(1, 2));
         CLI::Option* column = text->add_option("--column", inv.column, "Column 1..20 (with --row)")
@@ -300,6 +318,8 @@ struct Parser {
 
 } // namespace
 
+static ParseResult parseArguments(const std::vector<std::string>& args);
+
 const std::vector<SettingsGroup>& SettingsGroups()
 {
     static const std::vector<SettingsGroup> groups = {
@@ -354,11 +374,83 @@ ParseResult ParseArguments(int argc, const char* const* argv)
     return ParseArguments(args);
 }
 
+namespace {
+
+// The result object a usage error gives with --json.
+std::string usageJson(const std::string& command, const std::string& error)
+{
+    std::string text = error;
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    if (text.rfind("tarsel-cli: ", 0) == 0)
+        text.erase(0, 12);
+    const auto hint = text.find("\nRun with --help");
+    if (hint != std::string::npos)
+        text.erase(hint);
+    nlohmann::ordered_json e;
+    e["event"] = "result";
+    e["command"] = command;
+    e["exit"] = kExitUsage;
+    e["ok"] = false;
+    e["outcome"] = "unusable-input";
+    e["error"] = text;
+    return e.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+// The first argument that is not an option (nor an option's value): the command.
+std::string commandWord(const std::vector<std::string>& args)
+{
+    static const std::set<std::string> withValue = {"-p", "--port", "--baud"};
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (withValue.count(a)) {
+            ++i;
+            continue;
+        }
+        if (!a.empty() && a[0] == '-')
+            continue;
+        return a;
+    }
+    return {};
+}
+
+} // namespace
+
 ParseResult ParseArguments(const std::vector<std::string>& args)
+{
+    ParseResult result = parseArguments(args);
+    const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
+    if (result.action == ParseResult::Action::Exit && result.exitCode == kExitUsage && json) {
+        std::string command = commandWord(args);
+        result.out = usageJson(command, result.err);
+    }
+    return result;
+}
+
+static ParseResult parseArguments(const std::vector<std::string>& args)
 {
     ParseResult result;
     Parser parser;
     std::ostringstream out, err;
+    // A command that does not exist is named as such (the parser would only say that
+    // a command is missing).
+    if (const std::string word = commandWord(args); !word.empty()) {
+        std::vector<std::string> known;
+        for (const auto& [sub, c] : parser.commands)
+            if (sub->get_parent() == &parser.app)
+                known.push_back(sub->get_name());
+        known.emplace_back("settings");
+        if (std::find(known.begin(), known.end(), word) == known.end()) {
+            std::sort(known.begin(), known.end());
+            std::string list;
+            for (const std::string& k : known)
+                list += (list.empty() ? "" : ", ") + k;
+            result.err = "tarsel-cli: unknown command \"" + word + "\" (commands: " + list +
+                         ")\nRun with --help for more information.\n";
+            result.exitCode = kExitUsage;
+            return result;
+        }
+    }
     try {
         // CLI11 takes the arguments after the program, last one first.
         std::vector<std::string> reversed(args.rbegin(), args.rend());

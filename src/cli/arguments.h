@@ -40,6 +40,7 @@ struct Invocation {
     bool json = false;              // --json: events and the result as JSON lines
     bool trace = false;             // --trace: every frame on standard error
     bool noProgress = false;        // --no-progress: no progress bar on a terminal
+    bool clear = false;             // detect --clear: clear the display once found
 
     std::string file;               // settings FILE, item FILE, firmware FILE, PROFILE,
                                     // picture FILE, settings get -o FILE

@@ -85,6 +85,15 @@ void Console::outText(const std::string& text)
     m_out.flush();
 }
 
+void Console::outBytes(const std::string& bytes)
+{
+    std::lock_guard lock(m_mutex);
+    clearBarLocked();
+    m_err.flush();
+    m_out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    m_out.flush();
+}
+
 std::string Console::dump(const nlohmann::ordered_json& object)
 {
     return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
@@ -324,16 +333,56 @@ void ConsoleOutlets::note(const std::string& text, const char* kind)
     }
 }
 
+std::string ConsoleLogLine(const std::string& text)
+{
+    // The window's log lines: "CP437 [Succeed]", "CP437 [Failed]:CRC check error",
+    // "CP437_40x40 [Failed]:not suport".
+    const auto open = text.find(" [");
+    const auto close = text.find(']', open == std::string::npos ? 0 : open);
+    if (open == std::string::npos || close == std::string::npos)
+        return text;
+    const std::string name = text.substr(0, open);
+    const std::string word = text.substr(open + 2, close - open - 2);
+    std::string reason = text.substr(close + 1);
+    if (!reason.empty() && reason.front() == ':')
+        reason.erase(0, 1);
+    if (word == "Succeed")
+        return "stored " + name;
+    if (reason == "not suport")
+        reason = "not supported by this model";
+    return name + " failed" + (reason.empty() ? std::string() : ": " + reason);
+}
+
+std::string ConsoleStatusLine(const std::string& text, const std::string& detail)
+{
+    // The window's status texts: "Download CP437" with "3 of  77", "Header Settings ...",
+    // "Firmware Updating......".
+    std::string line = text;
+    while (!line.empty() && (line.back() == '.' || line.back() == ' '))
+        line.pop_back();
+    if (line.rfind("Download ", 0) == 0)
+        line = "sending " + line.substr(9);
+    else if (line == "Firmware Updating")
+        line = "updating the firmware";
+    std::string count;
+    for (char c : detail)
+        if (!(c == ' ' && !count.empty() && count.back() == ' '))
+            count += c;
+    if (!count.empty())
+        line += " (" + count + ")";
+    return line;
+}
+
 void ConsoleOutlets::ShowLogOnRichEdit(const std::string& text, bool error)
 {
     if (m_console.options().json) {
         auto e = eventOf("log");
-        e["text"] = text;
+        e["text"] = ConsoleLogLine(text);
         e["error"] = error;
         m_console.event(e);
         return;
     }
-    m_console.errLine(prefixed(text));
+    m_console.errLine(prefixed(ConsoleLogLine(text)));
     drawBar(true);
 }
 
@@ -342,15 +391,16 @@ void ConsoleOutlets::StartProgress(const std::string& text, int maximum, int)
     m_inProgress = true;
     m_lastPercent = -1;
     m_meter.start(maximum);
-    m_meter.setStatus(text, "");
+    const std::string line = ConsoleStatusLine(text, "");
+    m_meter.setStatus(line, "");
     if (m_console.options().json) {
         auto e = eventOf("progress-start");
-        e["text"] = text;
+        e["text"] = line;
         m_console.event(e);
         return;
     }
-    if (!barShown() && !text.empty())
-        m_console.errLine(prefixed(text));
+    if (!barShown() && !line.empty())
+        m_console.errLine(prefixed(line));
     drawBar(true);
 }
 
@@ -385,22 +435,16 @@ void ConsoleOutlets::SetProgressPosition(int value, int)
 
 void ConsoleOutlets::ShowTransferStatus(const std::string& text, const std::string& detail, int)
 {
-    m_meter.setStatus(text, detail);
+    const std::string line = tidy(ConsoleStatusLine(text, detail));
+    m_meter.setStatus(line, "");
     if (m_console.options().json) {
         auto e = eventOf("status");
-        e["text"] = text;
-        e["detail"] = detail;
+        e["text"] = line;
         m_console.event(e);
         return;
     }
-    if (!barShown()) {
-        std::string line = text;
-        if (!detail.empty())
-            line += "  " + detail;
-        line = tidy(line);
-        if (!line.empty())
-            m_console.errLine(prefixed(line));
-    }
+    if (!barShown() && !line.empty())
+        m_console.errLine(prefixed(line));
     drawBar(true);
 }
 

@@ -40,6 +40,8 @@ public:
     // the terminal is taken away first and drawn again by the next update.
     void errLine(const std::string& text);
     void outText(const std::string& text);
+    // Exactly these bytes to standard output (a document that must stay byte for byte).
+    void outBytes(const std::string& bytes);
     // One JSON object on standard output.
     void event(const nlohmann::ordered_json& object);
     // Draws (or with an empty text takes away) the progress bar on the terminal.
@@ -149,6 +151,11 @@ private:
     double m_lastDrawMs = -1e9;
     Tally m_tally;
 };
+
+// The window's log and status lines in the command line's words ("stored CP437",
+// "CP437 failed: CRC check error", "sending CP437 (3 of 77)").
+std::string ConsoleLogLine(const std::string& text);
+std::string ConsoleStatusLine(const std::string& text, const std::string& detail);
 
 // The kind of a message box as its events and lines name it.
 const char* BoxKind(int flags);

@@ -2,14 +2,15 @@
 
 #include "cli/profile.h"
 #include "cli/provision.h"
+#include "cli/speed_memory.h"
 #include "link/commands.h"
 #include "link/models.h"
 #include "link/ports.h"
+#include "link/termios_port.h"
 #include "pictures/convert.h"
 #include "pictures/slot_picture.h"
 #include "pictures/slots.h"
 #include "settings/settings_document.h"
-#include "settings/settings_ops.h"
 #include "settings/tables.h"
 #include "util/codepage.h"
 #include "util/files.h"
@@ -40,36 +41,53 @@ bool readable(const std::string& path)
     return std::filesystem::is_regular_file(path, ec);
 }
 
-// The outcome of a procedure that shows its failures in boxes.
-int boxesExit(const DisplaySession& session)
+std::string join(const std::vector<std::string>& parts, const char* separator = ", ")
 {
-    if (session.cancelled())
-        return kExitCancelled;
-    const auto& t = session.outlets().tally();
-    return t.errors > 0 || t.warnings > 0 ? kExitFailed : kExitOk;
+    std::string text;
+    for (const std::string& p : parts)
+        text += (text.empty() ? "" : separator) + p;
+    return text;
 }
 
-// A procedure that asked first: not confirmed is a failure (declined) or a usage
-// error (no terminal to ask on and no --yes).
-int confirmedExit(const DisplaySession& session, bool done)
+std::string plural(std::size_t n, const char* one, const char* many)
 {
-    if (session.cancelled())
-        return kExitCancelled;
-    const auto& t = session.outlets().tally();
-    if (t.unanswered)
-        return kExitUsage;
-    if (!done || t.errors > 0 || t.warnings > 0)
-        return kExitFailed;
-    return kExitOk;
+    return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-void addRunCounts(const DownloadRun& run, nlohmann::ordered_json& result)
+// Records an outcome in the result object and, when it is a failure, says so.
+Status finishWith(ConsoleOutlets& out, const Status& status, nlohmann::ordered_json& result)
 {
-    result["succeeded"] = run.Statistics_S;
-    result["failed"] = run.Statistics_F;
+    result["outcome"] = CodeName(status.code);
+    if (!status.ok() && !status.cancelled()) {
+        result["error"] = status.text;
+        out.note(status.text, "error");
+    }
+    return status;
+}
+
+// The window's texts that a status may carry, in the command line's words.
+std::string withoutPrefix(const std::string& text, const std::string& prefix)
+{
+    return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
 }
 
 } // namespace
+
+int ExitFor(Code code)
+{
+    switch (code) {
+    case Code::Ok: return kExitOk;
+    case Code::BadInput: return kExitUsage;
+    case Code::PortError:
+    case Code::HungUp: return kExitPort;
+    case Code::NoDisplay: return kExitNoDisplay;
+    case Code::Cancelled: return kExitCancelled;
+    case Code::Refused:
+    case Code::TimedOut:
+    case Code::Declined: return kExitFailed;
+    }
+    return kExitFailed;
+}
 
 std::uint16_t LangIdFromEnvironment()
 {
@@ -138,6 +156,9 @@ PortChoice ChoosePort(const std::string& wanted, const std::string& fromEnvironm
         choice.chosen = true;
         choice.listed = index >= 0;
         choice.path = index >= 0 ? ports[static_cast<std::size_t>(index)].path : name;
+        choice.stableName = index >= 0 && !ports[static_cast<std::size_t>(index)].stableName.empty()
+            ? ports[static_cast<std::size_t>(index)].stableName
+            : choice.path;
         return choice;
     }
     std::vector<const PortInfo*> adapters;
@@ -148,6 +169,7 @@ PortChoice ChoosePort(const std::string& wanted, const std::string& fromEnvironm
         choice.chosen = true;
         choice.listed = true;
         choice.path = adapters.front()->path;
+        choice.stableName = adapters.front()->stableName.empty() ? choice.path : adapters.front()->stableName;
         return choice;
     }
     choice.exitCode = kExitUsage;
@@ -157,13 +179,48 @@ PortChoice ChoosePort(const std::string& wanted, const std::string& fromEnvironm
     return choice;
 }
 
+std::string PortOpenFailureText(const std::string& port, const Status& status)
+{
+    // The window's text is " Error opening serial port!" with the system's reason
+    // ("<port>: Device or resource busy") and hints on the lines after it.
+    std::vector<std::string> lines;
+    std::string line;
+    for (char c : status.text + "\n") {
+        if (c == '\n') {
+            lines.push_back(line);
+            line.clear();
+        } else {
+            line += c;
+        }
+    }
+    if (lines.size() < 2) {
+        std::string reason = lines.empty() ? std::string() : lines.front();
+        while (!reason.empty() && (reason.front() == ' '))
+            reason.erase(0, 1);
+        while (!reason.empty() && (reason.back() == '!' || reason.back() == ' '))
+            reason.pop_back();
+        return "cannot open " + port + ": " + reason;
+    }
+    std::string text = "cannot open " + port + ": " + withoutPrefix(lines[1], port + ": ");
+    for (std::size_t i = 2; i < lines.size(); ++i)
+        if (!lines[i].empty())
+            text += "\n" + lines[i];
+    return text;
+}
+
 // ---------------------------------------------------------------------------
 // A display
 
-DisplaySession::DisplaySession(const std::string& port, ConsoleOutlets& outlets, const CancelToken& cancel,
-                               std::uint16_t langId)
-    : m_port(port), m_outlets(outlets), m_link(m_cmd, m_text, m_clock), m_run(m_link, outlets)
+DisplaySession::DisplaySession(const std::string& port, const std::string& stableName, ConsoleOutlets& outlets,
+                               const CancelToken& cancel, std::uint16_t langId, const Environment& environment)
+    : m_port(port), m_stableName(stableName.empty() ? port : stableName), m_outlets(outlets), m_env(environment),
+      m_cmd(environment.portFactory ? environment.portFactory() : std::make_unique<TermiosPort>()),
+      m_text(environment.portFactory ? environment.portFactory() : std::make_unique<TermiosPort>()),
+      m_ownClock(environment.clock ? nullptr : std::make_unique<SteadyClock>()),
+      m_link(*m_cmd, *m_text, environment.clock ? *environment.clock : *m_ownClock), m_run(m_link, outlets)
 {
+    if (m_env.speedMemoryFile.empty())
+        m_env.speedMemoryFile = DefaultSpeedMemoryFile();
     m_link.PortName = port;
     m_link.SysLangId = langId;
     m_link.trace = [this](const std::string& line) { m_outlets.TraceOut(line); };
@@ -177,144 +234,411 @@ DisplaySession::~DisplaySession()
     m_link.setCancel(nullptr);
 }
 
-int DisplaySession::connect(int onlyBaud)
+Status DisplaySession::connect(int onlyBaud, bool clearDisplay)
 {
-    std::string message;
-    if (OpenCmdPort(m_link, message) != kStatusOpened) {
-        m_outlets.ShowMessageBox(message, kBoxError);
-        return kExitPort;
-    }
+    if (Status opened = OpenCmdPort(m_link); !opened.ok())
+        return Status::failure(Code::PortError, PortOpenFailureText(m_port, opened));
     CloseCmdPort(m_link);
-    const std::vector<int> speeds = onlyBaud > 0 ? std::vector<int>{onlyBaud} : ConnectSpeeds();
-    m_found = ScanForDisplay(m_link, m_outlets, speeds);
-    if (m_found.cancelled || cancelled())
-        return kExitCancelled;
-    if (!m_found.found())
-        return kExitNoDisplay;
+    const std::vector<int> speeds = onlyBaud > 0 ? std::vector<int>{onlyBaud}
+                                                 : SpeedsToTry(ConnectSpeeds(), RecallSpeed(m_env.speedMemoryFile, m_stableName));
+    ConnectOptions options;
+    options.clearDisplay = clearDisplay;
+    m_found = ScanForDisplay(m_link, speeds, options);
+    if (m_found.status.cancelled() || cancelled())
+        return Status::failure(Code::Cancelled, kCancelledText);
+    if (!m_found.found()) {
+        if (m_found.status.code == Code::NoDisplay) {
+            std::vector<std::string> tried;
+            for (int s : speeds)
+                tried.push_back(std::to_string(s));
+            return Status::failure(Code::NoDisplay, "No display answered on " + m_port + " (tried " + join(tried) +
+                                                        " bit/s).");
+        }
+        if (m_found.status.code == Code::PortError)
+            return Status::failure(Code::PortError, PortOpenFailureText(m_port, m_found.status));
+        return m_found.status;
+    }
+    rememberSpeed();
     m_run.setModelIndex(m_found.modelIndex);
-    return kExitOk;
+    return Status::success();
 }
 
-int RunExitCode(RunOutcome outcome, const DownloadRun& run, const ConsoleOutlets::Tally& tally, bool cancelled)
+void DisplaySession::rememberSpeed() { RememberSpeed(m_env.speedMemoryFile, m_stableName, m_link.BaudRate); }
+
+// ---------------------------------------------------------------------------
+// Settings groups
+
+const std::vector<std::string>& GroupKeys(const std::string& group)
 {
-    if (cancelled || outcome == RunOutcome::Cancelled)
-        return kExitCancelled;
-    if (outcome == RunOutcome::NotStarted && tally.unanswered)
-        return kExitUsage;
-    if (outcome == RunOutcome::Finished && run.Statistics_F == 0 && run.Statistics_S > 0)
-        return kExitOk;
-    return kExitFailed;
+    static const std::map<std::string, std::vector<std::string>> keys = {
+        {"welcome", {"wel_mess1", "wel_mess2", "temp2"}},
+        {"header", {"tp_font_rgb", "tp_back_rgb", "tp_mode"}},
+        {"text", {"font_Foreground_color", "font_Background_color", "line_mode", "main_str"}},
+        {"footer", {"bm_font_rgb", "bm_back_rgb"}},
+        {"brightness", {"back_light"}},
+        {"baud-rate", {"Baud_Rate"}},
+        {"command-set", {"Comm_No"}},
+        {"play-list", {"pic_reg", "into_lun_bo", "lun_time"}},
+        {"code-page", {"Char_No", "Expand_Char_No"}},
+    };
+    static const std::vector<std::string> none;
+    const auto it = keys.find(group);
+    return it == keys.end() ? none : it->second;
+}
+
+std::string GroupOfKey(const std::string& key)
+{
+    for (const SettingsGroup& g : SettingsGroups())
+        for (const std::string& k : GroupKeys(g.name))
+            if (k == key)
+                return g.name;
+    return {};
+}
+
+ProcedureReport SendSettingsGroup(DisplaySession& session, const SettingsState& state, const std::string& group)
+{
+    Link& link = session.link();
+    const TDisplayInfo& info = state.info;
+    if (group == "all-download")
+        return RunAllDownload(link, session.outlets(), info);
+    if (group == "welcome")
+        return RunWelcomeSetting(link, info);
+    if (group == "header")
+        return RunHeaderSetting(link, info);
+    if (group == "text")
+        return RunTextSetting(link, info);
+    if (group == "footer")
+        return RunFooterSetting(link, info);
+    if (group == "play-list")
+        return RunPlaySetting(link, info);
+    if (group == "code-page")
+        return RunCodePageSetting(link, info);
+    ProcedureReport report;
+    if (group == "brightness") {
+        report.status = RunBrightnessSetting(link, info);
+        report.steps.push_back({"Brightness adjustment", report.status});
+    } else if (group == "command-set") {
+        report.status = RunCommandSetSetting(link, state.values.cbb_down_CommandMode);
+        report.steps.push_back({"Command Set", report.status});
+    } else if (group == "baud-rate") {
+        int row = -1;
+        report.status = RunBaudRateSetting(link, info, row);
+        report.steps.push_back({"Baudrate Set", report.status});
+        if (report.status.ok()) {
+            // The line follows the display to its new speed: it must answer there.
+            Status ready = WaitDeviceReady(link, false);
+            report.steps.push_back({"Display at " + std::to_string(link.BaudRate) + " bit/s", ready});
+            if (!ready.ok())
+                report.status = Status::failure(ready.cancelled() ? Code::Cancelled : Code::NoDisplay,
+                                                "the display did not answer at its new speed " +
+                                                    std::to_string(link.BaudRate) + " bit/s (" + ready.text + ")");
+            session.rememberSpeed();
+        }
+    } else {
+        report.status = Status::failure(Code::BadInput, "no settings group \"" + group + "\"");
+    }
+    return report;
+}
+
+Status ReadDisplayState(DisplaySession& session, SettingsState& state)
+{
+    Bytes reply;
+    const Status read = ReadDisplaySettings(session.link(), reply);
+    if (!read.ok())
+        return read.cancelled() ? read
+                                : Status::failure(read.code, "could not read the display's settings: " + read.text);
+    state = DefaultSettingsState();
+    std::string error;
+    if (!ApplyDocument(reply, state, error))
+        return Status::failure(Code::Refused, "the display's settings cannot be read: " + error);
+    return Status::success();
+}
+
+namespace {
+
+// The groups `put` sends after All Download: those it leaves out for which the file
+// holds keys, the baud rate last.
+std::vector<std::string> groupsAfterAllDownload(const std::set<std::string>& keys)
+{
+    std::vector<std::string> groups;
+    for (const char* group : {"text", "command-set", "play-list", "baud-rate"}) {
+        for (const std::string& key : GroupKeys(group)) {
+            // The text group's colours and line count are in All Download already.
+            if (std::string(group) == "text" && key != "main_str")
+                continue;
+            if (keys.count(key)) {
+                groups.emplace_back(group);
+                break;
+            }
+        }
+    }
+    return groups;
+}
+
+// The groups in the order they go out: as given (each once), the baud rate last.
+std::vector<std::string> sendingOrder(const std::vector<std::string>& groups)
+{
+    std::vector<std::string> order;
+    bool baud = false;
+    for (const std::string& g : groups) {
+        if (g == "baud-rate")
+            baud = true;
+        else if (std::find(order.begin(), order.end(), g) == order.end())
+            order.push_back(g);
+    }
+    if (baud)
+        order.emplace_back("baud-rate");
+    return order;
+}
+
+nlohmann::ordered_json stepsJson(const ProcedureReport& report)
+{
+    nlohmann::ordered_json steps = nlohmann::ordered_json::array();
+    for (const StepOutcome& s : report.steps) {
+        nlohmann::ordered_json e;
+        e["command"] = s.label;
+        e["outcome"] = CodeName(s.status.code);
+        if (!s.status.ok())
+            e["text"] = s.status.text;
+        steps.push_back(e);
+    }
+    return steps;
+}
+
+// A failed command of a group, in the command line's words.
+std::string groupFailure(const std::string& group, const ProcedureReport& report)
+{
+    for (const StepOutcome& s : report.steps)
+        if (!s.status.ok())
+            return group + ": " + s.label + ": " + s.status.text;
+    return group + ": " + report.status.text;
+}
+
+std::string trimmedLabel(std::string label)
+{
+    while (!label.empty() && (label.back() == ' ' || label.back() == ':'))
+        label.pop_back();
+    return label;
+}
+
+} // namespace
+
+Status PutSettings(DisplaySession& session, const SettingsToSend& settings, const std::vector<std::string>& groups,
+                   nlohmann::ordered_json& result)
+{
+    ConsoleOutlets& out = session.outlets();
+    // Keys the file does not hold keep what the display has: read it first.
+    SettingsState state;
+    if (Status read = ReadDisplayState(session, state); !read.ok())
+        return finishWith(out, read, result);
+    std::string error;
+    if (!ApplyDocument(settings.content, state, error))
+        return finishWith(out, Status::failure(Code::BadInput, settings.name + ": " + error), result);
+
+    std::vector<std::string> keys(settings.keys.begin(), settings.keys.end());
+    result["file-keys"] = keys;
+    out.note("Keys set by " + settings.name + ": " + (keys.empty() ? std::string("none") : join(keys)) +
+             "; every other key keeps the display's value.");
+
+    std::vector<std::string> order;
+    if (groups.empty()) {
+        order.emplace_back("all-download");
+        for (const std::string& g : groupsAfterAllDownload(settings.keys))
+            order.push_back(g);
+    } else {
+        order = sendingOrder(groups);
+    }
+
+    Status first;
+    nlohmann::ordered_json sent = nlohmann::ordered_json::object();
+    nlohmann::ordered_json details = nlohmann::ordered_json::object();
+    std::vector<std::string> okGroups;
+    for (const std::string& group : order) {
+        const ProcedureReport report = SendSettingsGroup(session, state, group);
+        if (report.status.cancelled() || session.cancelled())
+            return finishWith(out, Status::failure(Code::Cancelled, kCancelledText), result);
+        sent[group] = CodeName(report.status.code);
+        details[group] = stepsJson(report);
+        if (report.ok()) {
+            okGroups.push_back(group);
+            continue;
+        }
+        // All Download goes on after a failed command; the window's report names them.
+        if (group == "all-download") {
+            std::vector<std::string> failed;
+            for (const StepOutcome& s : report.steps)
+                if (!s.status.ok())
+                    failed.push_back(trimmedLabel(s.label) + " (" + s.status.text + ")");
+            out.note("All Download: " + plural(failed.size(), "command", "commands") + " failed: " + join(failed),
+                     "error");
+        } else {
+            out.note(groupFailure(group, report), "error");
+        }
+        if (first.ok())
+            first = report.status;
+        // The display's speed is not touched once something failed before it.
+        if (group != "baud-rate" && std::find(order.begin(), order.end(), "baud-rate") != order.end()
+            && order.back() == "baud-rate" && !first.ok()) {
+            sent["baud-rate"] = "skipped";
+            break;
+        }
+    }
+    result["groups"] = sent;
+    result["commands"] = details;
+    if (!okGroups.empty()) {
+        std::string line = "Sent: " + join(okGroups);
+        if (std::find(okGroups.begin(), okGroups.end(), "baud-rate") != okGroups.end())
+            line += " (the display runs at " + std::to_string(session.link().BaudRate) + " bit/s now)";
+        out.note(line + ".");
+    }
+    result["outcome"] = CodeName(first.code);
+    if (!first.ok())
+        result["error"] = first.text;
+    return first;
 }
 
 // ---------------------------------------------------------------------------
-// The steps
+// Download runs
 
-int PutSettings(DisplaySession& session, const SettingsToSend& settings, const std::vector<std::string>& groups,
-                nlohmann::ordered_json& result)
+Status ReportRun(DisplaySession& session, const RunReport& report, nlohmann::ordered_json& result)
 {
-    Link& link = session.link();
     ConsoleOutlets& out = session.outlets();
-    const TDisplayInfo& info = settings.state.info;
-    if (groups.empty()) {
-        const std::string report = RunAllDownload(link, out, info);
-        if (session.cancelled())
-            return kExitCancelled;
-        const bool failed = report.empty() || report.find("Failed") != std::string::npos;
-        result["all-download"] = failed ? "failed" : "ok";
-        return failed ? kExitFailed : kExitOk;
+    out.ResetProgress();
+    result["succeeded"] = report.succeeded;
+    result["failed"] = report.failed;
+    nlohmann::ordered_json items = nlohmann::ordered_json::array();
+    for (const ItemReport& item : report.items) {
+        nlohmann::ordered_json e;
+        e["position"] = item.position;
+        e["name"] = item.name;
+        e["bytes"] = item.bytes;
+        e["crc"] = item.crc;
+        e["outcome"] = CodeName(item.status.code);
+        if (!item.status.ok())
+            e["text"] = item.status.text;
+        items.push_back(e);
     }
-    int exit = kExitOk;
-    nlohmann::ordered_json done = nlohmann::ordered_json::object();
-    for (const std::string& group : groups) {
-        if (done.contains(group))
-            continue;
-        out.resetTally();
-        bool ok = true;
-        if (group == "welcome")
-            RunWelcomeSetting(link, out, info);
-        else if (group == "header")
-            RunHeaderSetting(link, out, info);
-        else if (group == "text")
-            RunTextSetting(link, out, info);
-        else if (group == "footer")
-            RunFooterSetting(link, out, info);
-        else if (group == "brightness")
-            RunBrightnessSetting(link, out, info);
-        else if (group == "baud-rate")
-            ok = RunBaudRateSetting(link, out, info) >= 0;
-        else if (group == "command-set")
-            RunCommandSetSetting(link, out, settings.state.values.cbb_down_CommandMode);
-        else if (group == "play-list")
-            RunPlaySetting(link, out, info);
-        else if (group == "code-page")
-            RunCodePageSetting(link, out, info);
-        if (session.cancelled())
-            return kExitCancelled;
-        ok = ok && boxesExit(session) == kExitOk;
-        done[group] = ok ? "ok" : "failed";
-        if (!ok)
-            exit = kExitFailed;
+    result["items"] = items;
+    if (!report.skipped.empty()) {
+        nlohmann::ordered_json skipped = nlohmann::ordered_json::array();
+        for (const auto& [position, reason] : report.skipped)
+            skipped.push_back({{"position", position}, {"name", DownloadItemAt(position).Name}, {"reason", reason}});
+        result["skipped"] = skipped;
     }
-    result["groups"] = done;
-    return exit;
+
+    const int baud = session.link().BaudRate;
+    switch (report.end) {
+    case RunOutcome::NotStarted:
+        if (report.status.ok() || report.status.code == Code::Declined) {
+            result["outcome"] = CodeName(report.status.code);
+            if (!report.status.ok())
+                out.note(report.status.text, "error");
+            return report.status;
+        }
+        return finishWith(out, Status::failure(report.status.code, withoutPrefix(report.status.text, kNoDeviceText)),
+                          result);
+    case RunOutcome::Finished: {
+        std::vector<std::string> stored;
+        for (const ItemReport& item : report.items)
+            if (item.status.ok())
+                stored.push_back(item.name);
+        if (!stored.empty())
+            out.note("Stored " + plural(stored.size(), "item", "items") + ": " + join(stored) + ".");
+        for (const auto& [position, reason] : report.skipped)
+            out.note(std::string(DownloadItemAt(position).Name) + " was not sent: " + reason + ".", "warning");
+        if (!report.restore.ok() && report.status.ok())
+            return finishWith(out, report.restore, result);
+        if (!report.restore.ok())
+            out.note("the display could not be switched back to " + std::to_string(baud) + " bit/s: " +
+                         report.restore.text,
+                     "error");
+        return finishWith(out, report.status, result);
+    }
+    case RunOutcome::Abandoned:
+        return finishWith(out, Status::failure(report.status.code, "the download was given up: " + report.status.text),
+                          result);
+    case RunOutcome::TimedOut:
+        return finishWith(out,
+                          Status::failure(Code::TimedOut, "the display stopped asking for the file's blocks (nothing "
+                                                          "for 10 s); it may still run at 115200 bit/s: run "
+                                                          "tarsel-cli detect to find it"),
+                          result);
+    case RunOutcome::HungUp:
+        return finishWith(out, Status::failure(Code::HungUp, "the line went away during the download" +
+                                                                 (report.status.text.empty()
+                                                                      ? std::string()
+                                                                      : " (" + report.status.text + ")")),
+                          result);
+    case RunOutcome::Cancelled: {
+        std::string text = "cancelled after " + plural(static_cast<std::size_t>(report.succeeded), "item", "items") +
+                           " stored";
+        if (report.failed > 0)
+            text += " and " + std::to_string(report.failed) + " failed";
+        text += ".";
+        if (report.firmwareTouched)
+            text += " The display holds an incomplete firmware image: update the firmware again before using it.";
+        else if (report.itemCut)
+            text += " The item being sent is incomplete in the display.";
+        text += report.displayBack ? " The display is back at " + std::to_string(baud) + " bit/s."
+                                   : " The display did not answer at " + std::to_string(baud) +
+                                         " bit/s afterwards: run tarsel-cli detect to find it.";
+        out.note(text, report.displayBack && !report.firmwareTouched ? "information" : "warning");
+        result["outcome"] = CodeName(Code::Cancelled);
+        result["display-back"] = report.displayBack;
+        return report.status;
+    }
+    }
+    return report.status;
 }
 
-int DownloadPictures(DisplaySession& session, const std::vector<std::pair<int, std::string>>& pictures,
-                     nlohmann::ordered_json& result)
+Status DownloadPictures(DisplaySession& session, const std::vector<std::pair<int, std::string>>& pictures,
+                        nlohmann::ordered_json& result)
 {
     const int model = session.model();
+    ConsoleOutlets& out = session.outlets();
     std::vector<int> positions;
     std::map<int, Bytes> bytes;
     for (const auto& [slot, file] : pictures) {
         const auto size = SlotTargetSize(slot, model);
         if (!size) {
-            session.outlets().note("The " + ModelName(model) + " has no picture slot " + std::to_string(slot) +
-                                       " (" + SlotLabel(slot) + "); " + file + " is not sent to it.",
-                                   "warning");
+            out.note("The " + ModelName(model) + " has no picture slot " + std::to_string(slot) + " (" +
+                         SlotLabel(slot) + "); " + file + " is not sent to it.",
+                     "warning");
             continue;
         }
         Image crop;
         std::string error;
-        if (!ProposedCropFromFile(file, *size, crop, error)) {
-            session.outlets().note(error, "error");
-            result["error"] = error;
-            return kExitUsage;
-        }
+        if (!ProposedCropFromFile(file, *size, crop, error))
+            return finishWith(out, Status::failure(Code::BadInput, error), result);
         bytes[SlotQueuePosition(slot)] = SlotPictureBytes(crop, slot, model);
         positions.push_back(SlotQueuePosition(slot));
     }
     if (positions.empty()) {
-        result["pictures"] = 0;
-        return kExitOk;
+        result["succeeded"] = 0;
+        result["outcome"] = CodeName(Code::Ok);
+        return Status::success();
     }
-    DownloadRun& run = session.run();
-    session.outlets().resetTally();
-    const RunOutcome outcome = run.StartPictureDownload(positions, [&bytes](int position) {
+    const RunReport report = session.run().StartPictureDownload(positions, [&bytes](int position) {
         const auto it = bytes.find(position);
         return it == bytes.end() ? Bytes() : it->second;
     });
-    addRunCounts(run, result);
-    return RunExitCode(outcome, run, session.outlets().tally(), session.cancelled());
+    return ReportRun(session, report, result);
 }
 
-int DownloadFonts(DisplaySession& session, const std::vector<int>& positions, nlohmann::ordered_json& result)
+Status DownloadFonts(DisplaySession& session, const std::vector<int>& positions, nlohmann::ordered_json& result)
 {
     DownloadRun& run = session.run();
-    session.outlets().resetTally();
-    const RunOutcome outcome = positions.empty() ? run.StartFontDownload() : run.StartFontDownload(positions);
-    addRunCounts(run, result);
-    return RunExitCode(outcome, run, session.outlets().tally(), session.cancelled());
+    const RunReport report = positions.empty() ? run.StartFontDownload() : run.StartFontDownload(positions);
+    return ReportRun(session, report, result);
 }
 
-int UpdateFirmware(DisplaySession& session, const std::string& file, nlohmann::ordered_json& result)
+Status UpdateFirmware(DisplaySession& session, const std::string& file, nlohmann::ordered_json& result)
 {
     DownloadRun& run = session.run();
     run.setFirmwareFile(file);
-    session.outlets().resetTally();
-    const RunOutcome outcome = run.StartFirmwareUpdate();
+    const RunReport report = run.StartFirmwareUpdate();
     run.setFirmwareFile({});
-    addRunCounts(run, result);
-    return RunExitCode(outcome, run, session.outlets().tally(), session.cancelled());
+    return ReportRun(session, report, result);
 }
 
 // ---------------------------------------------------------------------------
@@ -323,158 +647,206 @@ int UpdateFirmware(DisplaySession& session, const std::string& file, nlohmann::o
 namespace {
 
 // What a command needs before a display is looked for; input files are checked
-// here, so that a wrong file costs no scan.
+// here, so that a wrong file costs no scan and touches no display.
 struct Prepared {
     SettingsToSend settings;
-    std::set<std::string> fileKeys;
+    SettingsState fileState;
 };
 
-int prepare(const Invocation& inv, ConsoleOutlets& out, Prepared& prepared)
+Status prepare(const Invocation& inv, Prepared& prepared)
 {
-    auto unusable = [&](const std::string& text) {
-        out.note(text, "error");
-        return kExitUsage;
-    };
+    auto unusable = [](const std::string& text) { return Status::failure(Code::BadInput, text); };
     switch (inv.command) {
     case Command::SettingsPut:
     case Command::SettingsDiff: {
-        Bytes content;
         std::string error;
-        if (!LoadSettingsFile(inv.file, content, error))
+        if (!LoadSettingsFile(inv.file, prepared.settings.content, error))
+            return unusable(error);
+        prepared.fileState = DefaultSettingsState();
+        if (!ApplyDocument(prepared.settings.content, prepared.fileState, error))
             return unusable(inv.file + ": " + error);
-        prepared.settings.state = DefaultSettingsState();
-        if (!ApplyDocument(content, prepared.settings.state, error))
-            return unusable(inv.file + ": " + error);
-        prepared.fileKeys = DocumentKeys(content);
-        return kExitOk;
+        prepared.settings.keys = DocumentKeys(prepared.settings.content);
+        prepared.settings.name = inv.file;
+        return Status::success();
     }
     case Command::Item:
     case Command::Picture:
         if (!readable(inv.file))
             return unusable("Cannot read \"" + inv.file + "\".");
-        return kExitOk;
+        return Status::success();
     case Command::Firmware:
         if (!inv.file.empty() && !readable(inv.file))
             return unusable("Cannot read the firmware image \"" + inv.file + "\".");
-        return kExitOk;
+        return Status::success();
     case Command::Qr:
-        if (!inv.qrPicture.empty() && !readable(inv.qrPicture))
-            return unusable("Cannot read \"" + inv.qrPicture + "\".");
-        return kExitOk;
+        if (!inv.qrPicture.empty()) {
+            if (!readable(inv.qrPicture))
+                return unusable("Cannot read \"" + inv.qrPicture + "\".");
+            if (BitmapTo1bppFile(inv.qrPicture, kQrPictureSize, kQrPictureSize).empty())
+                return unusable("\"" + inv.qrPicture + "\" is not a PNG, JPEG or BMP picture.");
+        }
+        return Status::success();
     default:
-        return kExitOk;
+        return Status::success();
     }
 }
 
-int settingsGet(DisplaySession& session, const Invocation& inv, Console& console, nlohmann::ordered_json& result)
+// Says how a text was changed on its way to the display.
+void warnTextChanges(ConsoleOutlets& out, const TextChanges& changes, const char* codePage,
+                     nlohmann::ordered_json& result)
+{
+    if (!changes.changed())
+        return;
+    std::vector<std::string> what;
+    if (changes.replaced > 0)
+        what.push_back(plural(static_cast<std::size_t>(changes.replaced), "character", "characters") + " that " +
+                       codePage + " does not have went out as \"?\"");
+    if (changes.cutBytes > 0)
+        what.push_back("the last " + plural(changes.cutBytes, "byte", "bytes") + " were cut (the display takes " +
+                       std::to_string(kTextMaxBytes) + ")");
+    out.note("the text was not sent as given: " + join(what, "; ") + ".", "warning");
+    result["replaced-characters"] = changes.replaced;
+    result["cut-bytes"] = changes.cutBytes;
+}
+
+Status settingsGet(DisplaySession& session, const Invocation& inv, Console& console, nlohmann::ordered_json& result)
 {
     ConsoleOutlets& out = session.outlets();
-    const Bytes reply = ReadDisplaySettings(session.link());
-    if (session.cancelled())
-        return kExitCancelled;
+    Bytes reply;
+    const Status read = ReadDisplaySettings(session.link(), reply);
+    if (!read.ok())
+        return finishWith(out, read.cancelled() ? read
+                                                : Status::failure(read.code, "could not read the display's settings: " +
+                                                                                 read.text),
+                          result);
     SettingsState state = DefaultSettingsState();
-    const Notice notice = ApplyDisplaySettings(reply, state.info, state.values);
-    out.ShowMessageBox(notice.text, notice.flags);
-    if (notice.flags != kBoxInfo)
-        return kExitFailed;
+    const ApplyResult applied = ApplyDisplaySettings(reply, state.info, state.values);
+    if (!applied.status.ok())
+        return finishWith(out, Status::failure(applied.status.code, "the display's settings cannot be read: " +
+                                                                        applied.status.text),
+                          result);
+    if (!applied.cleanedKeys.empty()) {
+        out.note("the display's " + join(applied.cleanedKeys) +
+                     " held control characters; they are written as \"?\" (a text goes to the display as a text "
+                     "frame).",
+                 "warning");
+        result["cleaned-keys"] = applied.cleanedKeys;
+    }
     GatherSettings(state.values, state.info);
+    const Bytes document = BuildSettingsDocument(state.info);
     if (!inv.file.empty()) {
         std::string error;
-        if (!SaveSettingsFile(inv.file, state.info, error)) {
-            out.ShowMessageBox(error, kBoxError);
-            return kExitFailed;
-        }
-        out.ShowMessageBox(kSaveSettingsSuccess + inv.file, kBoxInfo);
+        if (!SaveSettingsFile(inv.file, state.info, error))
+            return finishWith(out, Status::failure(Code::BadInput, error), result);
+        out.note("Wrote the display's settings to " + inv.file + ".");
         result["file"] = inv.file;
-        return kExitOk;
+    } else if (console.options().json) {
+        // The texts as the settings file holds them: every byte of the display's code
+        // page read as one Windows-1252 character, so they go back unchanged.
+        result["settings"] = nlohmann::ordered_json::parse(Utf16ToUtf8(HostToWide(document)), nullptr, false);
+    } else {
+        // The same bytes as the settings file.
+        console.outBytes(document);
     }
-    const std::string document = Utf16ToUtf8(BuildSettingsJson(state.info));
-    if (console.options().json)
-        result["settings"] = nlohmann::ordered_json::parse(document, nullptr, false);
-    else
-        console.outText(document);
-    return kExitOk;
+    result["outcome"] = CodeName(Code::Ok);
+    return Status::success();
 }
 
-int settingsDiff(DisplaySession& session, const Invocation& inv, const Prepared& prepared, Console& console,
-                 nlohmann::ordered_json& result)
+Status settingsDiff(DisplaySession& session, const Invocation& inv, const Prepared& prepared, Console& console,
+                    nlohmann::ordered_json& result)
 {
     ConsoleOutlets& out = session.outlets();
-    const Bytes reply = ReadDisplaySettings(session.link());
-    if (session.cancelled())
-        return kExitCancelled;
-    SettingsState display = DefaultSettingsState();
-    std::string error;
-    if (reply.empty() || !ApplyDocument(reply, display, error)) {
-        out.ShowMessageBox(reply.empty() ? kGetSettingsError : error, kBoxWarning);
-        return kExitFailed;
-    }
-    const auto differences = CompareSettings(display, prepared.settings.state, prepared.fileKeys);
-    if (console.options().json) {
-        nlohmann::ordered_json list = nlohmann::ordered_json::array();
-        for (const auto& d : differences)
-            list.push_back({{"key", d.key}, {"caption", d.caption}, {"display", d.display}, {"file", d.file}});
-        result["differences"] = list;
-        return kExitOk;
-    }
-    std::string text;
-    if (differences.empty()) {
-        text = "The display's settings match " + inv.file + ".\n";
-    } else {
-        std::size_t width = 0;
-        for (const auto& d : differences)
-            width = std::max(width, d.caption.size() + d.key.size() + 3);
-        text = "Settings that differ (display -> " + inv.file + "):\n";
-        for (const auto& d : differences) {
-            std::string name = d.caption + " (" + d.key + ")";
-            name.resize(width, ' ');
-            text += "  " + name + "  " + d.display + " -> " + d.file + "\n";
+    SettingsState display;
+    if (Status read = ReadDisplayState(session, display); !read.ok())
+        return finishWith(out, read, result);
+    const auto differences = CompareSettings(display, prepared.fileState, prepared.settings.keys);
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const auto& d : differences)
+        list.push_back({{"key", d.key}, {"caption", d.caption}, {"display", d.display}, {"file", d.file}});
+    result["differences"] = list;
+    result["differ"] = !differences.empty();
+    if (!console.options().json) {
+        std::string text;
+        if (differences.empty()) {
+            text = "The display's settings match " + inv.file + ".\n";
+        } else {
+            std::size_t width = 0;
+            for (const auto& d : differences)
+                width = std::max(width, d.caption.size() + d.key.size() + 3);
+            text = "Settings that differ (display -> " + inv.file + "):\n";
+            for (const auto& d : differences) {
+                std::string name = d.caption + " (" + d.key + ")";
+                name.resize(width, ' ');
+                text += "  " + name + "  " + d.display + " -> " + d.file + "\n";
+            }
+            text += plural(differences.size(), "setting differs.\n", "settings differ.\n");
         }
-        text += std::to_string(differences.size()) + (differences.size() == 1 ? " setting differs.\n"
-                                                                               : " settings differ.\n");
+        console.outText(text);
     }
-    console.outText(text);
-    return kExitOk;
+    // As diff does: 1 when they differ.
+    const Status status = differences.empty()
+        ? Status::success()
+        : Status::failure(Code::Refused, plural(differences.size(), "setting differs", "settings differ"));
+    result["outcome"] = CodeName(status.code);
+    return status;
 }
 
-int qr(DisplaySession& session, const Invocation& inv)
+Status qr(DisplaySession& session, const Invocation& inv, nlohmann::ordered_json& result)
 {
     ConsoleOutlets& out = session.outlets();
     const int model = session.model();
     const Text text = Utf8ToUtf16(inv.text);
+    TextChanges changes;
     if (inv.atPicture > 0) {
-        if (!RunShowQrCodeAt(session.link(), out, model, text, inv.alignIndex, inv.atPicture)) {
-            out.note("The " + ModelName(model) + " has no Show QrCode At.", "error");
-            return kExitUsage;
-        }
-        return boxesExit(session);
+        if (!HasPictureNumberControls(model))
+            return finishWith(out, Status::failure(Code::BadInput, "The " + ModelName(model) + " has no Show QrCode At."),
+                              result);
+        const Status status = RunShowQrCodeAt(session.link(), model, text, inv.alignIndex, inv.atPicture, &changes);
+        warnTextChanges(out, changes, "the host code page", result);
+        return finishWith(out, status, result);
     }
     if (QrFromPictureFile(model)) {
-        if (inv.qrPicture.empty()) {
-            out.note("The " + ModelName(model) + " shows a QR code as a picture: give it with --picture FILE.",
-                     "error");
-            return kExitUsage;
-        }
-        const int code = RunShowQrPicture(session.link(), out, inv.qrPicture, inv.alignIndex, &BitmapTo1bppFile);
-        if (session.cancelled())
-            return kExitCancelled;
-        return code == kQrOk ? kExitOk : kExitFailed;
+        if (inv.qrPicture.empty())
+            return finishWith(out, Status::failure(Code::BadInput, "The " + ModelName(model) +
+                                                                     " shows a QR code as a picture: give it with "
+                                                                     "--picture FILE."),
+                              result);
+        const QrPictureReport report =
+            RunShowQrPicture(session.link(), inv.qrPicture, inv.alignIndex, &BitmapTo1bppFile);
+        result["picture-code"] = report.code;
+        if (!report.opened)
+            return finishWith(out, Status::failure(Code::PortError, PortOpenFailureText(session.port(), report.status)),
+                              result);
+        if (!report.status.ok() && !report.status.cancelled() && report.code != 0)
+            return finishWith(out, Status::failure(report.status.code, "the QR picture was not shown (picture code " +
+                                                                           std::to_string(report.code) + ")"),
+                              result);
+        return finishWith(out, report.status, result);
     }
-    if (inv.text.empty()) {
-        out.note("The " + ModelName(model) + " makes the QR code from a text: give the TEXT.", "error");
-        return kExitUsage;
-    }
-    RunShowQrCode(session.link(), out, text, inv.alignIndex);
-    return boxesExit(session);
+    if (inv.text.empty())
+        return finishWith(out, Status::failure(Code::BadInput, "The " + ModelName(model) +
+                                                                 " makes the QR code from a text: give the TEXT."),
+                          result);
+    const Status status = RunShowQrCode(session.link(), text, inv.alignIndex, &changes);
+    warnTextChanges(out, changes, "the host code page", result);
+    return finishWith(out, status, result);
 }
 
-int onDisplay(DisplaySession& session, const Invocation& inv, const Prepared& prepared, Console& console,
-              nlohmann::ordered_json& result)
+// A command that asked first: a question left unanswered (no terminal, no --yes) is a
+// usage error.
+Status confirmed(DisplaySession& session, Status status)
+{
+    if (status.code == Code::Declined && session.outlets().tally().unanswered)
+        return Status::failure(Code::BadInput, "not confirmed: there is no terminal to ask on; give --yes");
+    return status;
+}
+
+Status onDisplay(DisplaySession& session, const Invocation& inv, const Prepared& prepared, Console& console,
+                 nlohmann::ordered_json& result)
 {
     Link& link = session.link();
     ConsoleOutlets& out = session.outlets();
     out.resetTally();
-    std::string message;
     switch (inv.command) {
     case Command::Detect:
         if (!console.options().json) {
@@ -484,25 +856,31 @@ int onDisplay(DisplaySession& session, const Invocation& inv, const Prepared& pr
             text += "speed: " + std::to_string(session.found().baud) + "\n";
             console.outText(text);
         }
-        return kExitOk;
+        result["outcome"] = CodeName(Code::Ok);
+        return Status::success();
     case Command::SettingsGet:
         return settingsGet(session, inv, console, result);
     case Command::SettingsPut:
         return PutSettings(session, prepared.settings, inv.groups, result);
     case Command::SettingsDiff:
         return settingsDiff(session, inv, prepared, console, result);
-    case Command::Text:
-        RunDisplayText(link, out, Utf8ToUtf16(inv.text), inv.codePageRow, inv.row > 0, inv.column, inv.row);
-        return boxesExit(session);
-    case Command::Clear:
-        RunClearDisplay(link, out);
-        return boxesExit(session);
+    case Command::Text: {
+        TextChanges changes;
+        const Status status =
+            RunDisplayText(link, Utf8ToUtf16(inv.text), inv.codePageRow, inv.row > 0, inv.column, inv.row, &changes);
+        warnTextChanges(out, changes, CodePageTable[static_cast<std::size_t>(inv.codePageRow)].DisplayName, result);
+        return finishWith(out, status, result);
+    }
+    case Command::Clear: {
+        const Status status = RunClearDisplay(link);
+        if (status.ok())
+            out.note("The display was cleared.");
+        return finishWith(out, status, result);
+    }
     case Command::Qr:
-        return qr(session, inv);
+        return qr(session, inv, result);
     case Command::ShowPicture:
-        if (!ShowPicture(link, static_cast<std::uint8_t>(inv.pictureNumber), message) && !session.cancelled())
-            out.ShowMessageBox(message, kBoxError);
-        return boxesExit(session);
+        return finishWith(out, ShowPicture(link, static_cast<std::uint8_t>(inv.pictureNumber)), result);
     case Command::Fonts:
         return DownloadFonts(session, inv.fontPositions, result);
     case Command::Item: {
@@ -510,41 +888,52 @@ int onDisplay(DisplaySession& session, const Invocation& inv, const Prepared& pr
         // A picture position takes the file as its slot's picture, byte for byte.
         const std::string file = inv.file;
         run.setPictureSource([file](int) { return ReadFileBytes(file); });
-        const RunOutcome outcome = run.StartSingleDownload(inv.position, inv.file);
+        const RunReport report = run.StartSingleDownload(inv.position, inv.file);
         run.setPictureSource({});
-        addRunCounts(run, result);
-        return RunExitCode(outcome, run, out.tally(), session.cancelled());
+        return ReportRun(session, report, result);
     }
     case Command::Picture:
-        if (!SlotTargetSize(inv.slot, session.model())) {
-            out.note("The " + ModelName(session.model()) + " has no picture slot " + std::to_string(inv.slot) + " (" +
-                         SlotLabel(inv.slot) + ").",
-                     "error");
-            return kExitUsage;
-        }
+        if (!SlotTargetSize(inv.slot, session.model()))
+            return finishWith(out, Status::failure(Code::BadInput, "The " + ModelName(session.model()) +
+                                                                     " has no picture slot " + std::to_string(inv.slot) +
+                                                                     " (" + SlotLabel(inv.slot) + ")."),
+                              result);
         return DownloadPictures(session, {{inv.slot, inv.file}}, result);
     case Command::Firmware:
-        return UpdateFirmware(session, inv.file, result);
-    case Command::Reset:
-        return confirmedExit(session, RunResetDisplay(link, out));
-    case Command::Restart:
-        RunRestartDisplay(link, out);
-        return boxesExit(session);
-    case Command::Format:
-        return confirmedExit(session, RunFormat(link, out));
+        return confirmed(session, UpdateFirmware(session, inv.file, result));
+    case Command::Reset: {
+        const Status status = confirmed(session, RunResetDisplay(link, out));
+        if (status.ok())
+            out.note("The display was told to restore its factory settings.");
+        return finishWith(out, status, result);
+    }
+    case Command::Restart: {
+        const Status status = RunRestartDisplay(link);
+        if (status.ok())
+            out.note("The display was told to restart.");
+        return finishWith(out, status, result);
+    }
+    case Command::Format: {
+        const Status status = confirmed(session, RunFormat(link, out));
+        if (status.ok())
+            out.note("The display was told to format its storage.");
+        return finishWith(out, status, result);
+    }
     case Command::Ports:
     case Command::Provision:
         break;
     }
-    return kExitUsage;
+    return Status::failure(Code::BadInput, "not a display command");
 }
 
-int listPorts(Console& console, nlohmann::ordered_json& result)
+int listPorts(Console& console, const Environment& env, nlohmann::ordered_json& result)
 {
     std::vector<PortInfo> ports;
     std::string message;
-    if (!ListPorts(ports, message)) {
+    const bool listed = env.listPorts ? env.listPorts(ports, message) : ListPorts(ports, message);
+    if (!listed) {
         console.errLine("error: " + message);
+        result["error"] = message;
         return kExitFailed;
     }
     if (console.options().json)
@@ -556,11 +945,9 @@ int listPorts(Console& console, nlohmann::ordered_json& result)
 
 } // namespace
 
-int RunInvocation(const Invocation& inv, Console& console, const CancelToken& cancel)
+int RunInvocation(const Invocation& inv, Console& console, const CancelToken& cancel, const Environment& env)
 {
     nlohmann::ordered_json result;
-    result["event"] = "result";
-    result["command"] = inv.name;
     auto finish = [&](int exit) {
         if (cancel.cancelled())
             exit = kExitCancelled;
@@ -571,8 +958,7 @@ int RunInvocation(const Invocation& inv, Console& console, const CancelToken& ca
             ordered["exit"] = exit;
             ordered["ok"] = exit == kExitOk;
             for (const auto& [key, value] : result.items())
-                if (key != "event" && key != "command")
-                    ordered[key] = value;
+                ordered[key] = value;
             console.event(ordered);
         } else if (exit == kExitCancelled) {
             console.errLine("tarsel-cli: cancelled");
@@ -581,9 +967,9 @@ int RunInvocation(const Invocation& inv, Console& console, const CancelToken& ca
     };
 
     if (inv.command == Command::Ports)
-        return finish(listPorts(console, result));
+        return finish(listPorts(console, env, result));
     if (inv.command == Command::Provision)
-        return finish(RunProvision(inv, console, cancel, result));
+        return finish(RunProvision(inv, console, cancel, result, env));
 
     ConsoleOutlets::Options options;
     options.assumeYes = inv.yes;
@@ -592,35 +978,51 @@ int RunInvocation(const Invocation& inv, Console& console, const CancelToken& ca
     options.cancel = &cancel;
     ConsoleOutlets prepOutlets(console, options);
     Prepared prepared;
-    if (const int exit = prepare(inv, prepOutlets, prepared); exit != kExitOk)
-        return finish(exit);
+    if (Status ready = prepare(inv, prepared); !ready.ok()) {
+        finishWith(prepOutlets, ready, result);
+        return finish(ExitFor(ready.code));
+    }
 
     std::vector<PortInfo> ports;
     std::string listMessage;
-    ListPorts(ports, listMessage);
-    const char* env = std::getenv("TARSEL_PORT");
-    const PortChoice choice = ChoosePort(inv.ports.empty() ? std::string() : inv.ports.front(), env ? env : "", ports);
+    if (env.listPorts)
+        env.listPorts(ports, listMessage);
+    else
+        ListPorts(ports, listMessage);
+    const char* envPort = std::getenv("TARSEL_PORT");
+    const PortChoice choice =
+        ChoosePort(inv.ports.empty() ? std::string() : inv.ports.front(), envPort ? envPort : "", ports);
     if (!choice.chosen) {
         prepOutlets.note(choice.message, "error");
+        result["outcome"] = CodeName(Code::BadInput);
+        result["error"] = choice.message;
         return finish(choice.exitCode);
     }
     result["port"] = choice.path;
 
     ConsoleOutlets out(console, options);
-    DisplaySession session(choice.path, out, cancel, LangIdFromEnvironment());
-    int exit = session.connect(inv.baud);
-    if (exit == kExitPort && !choice.listed)
-        out.note("The ports of this machine:\n" + PortListText(ports));
-    if (exit != kExitOk)
-        return finish(exit);
+    DisplaySession session(choice.path, choice.stableName, out, cancel, LangIdFromEnvironment(), env);
+    const bool clear = inv.command == Command::Clear ? false : inv.clear;
+    Status found = session.connect(inv.baud, clear);
+    if (!found.ok()) {
+        if (!found.cancelled())
+            out.note(found.text, "error");
+        if (found.code == Code::PortError && !choice.listed)
+            out.note("The ports of this machine:\n" + PortListText(ports));
+        result["outcome"] = CodeName(found.code);
+        if (!found.ok() && !found.cancelled())
+            result["error"] = found.text;
+        return finish(ExitFor(found.code));
+    }
     result["model"] = ModelName(session.model());
     result["baud"] = session.found().baud;
     if (session.found().version >= 0)
         result["version"] = session.found().version;
     else
         result["version"] = nullptr;
-    exit = onDisplay(session, inv, prepared, console, result);
-    return finish(exit);
+    result["stable-name"] = session.stableName();
+    const Status status = onDisplay(session, inv, prepared, console, result);
+    return finish(ExitFor(status.code));
 }
 
 } // namespace tarsel::cli

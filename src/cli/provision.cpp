@@ -18,17 +18,18 @@ namespace {
 
 constexpr std::size_t kStepCount = std::size(kProvisionSteps);
 
-const char* stepWord(int exit)
+const char* stepWord(const Status& status)
 {
-    switch (exit) {
-    case kExitOk: return "ok";
-    case kExitCancelled: return "cancelled";
+    switch (status.code) {
+    case Code::Ok: return "ok";
+    case Code::Cancelled: return "cancelled";
     default: return "failed";
     }
 }
 
-void provisionOne(ProvisionRow& row, const Invocation& inv, const Profile& profile, const SettingsToSend& settings,
-                  Console& console, const CancelToken& cancel, std::uint16_t langId)
+void provisionOne(ProvisionRow& row, const PortChoice& port, const Invocation& inv, const Profile& profile,
+                  const SettingsToSend& settings, Console& console, const CancelToken& cancel, std::uint16_t langId,
+                  const Environment& env)
 {
     ConsoleOutlets::Options options;
     options.port = row.port;
@@ -38,10 +39,13 @@ void provisionOne(ProvisionRow& row, const Invocation& inv, const Profile& profi
     options.cancel = &cancel;
     ConsoleOutlets out(console, options);
     row.steps.assign(kStepCount, "-");
-    DisplaySession session(row.port, out, cancel, langId);
-    row.exit = session.connect(inv.baud);
-    if (row.exit != kExitOk) {
-        row.message = out.tally().lastError;
+    DisplaySession session(row.port, port.stableName, out, cancel, langId, env);
+    const Status found = session.connect(inv.baud);
+    if (!found.ok()) {
+        row.exit = ExitFor(found.code);
+        row.message = found.text;
+        if (!found.cancelled())
+            out.note(found.text, "error");
         for (std::size_t i = 0; i < kStepCount; ++i)
             row.steps[i] = "skipped";
         return;
@@ -58,21 +62,19 @@ void provisionOne(ProvisionRow& row, const Invocation& inv, const Profile& profi
         }
         nlohmann::ordered_json detail;
         out.resetTally();
-        int exit = kExitOk;
+        Status status;
         switch (i) {
-        case 0: exit = UpdateFirmware(session, profile.firmwareFile, detail); break;
-        case 1: exit = DownloadFonts(session, profile.fontPositions, detail); break;
-        case 2: exit = DownloadPictures(session, profile.pictures, detail); break;
-        case 3: exit = PutSettings(session, settings, profile.only, detail); break;
+        case 0: status = UpdateFirmware(session, profile.firmwareFile, detail); break;
+        case 1: status = DownloadFonts(session, profile.fontPositions, detail); break;
+        case 2: status = DownloadPictures(session, profile.pictures, detail); break;
+        case 3: status = PutSettings(session, settings, profile.only, detail); break;
         }
         if (session.cancelled())
-            exit = kExitCancelled;
-        row.steps[i] = stepWord(exit);
-        if (exit != kExitOk) {
-            row.exit = exit;
-            row.message = out.tally().lastError;
-            if (row.message.empty() && detail.contains("error"))
-                row.message = detail["error"].get<std::string>();
+            status = Status::failure(Code::Cancelled, kCancelledText);
+        row.steps[i] = stepWord(status);
+        if (!status.ok()) {
+            row.exit = ExitFor(status.code);
+            row.message = status.text;
         }
     }
 }
@@ -94,7 +96,7 @@ std::string ProvisionTable(const std::vector<ProvisionRow>& rows)
         std::vector<std::string> line = {r.port, r.model.empty() ? "-" : r.model};
         for (std::size_t i = 0; i < kStepCount; ++i)
             line.push_back(i < r.steps.size() ? r.steps[i] : "-");
-        line.push_back(r.exit == kExitOk ? "ok" : stepWord(r.exit) + std::string(" (exit ") + std::to_string(r.exit) + ")");
+        line.push_back(r.exit == kExitOk ? "ok" : std::string(r.exit == kExitCancelled ? "cancelled" : "failed") + " (exit " + std::to_string(r.exit) + ")");
         cells.push_back(line);
     }
     std::vector<std::size_t> widths(head.size(), 0);
@@ -129,7 +131,8 @@ int ProvisionExitCode(const std::vector<ProvisionRow>& rows, bool cancelled)
     return kExitFailed;
 }
 
-int RunProvision(const Invocation& inv, Console& console, const CancelToken& cancel, nlohmann::ordered_json& result)
+int RunProvision(const Invocation& inv, Console& console, const CancelToken& cancel, nlohmann::ordered_json& result,
+                 const Environment& env)
 {
     ConsoleOutlets::Options noteOptions;
     ConsoleOutlets notes(console, noteOptions);
@@ -144,12 +147,13 @@ int RunProvision(const Invocation& inv, Console& console, const CancelToken& can
         return unusable(error);
     SettingsToSend settings;
     if (!profile.settingsFile.empty()) {
-        Bytes content;
-        if (!LoadSettingsFile(profile.settingsFile, content, error))
+        if (!LoadSettingsFile(profile.settingsFile, settings.content, error))
+            return unusable(error);
+        SettingsState state = DefaultSettingsState();
+        if (!ApplyDocument(settings.content, state, error))
             return unusable(profile.settingsFile + ": " + error);
-        settings.state = DefaultSettingsState();
-        if (!ApplyDocument(content, settings.state, error))
-            return unusable(profile.settingsFile + ": " + error);
+        settings.keys = DocumentKeys(settings.content);
+        settings.name = profile.settingsFile;
     }
     for (const auto& [slot, file] : profile.pictures) {
         if (DetectImageFormat(ReadFileBytes(file)) == ImageFormat::Unknown)
@@ -164,8 +168,12 @@ int RunProvision(const Invocation& inv, Console& console, const CancelToken& can
     // Each display once, under the name the port list gives it.
     std::vector<PortInfo> ports;
     std::string listMessage;
-    ListPorts(ports, listMessage);
+    if (env.listPorts)
+        env.listPorts(ports, listMessage);
+    else
+        ListPorts(ports, listMessage);
     std::vector<ProvisionRow> rows;
+    std::vector<PortChoice> choices;
     std::set<std::string> seen;
     for (const std::string& wanted : inv.ports) {
         const PortChoice choice = ChoosePort(wanted, "", ports);
@@ -174,14 +182,14 @@ int RunProvision(const Invocation& inv, Console& console, const CancelToken& can
         ProvisionRow row;
         row.port = choice.path;
         rows.push_back(row);
+        choices.push_back(choice);
     }
 
     const std::uint16_t langId = LangIdFromEnvironment();
     std::vector<std::thread> threads;
-    for (ProvisionRow& row : rows)
-        threads.emplace_back([&row, &inv, &profile, &settings, &console, &cancel, langId] {
-            provisionOne(row, inv, profile, settings, console, cancel, langId);
-        });
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        threads.emplace_back([&row = rows[i], &choice = choices[i], &inv, &profile, &settings, &console, &cancel, langId,
+                              &env] { provisionOne(row, choice, inv, profile, settings, console, cancel, langId, env); });
     for (std::thread& t : threads)
         t.join();
 

@@ -5,6 +5,7 @@
 
 #include "cli/arguments.h"
 #include "cli/console.h"
+#include "cli/jobs.h"
 #include "link/cancel.h"
 
 #include <nlohmann/json.hpp>
@@ -34,6 +35,6 @@ std::string ProvisionTable(const std::vector<ProvisionRow>& rows);
 int ProvisionExitCode(const std::vector<ProvisionRow>& rows, bool cancelled);
 
 int RunProvision(const Invocation& invocation, Console& console, const CancelToken& cancel,
-                 nlohmann::ordered_json& result);
+                 nlohmann::ordered_json& result, const Environment& environment = {});
 
 } // namespace tarsel::cli

@@ -31,30 +31,40 @@ const Bytes kConfigurationQueryFrame = bytesOf({0x02, 0x07, 0x16, 0x05});
 // when the command returns, whatever happened and whoever had opened it.
 class CmdPortScope {
 public:
-    CmdPortScope(Link& link, std::string& message) : m_link(link)
+    explicit CmdPortScope(Link& link) : m_link(link)
     {
-        m_ok = link.CmdPort.isOpen() || OpenCmdPort(link, message) == kStatusOpened;
+        if (!link.CmdPort.isOpen())
+            m_status = OpenCmdPort(link);
     }
     ~CmdPortScope() { CloseCmdPort(m_link); }
     CmdPortScope(const CmdPortScope&) = delete;
     CmdPortScope& operator=(const CmdPortScope&) = delete;
-    bool ok() const { return m_ok; }
+    bool ok() const { return m_status.ok(); }
+    const Status& status() const { return m_status; }
 
 private:
     Link& m_link;
-    bool m_ok = false;
+    Status m_status;
 };
 
 void traceSent(const Link& link, const Bytes& frame) { link.traceOut(kSent + FrameHex(frame)); }
 
-// Writes a frame on CmdPort and traces it once written. False (with the write's
-// message) when the write failed.
-bool writeTraced(Link& link, const Bytes& frame, std::string& message)
+// Writes a frame on the port; the write's outcome.
+Status writeFrame(Link& link, SerialPort& port, const Bytes& frame)
 {
-    if (!link.CmdPort.write(frame, message))
-        return false;
-    traceSent(link, frame);
-    return true;
+    std::string message;
+    if (!port.write(frame, message))
+        return WriteFailure(link, port, message);
+    return Status::success();
+}
+
+// Writes a frame on CmdPort and traces it once written.
+Status writeTraced(Link& link, const Bytes& frame)
+{
+    Status status = writeFrame(link, link.CmdPort, frame);
+    if (status.ok())
+        traceSent(link, frame);
+    return status;
 }
 void traceReceived(const Link& link, const Bytes& answer) { link.traceOut(kReceived + FrameHex(answer)); }
 
@@ -73,27 +83,28 @@ Bytes colorBytes(std::uint32_t color)
                     static_cast<std::uint8_t>((color >> 16) & 0xFF)});
 }
 
-// A framed command without an answer: open, write, close; the write's result.
-bool sendFramed(Link& link, const Bytes& frame, std::string& message)
+// A framed command without an answer: open, write, close; the write's outcome.
+Status sendFramed(Link& link, const Bytes& frame)
 {
-    CmdPortScope scope(link, message);
+    CmdPortScope scope(link);
     if (!scope.ok())
-        return false;
-    return link.CmdPort.write(frame, message);
+        return scope.status();
+    return writeFrame(link, link.CmdPort, frame);
 }
 
-// A text command: open TextPort when closed, write, close; the write's result.
-bool sendTextCommand(Link& link, const Bytes& frame, std::string& message)
+// A text command: open TextPort when closed, write, close; the write's outcome.
+Status sendTextCommand(Link& link, const Bytes& frame)
 {
-    if (!link.TextPort.isOpen() && OpenTextPort(link, message) != kStatusOpened)
-        return false;
-    bool ok = true;
-    if (frame.empty())
-        message = "OK";  // nothing to send
-    else
-        ok = link.TextPort.write(frame, message);
+    if (!link.TextPort.isOpen()) {
+        Status opened = OpenTextPort(link);
+        if (!opened.ok())
+            return opened;
+    }
+    Status status; // nothing to send is a success
+    if (!frame.empty())
+        status = writeFrame(link, link.TextPort, frame);
     CloseTextPort(link);
-    return ok;
+    return status;
 }
 
 struct EchoTexts {
@@ -104,32 +115,26 @@ struct EchoTexts {
 // Echo wait: the display sends the frame back. After the write the frame is traced,
 // then a pause; reads are 100 ms apart until at least `required` bytes have come,
 // which are traced and compared with the frame byte for byte.
-bool echoCommand(Link& link, const Bytes& frame, std::size_t required, const EchoTexts& texts,
-                 std::string& message)
+Status echoCommand(Link& link, const Bytes& frame, std::size_t required, const EchoTexts& texts)
 {
-    CmdPortScope scope(link, message);
+    CmdPortScope scope(link);
     if (!scope.ok())
-        return false;
-    if (!writeTraced(link, frame, message))
-        return false;
+        return scope.status();
+    if (Status written = writeTraced(link, frame); !written.ok())
+        return written;
     AnswerPolicy policy;
     policy.pauseMs = kEchoPauseMs;
     policy.limitMs = kEchoLimitMs;
     policy.pollPauseMs = kEchoPollMs;
+    policy.timeOutText = texts.timeOut;
     policy.judge = [required](Bytes& a) { return AnswerHasAtLeast(a, required); };
     Bytes answer;
-    switch (AwaitAnswer(link, link.CmdPort, policy, answer, message)) {
-    case AnswerEnd::Complete: break;
-    case AnswerEnd::TimedOut: message = texts.timeOut; return false;
-    default: return false;
-    }
+    if (Status answered = AwaitAnswer(link, link.CmdPort, policy, answer); !answered.ok())
+        return answered;
     traceReceived(link, answer);
-    if (answer != frame) {
-        message = texts.error;
-        return false;
-    }
-    message = "OK";
-    return true;
+    if (answer != frame)
+        return Status::failure(Code::Refused, texts.error);
+    return Status::success();
 }
 
 std::uint8_t areaCode(ColorArea area, std::uint8_t header, std::uint8_t mainText, std::uint8_t footer)
@@ -170,40 +175,41 @@ Verdict AnswerHasAtLeast(const Bytes& answer, std::size_t count)
     return answer.size() >= count ? Verdict::Complete : Verdict::Incomplete;
 }
 
-AnswerEnd AwaitAnswer(Link& link, SerialPort& port, const AnswerPolicy& policy, Bytes& answer,
-                      std::string& message)
+Status WriteFailure(const Link& link, const SerialPort& port, const std::string& message)
 {
-    auto cancelled = [&] {
-        message = kCancelledText;
-        return AnswerEnd::Cancelled;
-    };
+    if (link.cancelled())
+        return Status::failure(Code::Cancelled, kCancelledText);
+    if (port.hungUp())
+        return Status::failure(Code::HungUp, message);
+    return Status::failure(Code::PortError, message);
+}
+
+Status AwaitAnswer(Link& link, SerialPort& port, const AnswerPolicy& policy, Bytes& answer)
+{
+    const Status cancelled = Status::failure(Code::Cancelled, kCancelledText);
     if (!link.pause(policy.pauseMs))
-        return cancelled();
+        return cancelled;
     const WaitTimer timer(link.clock);
     for (;;) {
         if (link.cancelled())
-            return cancelled();
+            return cancelled;
         if (policy.beforeRead)
             policy.beforeRead();
         Bytes chunk;
         std::string readMessage;
         const bool got = port.read(chunk, readMessage);
-        if (!got && (policy.emptyReadEnds || policy.singleRead)) {
-            message = readMessage;
-            return port.hungUp() ? AnswerEnd::HungUp : AnswerEnd::NothingRead;
-        }
+        if (!got && (policy.emptyReadEnds || policy.singleRead))
+            return Status::failure(port.hungUp() ? Code::HungUp : Code::TimedOut, readMessage);
         answer += chunk;
         const Verdict verdict = policy.judge ? policy.judge(answer) : Verdict::Complete;
         if (verdict == Verdict::Complete || policy.singleRead)
-            return AnswerEnd::Complete;
-        if (!got && port.hungUp()) {
-            message = readMessage;
-            return AnswerEnd::HungUp;
-        }
+            return Status::success();
+        if (!got && port.hungUp())
+            return Status::failure(Code::HungUp, readMessage);
         if (verdict != Verdict::RetryNow && policy.pollPauseMs > 0 && !link.pause(policy.pollPauseMs))
-            return cancelled();
+            return cancelled;
         if (timer.pastLimit(policy.limitMs))
-            return AnswerEnd::TimedOut;
+            return Status::failure(Code::TimedOut, policy.timeOutText);
         // Nothing waiting and no pause of the protocol's own: sleep on the port until
         // bytes arrive or the limit comes, instead of spinning; the next read takes
         // them at once.
@@ -223,87 +229,82 @@ AnswerPolicy modelQueryPolicy(double limitMs, bool emptyReadEnds)
     policy.pauseMs = kModelQueryPauseMs;
     policy.limitMs = limitMs;
     policy.emptyReadEnds = emptyReadEnds;
+    policy.timeOutText = kModelTimeOut;
     policy.judge = [](Bytes& a) { return AnswerEndsWith(a, '\0'); };
     return policy;
 }
 } // namespace
 
-int DetectModel(Link& link, std::string& message)
+Status DetectModel(Link& link, int& modelIndex, Bytes* answeredName)
 {
-    CmdPortScope scope(link, message);
+    modelIndex = -1;
+    CmdPortScope scope(link);
     if (!scope.ok())
-        return -1;
-    if (!link.CmdPort.write(kModelQueryFrame, message))
-        return -1;
+        return scope.status();
+    if (Status written = writeFrame(link, link.CmdPort, kModelQueryFrame); !written.ok())
+        return written;
     Bytes answer;
-    switch (AwaitAnswer(link, link.CmdPort, modelQueryPolicy(kDetectModelLimitMs, false), answer, message)) {
-    case AnswerEnd::Complete: break;
-    case AnswerEnd::TimedOut: message = kModelTimeOut; return -1;
-    default: return -1;
-    }
+    if (Status answered = AwaitAnswer(link, link.CmdPort, modelQueryPolicy(kDetectModelLimitMs, false), answer);
+        !answered.ok())
+        return answered;
     traceReceived(link, answer);
-    const int index = FindModel(answer.substr(0, answer.size() - 1));
-    message = index < 0 ? kUnknownModel : "OK";
-    return index;
+    const Bytes name = answer.substr(0, answer.size() - 1);
+    modelIndex = FindModel(name);
+    if (modelIndex < 0) {
+        if (answeredName)
+            *answeredName = name;
+        return Status::failure(Code::Refused, kUnknownModel);
+    }
+    return Status::success();
 }
 
-bool ProbeModel(Link& link, std::string& message)
+Status ProbeModel(Link& link)
 {
-    if (!writeTraced(link, kModelQueryFrame, message))
-        return false;
+    if (Status written = writeTraced(link, kModelQueryFrame); !written.ok())
+        return written;
     Bytes answer;
     // Nothing arrived after the pause (or the line hung up): give up at once with the
     // port's text.
-    switch (AwaitAnswer(link, link.CmdPort, modelQueryPolicy(kProbeModelLimitMs, true), answer, message)) {
-    case AnswerEnd::Complete: break;
-    case AnswerEnd::TimedOut: message = kModelTimeOut; return false;
-    default: return false;
-    }
+    if (Status answered = AwaitAnswer(link, link.CmdPort, modelQueryPolicy(kProbeModelLimitMs, true), answer);
+        !answered.ok())
+        return answered;
     traceReceived(link, answer);
-    if (FindModel(answer.substr(0, answer.size() - 1)) < 0) {
-        message = kUnknownModel;
-        return false;
-    }
-    message = "OK";
-    return true;
+    if (FindModel(answer.substr(0, answer.size() - 1)) < 0)
+        return Status::failure(Code::Refused, kUnknownModel);
+    return Status::success();
 }
 
-bool WaitDeviceReady(Link& link, bool keepOpen, std::string& message)
+Status WaitDeviceReady(Link& link, bool keepOpen)
 {
     SerialPort& port = link.CmdPort;
     if (!port.isOpen()) {
-        if (keepOpen) {
-            // Every probe would fail on a closed slot; say so at once.
-            message = kPortNotOpened;
-            return false;
-        }
-        if (OpenCmdPort(link, message) != kStatusOpened)
-            return false;
+        // Every probe would fail on a closed slot; say so at once.
+        if (keepOpen)
+            return Status::failure(Code::PortError, kPortNotOpened);
+        if (Status opened = OpenCmdPort(link); !opened.ok())
+            return opened;
     }
-    bool ready = false;
+    Status status;
     for (int attempt = 0; attempt < kDeviceReadyAttempts; ++attempt) {
-        ready = ProbeModel(link, message);
+        status = ProbeModel(link);
         if (!link.pause(kDeviceReadyPauseMs)) {
-            ready = false;
-            message = kCancelledText;
+            status = Status::failure(Code::Cancelled, kCancelledText);
             break;
         }
-        if (ready || port.hungUp())
+        if (status.ok() || status.code == Code::HungUp || status.code == Code::PortError
+            || status.code == Code::Cancelled)
             break;
     }
     if (!keepOpen)
         CloseCmdPort(link);
-    return ready;
+    // No probe answered in time: there is no display (the text stays the last probe's).
+    if (status.code == Code::TimedOut)
+        status.code = Code::NoDisplay;
+    return status;
 }
 
 // ---------------------------------------------------------------------------
 // Version and settings document
-
-int ReadVersion(Link& link)
-{
-    std::string message;
-    return ReadVersion(link, message);
-}
 
 namespace {
 // One read after a pause (the version, the main-text-lines echo).
@@ -316,178 +317,161 @@ AnswerPolicy singleReadPolicy(double pauseMs)
 }
 } // namespace
 
-int ReadVersion(Link& link, std::string& message)
+Status ReadVersion(Link& link, int& version)
 {
-    CmdPortScope scope(link, message);
+    version = 0;
+    CmdPortScope scope(link);
     if (!scope.ok())
-        return 0;
-    if (!link.CmdPort.write(kVersionQueryFrame, message))
-        return 0;
+        return scope.status();
+    if (Status written = writeFrame(link, link.CmdPort, kVersionQueryFrame); !written.ok())
+        return written;
     Bytes answer;
-    std::string readMessage;
-    if (AwaitAnswer(link, link.CmdPort, singleReadPolicy(kReadVersionPauseMs), answer, readMessage)
-        != AnswerEnd::Complete) {
-        message = link.cancelled() ? kCancelledText : kReadVersionError;
-        return 0;
+    Status answered = AwaitAnswer(link, link.CmdPort, singleReadPolicy(kReadVersionPauseMs), answer);
+    if (!answered.ok()) {
+        if (answered.code == Code::TimedOut)
+            answered.text = kReadVersionError;
+        return answered;
     }
-    message = "OK";
     // The answer's bytes read as one hexadecimal number: 0C -> 12, 00 0D -> 13.
-    return static_cast<int>(HexToUInt(FrameHex(answer)));
+    version = static_cast<int>(HexToUInt(FrameHex(answer)));
+    return Status::success();
 }
 
-bool GetConfiguration(Link& link, Bytes& reply, std::string& message)
+Status GetConfiguration(Link& link, Bytes& reply)
 {
     reply.clear();
-    CmdPortScope scope(link, message);
+    CmdPortScope scope(link);
     if (!scope.ok())
-        return false;
-    if (!link.CmdPort.write(kConfigurationQueryFrame, message))
-        return false;
+        return scope.status();
+    if (Status written = writeFrame(link, link.CmdPort, kConfigurationQueryFrame); !written.ok())
+        return written;
     AnswerPolicy policy;
     policy.pauseMs = kGetConfigurationPauseMs;
     policy.limitMs = kGetConfigurationLimitMs;
+    policy.timeOutText = kConfigurationTimeOut;
     policy.judge = [](Bytes& a) { return AnswerEndsWith(a, '\0'); };
     Bytes answer;
-    switch (AwaitAnswer(link, link.CmdPort, policy, answer, message)) {
-    case AnswerEnd::Complete:
+    Status answered = AwaitAnswer(link, link.CmdPort, policy, answer);
+    if (answered.ok())
         reply = std::move(answer);
-        message = "OK";
-        return true;
-    case AnswerEnd::TimedOut: message = kConfigurationTimeOut; return false;
-    default: return false;
-    }
+    return answered;
 }
 
 // ---------------------------------------------------------------------------
 // Write-only framed commands
 
-bool SetLine1Text(Link& link, const Bytes& text, std::string& message)
+Status SetLine1Text(Link& link, const Bytes& text)
 {
-    return sendFramed(link, bytesOf({0x02, 0x07, 0x16, 0x06}) + PlainDisplayText(text) + '\0', message);
+    return sendFramed(link, bytesOf({0x02, 0x07, 0x16, 0x06}) + PlainDisplayText(text) + '\0');
 }
 
-bool SetLine2Text(Link& link, const Bytes& text, std::string& message)
+Status SetLine2Text(Link& link, const Bytes& text)
 {
-    return sendFramed(link, bytesOf({0x02, 0x07, 0x16, 0x07}) + PlainDisplayText(text) + '\0', message);
+    return sendFramed(link, bytesOf({0x02, 0x07, 0x16, 0x07}) + PlainDisplayText(text) + '\0');
 }
 
-bool SetLineFlags(Link& link, std::uint8_t flags, std::string& message)
+Status SetLineFlags(Link& link, std::uint8_t flags) { return sendFramed(link, bytesOf({0x02, 0x07, 0x16, 0x09, flags})); }
+
+Status SetMainText(Link& link, const Bytes& text)
 {
-    return sendFramed(link, bytesOf({0x02, 0x07, 0x16, 0x09, flags}), message);
+    CmdPortScope scope(link);
+    if (!scope.ok())
+        return scope.status();
+    if (Status written = writeFrame(link, link.CmdPort, bytesOf({0x02, 0x07, 0x18}) + PlainDisplayText(text));
+        !written.ok())
+        return written;
+    // The display ends the frame when the line falls quiet: the last byte must have
+    // left the line, and nothing may follow for a while.
+    std::string drainMessage;
+    link.CmdPort.drainOutput(kFrameDrainLimitMs, drainMessage);
+    if (!link.pause(kMainTextQuietMs))
+        return Status::failure(Code::Cancelled, kCancelledText);
+    return Status::success();
 }
 
-bool SetMainText(Link& link, const Bytes& text, std::string& message)
+Status ShowPicture(Link& link, std::uint8_t number) { return sendFramed(link, bytesOf({0x02, 0x07, 0x1A, number})); }
+
+Status SetPlayList(Link& link, std::uint16_t mask)
 {
-    return sendFramed(link, bytesOf({0x02, 0x07, 0x18}) + PlainDisplayText(text), message);
+    return sendFramed(link, bytesOf({0x02, 0x07, 0x28}) + bigEndian(mask, 2));
 }
 
-bool ShowPicture(Link& link, std::uint8_t number, std::string& message)
+Status SetStandbyTime(Link& link, int standbyTime)
 {
-    return sendFramed(link, bytesOf({0x02, 0x07, 0x1A, number}), message);
+    return sendFramed(link, bytesOf({0x02, 0x07, 0x1C}) + bigEndian(standbyTime, 1));
 }
 
-bool SetPlayList(Link& link, std::uint16_t mask, std::string& message)
+Status SetPlayInterval(Link& link, int interval)
 {
-    return sendFramed(link, bytesOf({0x02, 0x07, 0x28}) + bigEndian(mask, 2), message);
+    return sendFramed(link, bytesOf({0x02, 0x07, 0x1B}) + bigEndian(interval, 1));
 }
 
-bool SetStandbyTime(Link& link, int standbyTime, std::string& message)
+Status FormatStorage(Link& link) { return sendFramed(link, bytesOf({0x02, 0x07, 0x05, 0x00})); }
+
+Status ShowQrCode(Link& link, std::uint8_t align, std::uint8_t slot, const Bytes& text)
 {
-    return sendFramed(link, bytesOf({0x02, 0x07, 0x1C}) + bigEndian(standbyTime, 1), message);
+    return sendFramed(link, bytesOf({0x02, 0x07, 0x1D, align, slot}) + PlainDisplayText(text) + '\0');
 }
 
-bool SetPlayInterval(Link& link, int interval, std::string& message)
+Status ShowQrCodeAt(Link& link, std::uint8_t align, std::uint8_t picture, const Bytes& text)
 {
-    return sendFramed(link, bytesOf({0x02, 0x07, 0x1B}) + bigEndian(interval, 1), message);
+    return sendFramed(link, bytesOf({0x02, 0x07, 0x1E, align, picture}) + PlainDisplayText(text) + '\0');
 }
 
-bool FormatStorage(Link& link, std::string& message)
-{
-    return sendFramed(link, bytesOf({0x02, 0x07, 0x05, 0x00}), message);
-}
+Status SetCommandSet(Link& link, int index) { return sendFramed(link, bytesOf({0x02, 0x43}) + std::to_string(index)); }
 
-bool ShowQrCode(Link& link, std::uint8_t align, std::uint8_t slot, const Bytes& text, std::string& message)
-{
-    return sendFramed(link, bytesOf({0x02, 0x07, 0x1D, align, slot}) + PlainDisplayText(text) + '\0', message);
-}
-
-bool ShowQrCodeAt(Link& link, std::uint8_t align, std::uint8_t picture, const Bytes& text,
-                  std::string& message)
-{
-    return sendFramed(link, bytesOf({0x02, 0x07, 0x1E, align, picture}) + PlainDisplayText(text) + '\0', message);
-}
-
-bool SetCommandSet(Link& link, int index, std::string& message)
-{
-    return sendFramed(link, bytesOf({0x02, 0x43}) + std::to_string(index), message);
-}
-
-bool SetDeviceBaud(Link& link, int code, std::string& message)
-{
-    return sendFramed(link, bytesOf({0x02, 0x42}) + std::to_string(code), message);
-}
+Status SetDeviceBaud(Link& link, int code) { return sendFramed(link, bytesOf({0x02, 0x42}) + std::to_string(code)); }
 
 // ---------------------------------------------------------------------------
 // Echoed commands
 
-bool SetTextColor(Link& link, ColorArea area, std::uint32_t color, std::string& message)
+Status SetTextColor(Link& link, ColorArea area, std::uint32_t color)
 {
     const Bytes frame = withByte(bytesOf({0x02, 0x07}), areaCode(area, 0x0B, 0x0E, 0x10)) + colorBytes(color);
-    return echoCommand(link, frame, 6, {"Set TextColor Error!", "Set TextColor Error : Time out !"}, message);
+    return echoCommand(link, frame, 6, {"Set TextColor Error!", "Set TextColor Error : Time out !"});
 }
 
-bool SetBackColor(Link& link, ColorArea area, std::uint32_t color, std::string& message)
+Status SetBackColor(Link& link, ColorArea area, std::uint32_t color)
 {
     const Bytes frame = withByte(bytesOf({0x02, 0x07}), areaCode(area, 0x0C, 0x0F, 0x11)) + colorBytes(color);
-    return echoCommand(link, frame, 6,
-                       {"Set BackgroudColor Error!", "Set BackgroudColor Error : Time out !"}, message);
+    return echoCommand(link, frame, 6, {"Set BackgroudColor Error!", "Set BackgroudColor Error : Time out !"});
 }
 
-bool SetTitleMode(Link& link, std::uint8_t mode, std::string& message)
+Status SetTitleMode(Link& link, std::uint8_t mode)
 {
     return echoCommand(link, bytesOf({0x02, 0x07, mode}), 3,
-                       {"Set Title mode Error!", "Set Title mode Error : Time out !"}, message);
+                       {"Set Title mode Error!", "Set Title mode Error : Time out !"});
 }
 
-bool SetMainTextLines(Link& link, std::uint8_t lineMode, std::string& message)
+Status SetMainTextLines(Link& link, std::uint8_t lineMode)
 {
-    CmdPortScope scope(link, message);
+    CmdPortScope scope(link);
     if (!scope.ok())
-        return false;
+        return scope.status();
     const Bytes frame = bytesOf({0x02, 0x07, 0x14, lineMode});
-    if (!writeTraced(link, frame, message))
-        return false;
+    if (Status written = writeTraced(link, frame); !written.ok())
+        return written;
     Bytes answer;
-    std::string readMessage;
-    const AnswerEnd end = AwaitAnswer(link, link.CmdPort, singleReadPolicy(kMainTextLinesPauseMs), answer, readMessage);
-    if (end == AnswerEnd::Cancelled) {
-        message = readMessage;
-        return false;
-    }
+    const Status answered = AwaitAnswer(link, link.CmdPort, singleReadPolicy(kMainTextLinesPauseMs), answer);
+    if (answered.code == Code::Cancelled || answered.code == Code::HungUp)
+        return answered;
     if (!answer.empty())
         traceReceived(link, answer);
-    if (answer.empty() || answer != frame) {
-        message = kMainTextLinesError;
-        return false;
-    }
-    message = "OK";
-    return true;
+    if (answer.empty())
+        return Status::failure(Code::TimedOut, kMainTextLinesError);
+    if (answer != frame)
+        return Status::failure(Code::Refused, kMainTextLinesError);
+    return Status::success();
 }
 
 // ---------------------------------------------------------------------------
 // Line speed
 
-bool SwitchDeviceBaud(Link& link, int baud, std::string& message)
+Status SwitchDeviceBaud(Link& link, int baud)
 {
-    if (!link.CmdPort.isOpen()) {
-        message = kPortNotOpened;
-        return false;
-    }
-    const Bytes frame = bytesOf({0x02, 0x07, 0x04}) + bigEndian(baud, 4);
-    if (!link.CmdPort.write(frame, message))
-        return false;
-    traceSent(link, frame);
-    return true;
+    if (!link.CmdPort.isOpen())
+        return Status::failure(Code::PortError, kPortNotOpened);
+    return writeTraced(link, bytesOf({0x02, 0x07, 0x04}) + bigEndian(baud, 4));
 }
 
 std::string SpeedChangeFailedText(const Link& link, int baud, const std::string& reason)
@@ -495,30 +479,25 @@ std::string SpeedChangeFailedText(const Link& link, int baud, const std::string&
     return "could not set " + std::to_string(baud) + " bit/s on " + link.PortName + ": " + reason;
 }
 
-SpeedSwitch SwitchLineSpeed(Link& link, int baud, double devicePauseMs, std::string& message)
+Status SwitchLineSpeed(Link& link, int baud, double devicePauseMs)
 {
-    const bool sent = SwitchDeviceBaud(link, baud, message);
+    const Status sent = SwitchDeviceBaud(link, baud);
     // The frame must be off the line before the PC changes its speed, or its last
     // bytes go out at the new one (an adapter buffers beyond what its driver reports).
     std::string drainMessage;
-    if (sent)
+    if (sent.ok())
         link.CmdPort.drainOutput(kFrameDrainLimitMs, drainMessage);
-    if (!link.pause(devicePauseMs)) {
-        message = kCancelledText;
-        return SpeedSwitch::Cancelled;
-    }
+    const Status cancelled = Status::failure(Code::Cancelled, kCancelledText);
+    if (!link.pause(devicePauseMs))
+        return cancelled;
     const LineStatus local = link.CmdPort.setBaud(baud);
-    if (!local.ok) {
-        message = SpeedChangeFailedText(link, baud, local.error);
-        return SpeedSwitch::LocalFailed;
-    }
-    if (!link.pause(kLocalSpeedSettleMs)) {
-        message = kCancelledText;
-        return SpeedSwitch::Cancelled;
-    }
-    if (!sent)
-        return link.cancelled() ? SpeedSwitch::Cancelled : SpeedSwitch::FrameFailed;
-    return SpeedSwitch::Done;
+    if (!local.ok)
+        return Status::failure(Code::PortError, SpeedChangeFailedText(link, baud, local.error));
+    if (!link.pause(kLocalSpeedSettleMs))
+        return cancelled;
+    if (!sent.ok() && link.cancelled())
+        return cancelled;
+    return sent;
 }
 
 // ---------------------------------------------------------------------------
@@ -536,85 +515,101 @@ std::vector<Bytes> SplitQrPicture(const Bytes& picture)
     return pieces;
 }
 
-std::uint8_t SendQrPicture(Link& link, const std::string& file, std::uint8_t align, std::uint8_t slot,
-                           const OneBitConverter& toOneBitPerPixel)
+std::string QrPictureErrorText(int code) { return "Error：" + std::to_string(code); }
+
+Status SendQrPicture(Link& link, const std::string& file, std::uint8_t align, std::uint8_t slot,
+                     const OneBitConverter& toOneBitPerPixel, std::uint8_t& code)
 {
+    auto outcome = [&](std::uint8_t value, Code failure) {
+        code = value;
+        if (value == kQrOk)
+            return Status::success();
+        if (value == kQrCancelled)
+            return Status::failure(Code::Cancelled, kCancelledText);
+        return Status::failure(failure, QrPictureErrorText(value));
+    };
     std::error_code error;
     if (file.empty() || !std::filesystem::exists(file, error))
-        return kQrFileMissing;
+        return outcome(kQrFileMissing, Code::BadInput);
     SerialPort& port = link.CmdPort;
     if (!port.isOpen())
-        return kQrPortClosed;
+        return outcome(kQrPortClosed, Code::PortError);
     const Bytes picture = toOneBitPerPixel ? toOneBitPerPixel(file, kQrPictureSize, kQrPictureSize) : Bytes();
     if (picture.empty())
-        return kQrConversionFailed;
+        return outcome(kQrConversionFailed, Code::BadInput);
+    auto writeFailed = [&](std::uint8_t value) {
+        return outcome(link.cancelled() ? std::uint8_t(kQrCancelled) : value, port.hungUp() ? Code::HungUp : Code::PortError);
+    };
 
     std::string message;
     if (!link.pause(kQrStepPauseMs))
-        return kQrCancelled;
+        return outcome(kQrCancelled, Code::Cancelled);
     if (!port.write(bytesOf({0x02, 0x07, 0x19, align, slot}), message))
-        return link.cancelled() ? kQrCancelled : kQrHeaderWriteFailed;
+        return writeFailed(kQrHeaderWriteFailed);
 
+    // From here the display takes every byte for the picture until the trailer: a
+    // cancel still ends the upload with it, or the display would swallow the frames
+    // that follow.
+    auto endUpload = [&] {
+        const CancelScope cleanup(link, nullptr);
+        std::string ignored;
+        port.purgeOutput();
+        link.pause(kQrStepPauseMs);
+        port.write(bytesOf({0x02, 0x07, 0x19, 0x00}), ignored);
+        port.drainOutput(kFrameDrainLimitMs, ignored);
+        return outcome(kQrCancelled, Code::Cancelled);
+    };
     if (!link.pause(kQrStepPauseMs))
-        return kQrCancelled;
+        return endUpload();
     for (const Bytes& piece : SplitQrPicture(picture)) {
         // The last piece is empty when the size is a multiple of 256: it counts as a
         // write but nothing goes on the line.
         if (!piece.empty() && !port.write(piece, message))
-            return link.cancelled() ? kQrCancelled : kQrDataWriteFailed;
+            return link.cancelled() ? endUpload() : writeFailed(kQrDataWriteFailed);
     }
 
     if (!link.pause(kQrStepPauseMs))
-        return kQrCancelled;
+        return endUpload();
     if (!port.write(bytesOf({0x02, 0x07, 0x19, 0x00}), message))
-        return link.cancelled() ? kQrCancelled : kQrTrailerWriteFailed;
+        return link.cancelled() ? endUpload() : writeFailed(kQrTrailerWriteFailed);
     if (!link.pause(kQrFinishPauseMs))
-        return kQrCancelled;
-    return kQrOk;
+        return outcome(kQrCancelled, Code::Cancelled);
+    return outcome(kQrOk, Code::Ok);
 }
 
 // ---------------------------------------------------------------------------
 // Text commands
 
-bool RestartDisplay(Link& link, std::string& message)
+Status RestartDisplay(Link& link) { return sendTextCommand(link, bytesOf({0x02, 0x1D, 0xAA, 0x55})); }
+
+Status FactoryReset(Link& link) { return sendTextCommand(link, bytesOf({0x02, 0x07, 0x15, 0x27, 0x27})); }
+
+Status ClearDisplay(Link& link) { return sendTextCommand(link, bytesOf({0x0C})); }
+
+Status SendText(Link& link, const Bytes& text)
 {
-    return sendTextCommand(link, bytesOf({0x02, 0x1D, 0xAA, 0x55}), message);
+    return sendTextCommand(link, firstBytes(PlainDisplayText(text), kTextMaxBytes));
 }
 
-bool FactoryReset(Link& link, std::string& message)
-{
-    return sendTextCommand(link, bytesOf({0x02, 0x07, 0x15, 0x27, 0x27}), message);
-}
-
-bool ClearDisplay(Link& link, std::string& message) { return sendTextCommand(link, bytesOf({0x0C}), message); }
-
-bool SendText(Link& link, const Bytes& text, std::string& message)
-{
-    return sendTextCommand(link, firstBytes(PlainDisplayText(text), kTextMaxBytes), message);
-}
-
-bool SendTextAt(Link& link, int column, int row, const Bytes& text, std::string& message)
+Status SendTextAt(Link& link, int column, int row, const Bytes& text)
 {
     const Bytes frame = bytesOf({0x1F, 0x24, static_cast<std::uint8_t>(column), static_cast<std::uint8_t>(row)});
-    return sendTextCommand(link, frame + firstBytes(PlainDisplayText(text), kTextMaxBytes), message);
+    return sendTextCommand(link, frame + firstBytes(PlainDisplayText(text), kTextMaxBytes));
 }
 
-bool SetBrightness(Link& link, int level, std::string& message)
+Status SetBrightness(Link& link, int level)
 {
     const int clamped = level < 1 ? 1 : (level > 4 ? 4 : level);
-    return sendTextCommand(link, bytesOf({0x1F, 0x58, static_cast<std::uint8_t>(clamped)}), message);
+    return sendTextCommand(link, bytesOf({0x1F, 0x58, static_cast<std::uint8_t>(clamped)}));
 }
 
-bool SetCodePage(Link& link, std::uint8_t codePageId, std::string& message)
+Status SetCodePage(Link& link, std::uint8_t codePageId) { return sendTextCommand(link, bytesOf({0x02, 0x06, codePageId})); }
+
+Status SetInterChar(Link& link, std::uint8_t interCharId)
 {
-    return sendTextCommand(link, bytesOf({0x02, 0x06, codePageId}), message);
+    return sendTextCommand(link, bytesOf({0x02, 0x05, interCharId}));
 }
 
-bool SetInterChar(Link& link, std::uint8_t interCharId, std::string& message)
-{
-    return sendTextCommand(link, bytesOf({0x02, 0x05, interCharId}), message);
-}
-
-bool SendRaw(Link& link, const Bytes& bytes, std::string& message) { return sendTextCommand(link, bytes, message); }
+Status SendRaw(Link& link, const Bytes& bytes) { return sendTextCommand(link, bytes); }
 
 } // namespace tarsel

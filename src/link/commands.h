@@ -1,8 +1,8 @@
 // The display's command frames outside the file transfer: framed commands on
 // CmdPort (02 07 ..., 02 43, 02 42) and text commands on TextPort.
 //
-// Every command returns a status and fills `message`: on failure the text to show
-// the user, on success "OK" or whatever the lower layer left there.
+// Every command returns its outcome (link/status.h): ok with "OK", or a failure code
+// with the text to show the user (the command's own text, or the port's).
 //
 // Port rules:
 // - "opens CmdPort": the command opens CmdPort with PortName/BaudRate when it is
@@ -16,11 +16,12 @@
 // Waits: the time is noted right after the command's initial pause; a wait ends in
 // time-out at the first check at which the elapsed time exceeds the limit (a time
 // equal to the limit still waits). A line that hangs up ends a wait at once with
-// the port's hang-up message. A write that fails returns failure with the port's
-// message.
+// the port's hang-up message (HungUp). A write that fails returns PortError with the
+// port's message (HungUp when the line went away, Cancelled when the job was).
 #pragma once
 
 #include "link/link.h"
+#include "link/status.h"
 #include "util/bytes.h"
 
 #include <cstdint>
@@ -59,6 +60,7 @@ enum class Verdict {
 // How a command waits for its answer. Every answer the program waits for goes through
 // AwaitAnswer with one of these; the commands differ only in the policy they pass.
 struct AnswerPolicy {
+    const char* timeOutText = "Time out !"; // the text of a wait that passed its limit
     double pauseMs = 0;          // after the write, before the time is noted
     double limitMs = 0;          // a time-out at the first check past it (equal still waits)
     double pollPauseMs = 0;      // pause between reads while incomplete; 0: read again at
@@ -72,15 +74,17 @@ struct AnswerPolicy {
     std::function<void()> beforeRead;
 };
 
-enum class AnswerEnd { Complete, TimedOut, NothingRead, HungUp, Cancelled };
-
 // The one wait: pause, note the time, then read and append to `answer` until the
-// policy's judge calls it complete, the limit passes, a read brings nothing (when the
-// policy says that ends it), the line hangs up or the job is cancelled. On NothingRead
-// and HungUp `message` holds the port's text, on Cancelled kCancelledText; on the
-// other ends it is left for the caller. An answer is taken the moment it arrives.
-AnswerEnd AwaitAnswer(Link& link, SerialPort& port, const AnswerPolicy& policy, Bytes& answer,
-                      std::string& message);
+// policy's judge calls it complete (ok), the limit passes (TimedOut with the policy's
+// text), a read brings nothing when the policy says that ends it (TimedOut with the
+// port's text, "Failed to read data"), the line hangs up (HungUp with the port's
+// text) or the job is cancelled (Cancelled, kCancelledText). An answer is taken the
+// moment it arrives.
+Status AwaitAnswer(Link& link, SerialPort& port, const AnswerPolicy& policy, Bytes& answer);
+
+// The outcome of a write that failed on `port`: Cancelled when the job was
+// cancelled, HungUp when the line went away, else PortError with the port's text.
+Status WriteFailure(const Link& link, const SerialPort& port, const std::string& message);
 
 // Judges for the common answers.
 Verdict AnswerEndsWith(const Bytes& answer, char last);
@@ -93,77 +97,80 @@ inline constexpr double kModelQueryPauseMs = 100;      // after the write
 inline constexpr double kDetectModelLimitMs = 86.4;    // 100 units of 0.864 ms
 inline constexpr double kProbeModelLimitMs = 172.8;    // 200 units
 
-// Opens CmdPort. The model index 0..6, or -1 with "Unknown model !" or
-// "Not found Device : Time out !" (or the open / write / hang-up message).
-// Traces the answer.
-int DetectModel(Link& link, std::string& message);
+// Opens CmdPort. Ok with the model index 0..6 in `modelIndex`; otherwise -1 there and
+// Refused "Unknown model !" (the name it gave, without its 00, in `answeredName` when
+// given), TimedOut "Not found Device : Time out !", or the open / write / hang-up
+// outcome. Traces the answer.
+Status DetectModel(Link& link, int& modelIndex, Bytes* answeredName = nullptr);
 
-// Needs CmdPort open. True with "OK" when a known model answers. False with
-// "Failed to read data" when nothing has arrived after the pause, "Unknown model !",
-// "Not found Device : Time out !", or the write's message. Traces frame and answer.
-bool ProbeModel(Link& link, std::string& message);
+// Needs CmdPort open. Ok when a known model answers. TimedOut with "Failed to read
+// data" when nothing has arrived after the pause or "Not found Device : Time out !",
+// Refused "Unknown model !", or the write's outcome. Traces frame and answer.
+Status ProbeModel(Link& link);
 
 inline constexpr int kDeviceReadyAttempts = 51;
 inline constexpr double kDeviceReadyPauseMs = 100;     // after every probe
 
 // Probes up to 51 times, 100 ms apart, until the display answers. keepOpen false:
 // opens CmdPort if closed and closes it at the end; keepOpen true: needs CmdPort
-// open and leaves it open. Returns the outcome with the last probe's message.
+// open and leaves it open. Ok, or the last probe's message with NoDisplay when no
+// probe was answered in time (Refused for an unknown model, or the port's outcome).
 // A silent display costs about 51 × 200 ms.
-bool WaitDeviceReady(Link& link, bool keepOpen, std::string& message);
+Status WaitDeviceReady(Link& link, bool keepOpen);
 
 // ---------------------------------------------------------------------------
 // Version: 02 07 16 02, opens CmdPort; pause 100 ms, one read. The answer's bytes
-// read as one hexadecimal number (0C -> 12, 00 0D -> 13); 0 when nothing arrived
-// (message "Read Version Error !").
+// read as one hexadecimal number (0C -> 12, 00 0D -> 13) in `version`; 0 there and
+// TimedOut "Read Version Error !" when nothing arrived.
 
 inline constexpr double kReadVersionPauseMs = 100;
-int ReadVersion(Link& link);
-int ReadVersion(Link& link, std::string& message);
+Status ReadVersion(Link& link, int& version);
 
 // ---------------------------------------------------------------------------
 // Settings document: 02 07 16 05, opens CmdPort; pause 100 ms, then read until the
 // answer ends with 0x00. `reply` gets every byte received including the final 0x00
 // (the caller converts it with the host code page). On time-out `reply` is empty and
-// the message "Get configuration: Time out !".
+// the outcome TimedOut "Get configuration: Time out !".
 
 inline constexpr double kGetConfigurationPauseMs = 100;
 inline constexpr double kGetConfigurationLimitMs = 1296;  // 1500 units
-bool GetConfiguration(Link& link, Bytes& reply, std::string& message);
+Status GetConfiguration(Link& link, Bytes& reply);
 
 // ---------------------------------------------------------------------------
-// Write-only framed commands (open CmdPort; status = the write's result).
+// Write-only framed commands (open CmdPort; the outcome is the write's).
 // Every text of a text frame here and below (line texts, main text, QR texts, test
 // texts) goes out as PlainDisplayText: cut at its first 00, control bytes as "?".
 
 // 02 07 16 06, text, 00: welcome message line 1.
-bool SetLine1Text(Link& link, const Bytes& text, std::string& message);
+Status SetLine1Text(Link& link, const Bytes& text);
 // 02 07 16 07, text, 00: welcome message line 2.
-bool SetLine2Text(Link& link, const Bytes& text, std::string& message);
+Status SetLine2Text(Link& link, const Bytes& text);
 // 02 07 16 09, flags: flag byte of the welcome message.
-bool SetLineFlags(Link& link, std::uint8_t flags, std::string& message);
-// 02 07 18, text (no terminator): the main-text lines joined.
-bool SetMainText(Link& link, const Bytes& text, std::string& message);
+Status SetLineFlags(Link& link, std::uint8_t flags);
+// 02 07 18, text (no terminator): the main-text lines joined. The display ends the
+// frame only when the line falls quiet, so whatever follows at once would become part
+// of its main text: the command waits until the frame has left the line and then
+// keeps the line quiet for kMainTextQuietMs before it returns.
+inline constexpr double kMainTextQuietMs = 500;
+Status SetMainText(Link& link, const Bytes& text);
 // 02 07 1A nn: show picture 1..10.
-bool ShowPicture(Link& link, std::uint8_t number, std::string& message);
+Status ShowPicture(Link& link, std::uint8_t number);
 // 02 07 28, mask as 2 big-endian bytes: bit k-1 set when picture k is played.
-bool SetPlayList(Link& link, std::uint16_t mask, std::string& message);
+Status SetPlayList(Link& link, std::uint16_t mask);
 // 02 07 1C, standby time 0..120 as 1 big-endian byte.
-bool SetStandbyTime(Link& link, int standbyTime, std::string& message);
+Status SetStandbyTime(Link& link, int standbyTime);
 // 02 07 1B, play interval 1..10 as 1 big-endian byte.
-bool SetPlayInterval(Link& link, int interval, std::string& message);
+Status SetPlayInterval(Link& link, int interval);
 // 02 07 05 00.
-bool FormatStorage(Link& link, std::string& message);
+Status FormatStorage(Link& link);
 // 02 07 1D, align (1 left, 2 centre, 3 right), slot, text, 00.
-bool ShowQrCode(Link& link, std::uint8_t align, std::uint8_t slot, const Bytes& text,
-                std::string& message);
+Status ShowQrCode(Link& link, std::uint8_t align, std::uint8_t slot, const Bytes& text);
 // 02 07 1E, align, picture number 1..10, text, 00.
-bool ShowQrCodeAt(Link& link, std::uint8_t align, std::uint8_t picture, const Bytes& text,
-                  std::string& message);
+Status ShowQrCodeAt(Link& link, std::uint8_t align, std::uint8_t picture, const Bytes& text);
 // 02 43, the command-set index in decimal digits.
-bool SetCommandSet(Link& link, int index, std::string& message);
+Status SetCommandSet(Link& link, int index);
 // 02 42, the baud code 0..4 in decimal digits (0 = 9600 ... 4 = 115200).
-bool SetDeviceBaud(Link& link, int code, std::string& message);
+Status SetDeviceBaud(Link& link, int code);
 
 // ---------------------------------------------------------------------------
 // Echoed commands: the display sends the frame back.
@@ -175,44 +182,39 @@ inline constexpr double kEchoPollMs = 100;         // between reads
 inline constexpr double kEchoLimitMs = 1728;       // 2000 units
 
 // 02 07 cc R G B (cc 0B header, 0E main text, 10 footer); colour 0x00BBGGRR.
-// "OK" / "Set TextColor Error!" / "Set TextColor Error : Time out !".
-bool SetTextColor(Link& link, ColorArea area, std::uint32_t color, std::string& message);
+// Ok / Refused "Set TextColor Error!" / TimedOut "Set TextColor Error : Time out !".
+Status SetTextColor(Link& link, ColorArea area, std::uint32_t color);
 // 02 07 cc R G B (cc 0C header, 0F main text, 11 footer).
-// "OK" / "Set BackgroudColor Error!" / "Set BackgroudColor Error : Time out !".
-bool SetBackColor(Link& link, ColorArea area, std::uint32_t color, std::string& message);
+// Ok / Refused "Set BackgroudColor Error!" / TimedOut "Set BackgroudColor Error : Time out !".
+Status SetBackColor(Link& link, ColorArea area, std::uint32_t color);
 
 enum TitleMode : std::uint8_t { kTitleShowsText = 0x0A, kTitleShowsPicture = 0x09 };
-// 02 07 mm. "OK" / "Set Title mode Error!" / "Set Title mode Error : Time out !".
-bool SetTitleMode(Link& link, std::uint8_t mode, std::string& message);
+// 02 07 mm. Ok / Refused "Set Title mode Error!" / TimedOut "Set Title mode Error : Time out !".
+Status SetTitleMode(Link& link, std::uint8_t mode);
 
 inline constexpr double kMainTextLinesPauseMs = 500;
-// 02 07 14 nn (1 = two lines, 2 = four lines); pause 500 ms, one read; success when
-// the answer equals the frame, else "Set Main Text Lines Error!".
-bool SetMainTextLines(Link& link, std::uint8_t lineMode, std::string& message);
+// 02 07 14 nn (1 = two lines, 2 = four lines); pause 500 ms, one read; ok when the
+// answer equals the frame, else "Set Main Text Lines Error!" (TimedOut when nothing
+// came, Refused when it differs).
+Status SetMainTextLines(Link& link, std::uint8_t lineMode);
 
 // ---------------------------------------------------------------------------
 // Line speed (needs CmdPort open).
 
 // 02 07 04, speed as 4 big-endian bytes (115200 -> 00 01 C2 00). Traces the frame.
-// False with "Serial Port Not Opened!" when CmdPort is closed, or with the write's
-// message when the write fails.
-bool SwitchDeviceBaud(Link& link, int baud, std::string& message);
+// PortError "Serial Port Not Opened!" when CmdPort is closed, or the write's outcome.
+Status SwitchDeviceBaud(Link& link, int baud);
 
 inline constexpr double kLocalSpeedSettleMs = 100;
 // The longest the PC waits for a command frame to leave the line before it changes
 // its own speed.
 inline constexpr double kFrameDrainLimitMs = 1000;
-enum class SpeedSwitch {
-    Done,
-    FrameFailed,  // the command frame could not be written (the write's message)
-    LocalFailed,  // the PC's side refused the speed: "could not set <baud> bit/s on
-                  // <port>: <reason>" (the display has switched already)
-    Cancelled,
-};
 // The transfers' speed switch: SwitchDeviceBaud(baud), wait until the frame has left
 // the line, pause devicePauseMs, set the local speed of CmdPort to `baud`, pause
-// 100 ms. The local speed is set also when the frame failed.
-SpeedSwitch SwitchLineSpeed(Link& link, int baud, double devicePauseMs, std::string& message);
+// 100 ms. The local speed is set also when the frame failed. The outcome: ok; the
+// frame's failure; PortError "could not set <baud> bit/s on <port>: <reason>" when
+// the PC's side refused the speed (the display has switched already); Cancelled.
+Status SwitchLineSpeed(Link& link, int baud, double devicePauseMs);
 // The message of a local speed change that failed.
 std::string SpeedChangeFailedText(const Link& link, int baud, const std::string& reason);
 
@@ -243,34 +245,40 @@ using OneBitConverter = std::function<Bytes(const std::string& file, int width, 
 // multiple of 256 ends with an empty piece (4608 bytes -> 18 full pieces + 1 empty).
 std::vector<Bytes> SplitQrPicture(const Bytes& picture);
 
-// Codes: 21 file missing (nothing written), 13 CmdPort closed, 19 conversion gave
-// nothing, 16 header write failed, 17 a picture piece failed, 18 trailer write
-// failed, 22 cancelled, 0 done. An empty piece is counted but not written.
-std::uint8_t SendQrPicture(Link& link, const std::string& file, std::uint8_t align, std::uint8_t slot,
-                           const OneBitConverter& toOneBitPerPixel);
+// The picture code in `code`: 21 file missing (nothing written), 13 CmdPort closed,
+// 19 conversion gave nothing, 16 header write failed, 17 a picture piece failed,
+// 18 trailer write failed, 22 cancelled, 0 done. An empty piece is counted but not
+// written. The outcome: ok; BadInput (21, 19), PortError or HungUp (13, 16..18),
+// Cancelled (22); its text is "Error：" followed by the code. A job cancelled while
+// the picture goes out still ends the upload with the trailer (after a pause), so
+// that the display does not take the frames that follow for picture bytes.
+Status SendQrPicture(Link& link, const std::string& file, std::uint8_t align, std::uint8_t slot,
+                     const OneBitConverter& toOneBitPerPixel, std::uint8_t& code);
+// "Error：" followed by the code in decimal.
+std::string QrPictureErrorText(int code);
 
 // ---------------------------------------------------------------------------
-// Text commands on TextPort (no answer, no trace; status = the write's result).
+// Text commands on TextPort (no answer, no trace; the outcome is the write's).
 
 // 02 1D AA 55.
-bool RestartDisplay(Link& link, std::string& message);
+Status RestartDisplay(Link& link);
 // 02 07 15 27 27.
-bool FactoryReset(Link& link, std::string& message);
+Status FactoryReset(Link& link);
 // 0C.
-bool ClearDisplay(Link& link, std::string& message);
+Status ClearDisplay(Link& link);
 
 inline constexpr std::size_t kTextMaxBytes = 40;
 // The first 40 bytes of the text.
-bool SendText(Link& link, const Bytes& text, std::string& message);
+Status SendText(Link& link, const Bytes& text);
 // 1F 24 column row, then the first 40 bytes of the text (column 1..20, row 1..2).
-bool SendTextAt(Link& link, int column, int row, const Bytes& text, std::string& message);
+Status SendTextAt(Link& link, int column, int row, const Bytes& text);
 // 1F 58 nn with nn clamped to 1..4.
-bool SetBrightness(Link& link, int level, std::string& message);
+Status SetBrightness(Link& link, int level);
 // 02 06 nn: code page id.
-bool SetCodePage(Link& link, std::uint8_t codePageId, std::string& message);
+Status SetCodePage(Link& link, std::uint8_t codePageId);
 // 02 05 nn: international character set id.
-bool SetInterChar(Link& link, std::uint8_t interCharId, std::string& message);
+Status SetInterChar(Link& link, std::uint8_t interCharId);
 // The bytes as given (the code page test patterns).
-bool SendRaw(Link& link, const Bytes& bytes, std::string& message);
+Status SendRaw(Link& link, const Bytes& bytes);
 
 } // namespace tarsel

@@ -9,53 +9,100 @@ const char* const kFirmwareWarning =
 
 std::vector<int> ConnectSpeeds() { return {kBaudCandidates.begin(), kBaudCandidates.end()}; }
 
-ConnectResult ScanForDisplay(Link& link, Outlets& outlets, const std::vector<int>& speeds, const ConnectHooks& hooks)
+std::string ConnectedText(int modelIndex) { return "Connected to " + ModelName(modelIndex) + "!"; }
+
+namespace {
+
+// What a name from the display looks like in a message: printable ASCII kept, other
+// bytes as \xNN.
+std::string printableName(const Bytes& name)
+{
+    static const char* digits = "0123456789ABCDEF";
+    std::string text;
+    for (char c : name) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b >= 0x20 && b < 0x7F && b != '\\') {
+            text += c;
+        } else {
+            text += "\\x";
+            text += digits[b >> 4];
+            text += digits[b & 0x0F];
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+ConnectResult ScanForDisplay(Link& link, const std::vector<int>& speeds, const ConnectOptions& options,
+                             const ConnectHooks& hooks)
 {
     ConnectResult result;
-    std::string message;
+    Status last = Status::failure(Code::NoDisplay, "");
     int index = -1;
+    bool portOpened = false;
     for (std::size_t i = 0; i < speeds.size() && index < 0; ++i) {
         if (link.cancelled()) {
-            result.cancelled = true;
+            result.status = Status::failure(Code::Cancelled, kCancelledText);
             return result;
         }
         if (hooks.tryingSpeed)
             hooks.tryingSpeed(static_cast<int>(i));
         link.BaudRate = speeds[i];
-        index = DetectModel(link, message);
+        Bytes name;
+        last = DetectModel(link, index, &name);
+        if (last.code != Code::PortError)
+            portOpened = true;
+        if (last.code == Code::Refused && result.unknownName.empty()) {
+            result.unknownName = printableName(name);
+            result.unknownBaud = speeds[i];
+        }
+        if (last.code == Code::Cancelled || last.code == Code::HungUp) {
+            result.status = last;
+            result.lastMessage = last.text;
+            return result;
+        }
         if (index < 0)
             link.pause(kConnectRetryPauseMs);
     }
     if (index < 0) {
-        result.cancelled = link.cancelled();
-        result.message = message;
-        if (!result.cancelled)
-            outlets.ShowMessageBox(message, kBoxError);
+        result.lastMessage = last.text;
+        if (link.cancelled())
+            result.status = Status::failure(Code::Cancelled, kCancelledText);
+        else if (!portOpened)
+            result.status = last;
+        else if (!result.unknownName.empty())
+            result.status = Status::failure(Code::Refused, "A display answered at " + std::to_string(result.unknownBaud) +
+                                                               " bit/s as \"" + result.unknownName +
+                                                               "\", a model Tarsel does not know.");
+        else
+            result.status = Status::failure(Code::NoDisplay, last.text);
         return result;
     }
     result.modelIndex = index;
     result.baud = link.BaudRate;
+    result.status = Status::success();
 
     if (hooks.modelFound)
         hooks.modelFound(index);
-    std::string ignored;
-    ClearDisplay(link, ignored);
-    outlets.ShowMessageBox("Connected to " + ModelName(index) + "!", kBoxInfo);
-    if (hooks.announced)
-        hooks.announced(index);
-    if (!ChecksFirmwareVersion(index))
+    if (options.clearDisplay)
+        ClearDisplay(link); // its outcome does not matter
+    if (hooks.announce)
+        hooks.announce(index);
+    if (!options.readVersion || !ChecksFirmwareVersion(index))
         return result;
 
     if (hooks.readingVersion)
         hooks.readingVersion(index);
-    result.version = ReadVersion(link);
+    int version = 0;
+    const Status read = ReadVersion(link, version);
+    if (read.cancelled()) {
+        result.status = read;
+        return result;
+    }
+    result.version = version; // 0 when it did not answer
     if (hooks.versionRead)
         hooks.versionRead(result.version);
-    if (result.version < kLatestFirmwareVersion) {
-        if (hooks.updateOffered)
-            hooks.updateOffered(result.version);
-        outlets.ShowMessageBox(kFirmwareWarning, kBoxWarning);
-    }
     return result;
 }
 

@@ -32,18 +32,16 @@ const char* chineseText(int code)
     }
 }
 
-int openSlot(Link& link, SerialPort& slot, std::string& message)
+Status openSlot(Link& link, SerialPort& slot)
 {
-    if (link.PortName.empty()) {
-        message = ComErrorText(kOpenFailed, {}, link.SysLangId);
-        return kStatusNoPortName;
-    }
+    if (link.PortName.empty())
+        return Status::failure(Code::PortError, ComErrorText(kOpenFailed, {}, link.SysLangId));
     const OpenResult result = slot.open(link.PortName, link.BaudRate);
     if (result.ok())
-        return kStatusOpened;
-    message = ComErrorText(result.code, {}, link.SysLangId);
+        return Status::success();
+    std::string message = ComErrorText(result.code, {}, link.SysLangId);
     if (result.code == kOpenAlreadyOpen)
-        return kStatusOpenFailed;
+        return Status::failure(Code::PortError, message);
     // The system's own reason on a second line: busy, missing, or a line that
     // would not take the settings.
     if (!result.error.empty())
@@ -52,7 +50,7 @@ int openSlot(Link& link, SerialPort& slot, std::string& message)
         message += '\n';
         message += kPermissionHint;
     }
-    return kStatusOpenFailed;
+    return Status::failure(Code::PortError, message);
 }
 
 } // namespace
@@ -69,8 +67,8 @@ std::string ComErrorText(int code, const std::string& prefix, std::uint16_t sysL
     return prefix + " " + body + "!";
 }
 
-int OpenCmdPort(Link& link, std::string& message) { return openSlot(link, link.CmdPort, message); }
-int OpenTextPort(Link& link, std::string& message) { return openSlot(link, link.TextPort, message); }
+Status OpenCmdPort(Link& link) { return openSlot(link, link.CmdPort); }
+Status OpenTextPort(Link& link) { return openSlot(link, link.TextPort); }
 
 bool CloseCmdPort(Link& link)
 {

@@ -8,6 +8,8 @@
 #include "util/codepage.h"
 #include "util/text.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -17,38 +19,29 @@ namespace {
 
 constexpr int kCenterWidth = 20;
 
-void showError(Outlets& outlets, const std::string& message) { outlets.ShowMessageBox(message, kBoxError); }
-void showDone(Outlets& outlets) { outlets.ShowMessageBox(kDone, kBoxInfo); }
+using Step = std::pair<const char*, std::function<Status()>>;
 
-// Runs the steps in order; the first failure shows its text and stops the rest. A
-// cancelled job stops quietly: whoever cancelled it says so. True when every step
-// succeeded.
-bool runSteps(Link& link, Outlets& outlets, std::initializer_list<std::function<bool(std::string&)>> steps)
+// Runs the commands in order; the first failure stops the rest. A cancelled job
+// stops likewise (Cancelled).
+ProcedureReport runSteps(std::initializer_list<Step> steps)
 {
-    for (const auto& step : steps) {
-        std::string message;
-        if (!step(message)) {
-            if (!link.cancelled())
-                showError(outlets, message);
-            return false;
+    ProcedureReport report;
+    for (const auto& [label, step] : steps) {
+        Status status = step();
+        report.steps.push_back({label, status});
+        if (!status.ok()) {
+            report.status = status;
+            return report;
         }
     }
-    return true;
-}
-
-// Shows a failed command's text unless the job was cancelled.
-void showFailure(Link& link, Outlets& outlets, const std::string& message)
-{
-    if (!link.cancelled())
-        showError(outlets, message);
+    return report;
 }
 
 // The pause between "All Download" commands: wait until the display answers
 // again (the outcome does not matter). False when the job was cancelled.
 bool waitForDisplay(Link& link)
 {
-    std::string ignored;
-    WaitDeviceReady(link, false, ignored);
+    WaitDeviceReady(link, false);
     return !link.cancelled();
 }
 
@@ -57,53 +50,56 @@ bool waitForDisplay(Link& link)
 // ---------------------------------------------------------------------------
 // Settings transfer
 
-Bytes ReadDisplaySettings(Link& link)
+Status ReadDisplaySettings(Link& link, Bytes& reply)
 {
-    Bytes reply;
-    std::string message;
-    if (!GetConfiguration(link, reply, message))
+    Status status = GetConfiguration(link, reply);
+    if (!status.ok())
         reply.clear();
-    return reply;
+    return status;
 }
 
 namespace {
 
-// A parsed document's success text, with the warning about cleaned texts after it.
-Notice parsed(const char* success, const std::vector<std::string>& cleanedKeys, bool* applied)
+ApplyResult applyDocument(const Bytes& content, TDisplayInfo& info, WindowValues& values, const char* empty,
+                          Code emptyCode, Code badCode, const char* success)
 {
-    if (applied)
-        *applied = true;
-    if (cleanedKeys.empty())
-        return {success, kBoxInfo};
-    return {std::string(success) + "\n\n" + CleanedTextsWarning(cleanedKeys), kBoxWarning};
+    ApplyResult result;
+    if (content.empty()) {
+        result.status = Status::failure(emptyCode, empty);
+        return result;
+    }
+    std::string error;
+    if (!ParseSettingsDocument(content, info, values, error, &result.cleanedKeys)) {
+        result.status = Status::failure(badCode, error);
+        result.cleanedKeys.clear();
+        return result;
+    }
+    result.applied = true;
+    result.status = Status::success(success);
+    return result;
 }
 
 } // namespace
 
-Notice ApplyDisplaySettings(const Bytes& reply, TDisplayInfo& info, WindowValues& values, bool* applied)
+ApplyResult ApplyDisplaySettings(const Bytes& reply, TDisplayInfo& info, WindowValues& values)
 {
-    if (applied)
-        *applied = false;
-    if (reply.empty())
-        return {kGetSettingsError, kBoxWarning};
-    std::string error;
-    std::vector<std::string> cleaned;
-    if (!ParseSettingsDocument(reply, info, values, error, &cleaned))
-        return {error, kBoxWarning};
-    return parsed("Get Settings from Display Success!", cleaned, applied);
+    return applyDocument(reply, info, values, kGetSettingsError, Code::TimedOut, Code::Refused,
+                         "Get Settings from Display Success!");
 }
 
-Notice ApplySettingsFile(const Bytes& content, TDisplayInfo& info, WindowValues& values, bool* applied)
+ApplyResult ApplySettingsFile(const Bytes& content, TDisplayInfo& info, WindowValues& values)
 {
-    if (applied)
-        *applied = false;
-    if (content.empty())
-        return {kLoadSettingsError, kBoxWarning};
-    std::string error;
-    std::vector<std::string> cleaned;
-    if (!ParseSettingsDocument(content, info, values, error, &cleaned))
-        return {error, kBoxWarning};
-    return parsed(kLoadSettingsSuccess, cleaned, applied);
+    return applyDocument(content, info, values, kLoadSettingsError, Code::BadInput, Code::BadInput,
+                         kLoadSettingsSuccess);
+}
+
+Notice ApplyNotice(const ApplyResult& result)
+{
+    if (!result.status.ok())
+        return {result.status.text, kBoxWarning};
+    if (result.cleanedKeys.empty())
+        return {result.status.text, kBoxInfo};
+    return {result.status.text + "\n\n" + CleanedTextsWarning(result.cleanedKeys), kBoxWarning};
 }
 
 bool ConfirmAllDownload(Outlets& outlets)
@@ -119,88 +115,99 @@ std::string AllDownloadReportLine(const std::string& label, bool ok)
     return line + (ok ? "Success " : "Failed ") + "\r\n";
 }
 
-std::string RunAllDownload(Link& link, Outlets& outlets, const TDisplayInfo& info)
+std::string AllDownloadReportText(const ProcedureReport& report)
 {
-    std::string report = "Download: \r\n\r\n";
-    auto command = [&](const char* label, bool ok) {
-        if (!link.cancelled())
-            report += AllDownloadReportLine(label, ok);
+    std::string text = "Download: \r\n\r\n";
+    for (const StepOutcome& step : report.steps)
+        text += AllDownloadReportLine(step.label, step.status.ok());
+    return text;
+}
+
+ProcedureReport RunAllDownload(Link& link, Outlets& outlets, const TDisplayInfo& info)
+{
+    ProcedureReport report;
+    auto command = [&](const char* label, const Status& status) {
+        if (status.cancelled() || link.cancelled())
+            return;
+        report.steps.push_back({label, status});
+        if (!status.ok() && report.status.ok())
+            report.status = status;
     };
     auto group = [&](const char* step) {
         outlets.ShowTransferStatus(step, "", 0);
         outlets.SetProgressPosition(0, 0);
     };
     auto progress = [&](int p) { outlets.SetProgressPosition(p, 0); };
-    std::string m;
 
-    // A cancelled run stops before its next command; the report is not shown.
+    // A cancelled run stops before its next command.
     auto stopped = [&] {
         outlets.ResetProgress();
-        return std::string();
+        report.status = Status::failure(Code::Cancelled, kCancelledText);
+        return report;
     };
 
     outlets.StartProgress("All Settings Downloading......", 100, 0);
 
     group("Brightness adjustment ...");
-    command("Brightness adjustment :", SetBrightness(link, info.back_light_set, m));
+    command("Brightness adjustment :", SetBrightness(link, info.back_light_set));
     progress(100);
     if (!waitForDisplay(link))
         return stopped();
 
     group("Header Settings ...");
-    command("Header TextColor :", SetTextColor(link, ColorArea::Header, info.tp_font_rgb_888, m));
+    command("Header TextColor :", SetTextColor(link, ColorArea::Header, info.tp_font_rgb_888));
     progress(30);
     if (!waitForDisplay(link))
         return stopped();
-    command("Header BackgroudColor :", SetBackColor(link, ColorArea::Header, info.tp_back_rgb_888, m));
+    command("Header BackgroudColor :", SetBackColor(link, ColorArea::Header, info.tp_back_rgb_888));
     progress(60);
     if (!waitForDisplay(link))
         return stopped();
-    command("Header Mode :", SetTitleMode(link, info.tp_mode, m));
+    command("Header Mode :", SetTitleMode(link, info.tp_mode));
     progress(100);
     if (!waitForDisplay(link))
         return stopped();
 
     group("Main Settings ...");
-    command("Text TextColor :", SetTextColor(link, ColorArea::MainText, info.font_Foreground_color_888, m));
+    command("Text TextColor :", SetTextColor(link, ColorArea::MainText, info.font_Foreground_color_888));
     progress(30);
     if (!waitForDisplay(link))
         return stopped();
-    command("Text BackgroudColor :", SetBackColor(link, ColorArea::MainText, info.font_Background_color_888, m));
+    command("Text BackgroudColor :", SetBackColor(link, ColorArea::MainText, info.font_Background_color_888));
     progress(60);
     if (!waitForDisplay(link))
         return stopped();
-    command("Main Mode :", SetMainTextLines(link, info.line_mode, m));
+    command("Main Mode :", SetMainTextLines(link, info.line_mode));
     progress(100);
     if (!waitForDisplay(link))
         return stopped();
 
     group("Footer Settings ...");
-    command("Footer TextColor :", SetTextColor(link, ColorArea::Footer, info.bm_font_rgb_888, m));
+    command("Footer TextColor :", SetTextColor(link, ColorArea::Footer, info.bm_font_rgb_888));
     progress(50);
     if (!waitForDisplay(link))
         return stopped();
-    command("Footer BackgroudColor :", SetBackColor(link, ColorArea::Footer, info.bm_back_rgb_888, m));
+    command("Footer BackgroudColor :", SetBackColor(link, ColorArea::Footer, info.bm_back_rgb_888));
     progress(100);
     if (!waitForDisplay(link))
         return stopped();
 
     group("Welcome Message Settings ...");
-    command("Line1 Setting :", SetLine1Text(link, info.wel_mess1, m));
+    command("Line1 Setting :", SetLine1Text(link, info.wel_mess1));
     if (!waitForDisplay(link))
         return stopped();
-    command("Line2 Setting :", SetLine2Text(link, info.wel_mess2, m));
+    command("Line2 Setting :", SetLine2Text(link, info.wel_mess2));
     if (!waitForDisplay(link))
         return stopped();
-    command("Line2 Scroll Setting :", SetLineFlags(link, info.temp2, m));
+    command("Line2 Scroll Setting :", SetLineFlags(link, info.temp2));
     progress(100);
     if (!waitForDisplay(link))
         return stopped();
 
     group("CodePage Settings ...");
-    command("InterChar Setting :", SetInterChar(link, info.Char_No, m));
+    command("InterChar Setting :", SetInterChar(link, info.Char_No));
     progress(50);
-    command("CodePage Setting :", SetCodePage(link, info.Expand_Char_No, m));
+    command("CodePage Setting :", SetCodePage(link, info.Expand_Char_No));
     progress(100);
     if (!waitForDisplay(link))
         return stopped();
@@ -208,212 +215,227 @@ std::string RunAllDownload(Link& link, Outlets& outlets, const TDisplayInfo& inf
     if (link.cancelled())
         return stopped();
     outlets.ResetProgress();
-    const bool anyFailed = report.find("Failed") != std::string::npos;
-    outlets.ShowMessageBox(report, anyFailed ? kBoxWarning : kBoxInfo);
     return report;
 }
 
-bool RunResetDisplay(Link& link, Outlets& outlets)
+Status RunResetDisplay(Link& link, Outlets& outlets)
 {
     if (outlets.ShowMessageBox("Are you sure you want to restore factory settings?", kBoxQuestion) != kAnswerYes)
-        return false;
-    std::string message;
-    if (FactoryReset(link, message))
-        return true;
-    showFailure(link, outlets, message);
-    return false;
+        return Status::failure(Code::Declined, "The factory reset was not confirmed.");
+    return FactoryReset(link);
 }
 
-bool RunRestartDisplay(Link& link, Outlets& outlets)
-{
-    std::string message;
-    if (RestartDisplay(link, message))
-        return true;
-    showFailure(link, outlets, message);
-    return false;
-}
+Status RunRestartDisplay(Link& link) { return RestartDisplay(link); }
 
-bool RunFormat(Link& link, Outlets& outlets)
+Status RunFormat(Link& link, Outlets& outlets)
 {
     if (outlets.ShowMessageBox("Are you sure you want to format the storage?", kBoxQuestion) != kAnswerYes)
-        return false;
-    std::string message;
-    return FormatStorage(link, message);
+        return Status::failure(Code::Declined, "Formatting the storage was not confirmed.");
+    return FormatStorage(link);
 }
 
 // ---------------------------------------------------------------------------
 // The "Setting" buttons
 
-void RunWelcomeSetting(Link& link, Outlets& outlets, const TDisplayInfo& info)
+ProcedureReport RunWelcomeSetting(Link& link, const TDisplayInfo& info)
 {
-    auto ready = [&](std::string& message) {
-        if (WaitDeviceReady(link, false, message))
-            return true;
-        message = kNotFoundDevice + message;
-        return false;
+    auto ready = [&] {
+        Status status = WaitDeviceReady(link, false);
+        if (!status.ok() && !status.cancelled())
+            status.text = kNotFoundDevice + status.text;
+        return status;
     };
-    if (runSteps(link, outlets, {
-            [&](std::string& m) { return SetLine1Text(link, info.wel_mess1, m); },
-            ready,
-            [&](std::string& m) { return SetLine2Text(link, info.wel_mess2, m); },
-            ready,
-            [&](std::string& m) { return SetLineFlags(link, info.temp2, m); },
-        }))
-        showDone(outlets);
+    return runSteps({
+        {"Line1 Setting", [&] { return SetLine1Text(link, info.wel_mess1); }},
+        {"Wait for the display", ready},
+        {"Line2 Setting", [&] { return SetLine2Text(link, info.wel_mess2); }},
+        {"Wait for the display", ready},
+        {"Line2 Scroll Setting", [&] { return SetLineFlags(link, info.temp2); }},
+    });
 }
 
-void RunHeaderSetting(Link& link, Outlets& outlets, const TDisplayInfo& info)
+ProcedureReport RunHeaderSetting(Link& link, const TDisplayInfo& info)
 {
-    if (runSteps(link, outlets, {
-            [&](std::string& m) { return SetTextColor(link, ColorArea::Header, info.tp_font_rgb_888, m); },
-            [&](std::string& m) { return SetBackColor(link, ColorArea::Header, info.tp_back_rgb_888, m); },
-            [&](std::string& m) { return SetTitleMode(link, info.tp_mode, m); },
-        }))
-        showDone(outlets);
+    return runSteps({
+        {"Header TextColor", [&] { return SetTextColor(link, ColorArea::Header, info.tp_font_rgb_888); }},
+        {"Header BackgroudColor", [&] { return SetBackColor(link, ColorArea::Header, info.tp_back_rgb_888); }},
+        {"Header Mode", [&] { return SetTitleMode(link, info.tp_mode); }},
+    });
 }
 
-void RunTextSetting(Link& link, Outlets& outlets, const TDisplayInfo& info)
+ProcedureReport RunTextSetting(Link& link, const TDisplayInfo& info)
 {
-    if (runSteps(link, outlets, {
-            [&](std::string& m) { return SetTextColor(link, ColorArea::MainText, info.font_Foreground_color_888, m); },
-            [&](std::string& m) { return SetBackColor(link, ColorArea::MainText, info.font_Background_color_888, m); },
-            [&](std::string& m) { return SetMainTextLines(link, info.line_mode, m); },
-            [&](std::string& m) { return SetMainText(link, info.main_str, m); },
-        }))
-        showDone(outlets);
+    return runSteps({
+        {"Text TextColor", [&] { return SetTextColor(link, ColorArea::MainText, info.font_Foreground_color_888); }},
+        {"Text BackgroudColor",
+         [&] { return SetBackColor(link, ColorArea::MainText, info.font_Background_color_888); }},
+        {"Main Mode", [&] { return SetMainTextLines(link, info.line_mode); }},
+        {"Main Text", [&] { return SetMainText(link, info.main_str); }},
+    });
 }
 
-void RunFooterSetting(Link& link, Outlets& outlets, const TDisplayInfo& info)
+ProcedureReport RunFooterSetting(Link& link, const TDisplayInfo& info)
 {
-    if (runSteps(link, outlets, {
-            [&](std::string& m) { return SetTextColor(link, ColorArea::Footer, info.bm_font_rgb_888, m); },
-            [&](std::string& m) { return SetBackColor(link, ColorArea::Footer, info.bm_back_rgb_888, m); },
-        }))
-        showDone(outlets);
+    return runSteps({
+        {"Footer TextColor", [&] { return SetTextColor(link, ColorArea::Footer, info.bm_font_rgb_888); }},
+        {"Footer BackgroudColor", [&] { return SetBackColor(link, ColorArea::Footer, info.bm_back_rgb_888); }},
+    });
 }
 
-void RunBrightnessSetting(Link& link, Outlets& outlets, const TDisplayInfo& info)
-{
-    std::string message;
-    if (!SetBrightness(link, info.back_light_set, message))
-        showFailure(link, outlets, message);
-}
+Status RunBrightnessSetting(Link& link, const TDisplayInfo& info) { return SetBrightness(link, info.back_light_set); }
 
-int RunBaudRateSetting(Link& link, Outlets& outlets, const TDisplayInfo& info,
-                       const std::function<void(int row)>& changed)
+Status RunBaudRateSetting(Link& link, const TDisplayInfo& info, int& row, const std::function<void(int row)>& changed)
 {
     // A code no row offers (a document can hold one) would move the display to a
     // speed the tool cannot follow: refuse it rather than lose the display.
-    const int row = info.Baud_Rate;
-    std::string message;
-    if (row >= static_cast<int>(ConnectBaudRateTable.size()) || !SetDeviceBaud(link, row, message)) {
-        if (!link.cancelled())
-            outlets.ShowMessageBox(kFail, kBoxWarning);
-        return -1;
-    }
+    row = -1;
+    const int code = info.Baud_Rate;
+    if (code >= static_cast<int>(ConnectBaudRateTable.size()))
+        return Status::failure(Code::BadInput, "There is no baud rate with the code " + std::to_string(code) + ".");
+    Status status = SetDeviceBaud(link, code);
+    if (!status.ok())
+        return status;
+    row = code;
     link.BaudRate = std::stoi(ConnectBaudRateTable[static_cast<std::size_t>(row)].BaudRateName);
     if (changed)
         changed(row);
-    showDone(outlets);
-    return row;
+    return status;
 }
 
-void RunCommandSetSetting(Link& link, Outlets& outlets, int commandModeRow)
+Status RunCommandSetSetting(Link& link, int commandModeRow)
 {
     // Without a selection there is no command set to send ("-1" means nothing to
     // the display).
-    std::string message;
-    if (commandModeRow >= 0 && commandModeRow < kCommandModeCount && SetCommandSet(link, commandModeRow, message))
-        showDone(outlets);
-    else if (!link.cancelled())
-        outlets.ShowMessageBox(kFail, kBoxWarning);
+    if (commandModeRow < 0 || commandModeRow >= kCommandModeCount)
+        return Status::failure(Code::BadInput, "No command set is chosen.");
+    return SetCommandSet(link, commandModeRow);
 }
 
-void RunPlaySetting(Link& link, Outlets& outlets, const TDisplayInfo& info)
+ProcedureReport RunPlaySetting(Link& link, const TDisplayInfo& info)
 {
-    if (runSteps(link, outlets, {
-            [&](std::string& m) { return SetPlayList(link, info.pic_reg, m); },
-            [&](std::string& m) { return SetStandbyTime(link, info.into_lun_bo, m); },
-            [&](std::string& m) { return SetPlayInterval(link, info.lun_time, m); },
-        }))
-        showDone(outlets);
+    return runSteps({
+        {"Play List", [&] { return SetPlayList(link, info.pic_reg); }},
+        {"Standby Time", [&] { return SetStandbyTime(link, info.into_lun_bo); }},
+        {"Play Interval", [&] { return SetPlayInterval(link, info.lun_time); }},
+    });
 }
 
-void RunCodePageSetting(Link& link, Outlets& outlets, const TDisplayInfo& info)
+ProcedureReport RunCodePageSetting(Link& link, const TDisplayInfo& info)
 {
-    if (runSteps(link, outlets, {
-            [&](std::string& m) { return SetInterChar(link, info.Char_No, m); },
-            [&](std::string& m) { return SetCodePage(link, info.Expand_Char_No, m); },
-        })) {
-        if (link.pause(kCodePageSettlePauseMs))
-            showDone(outlets);
-    }
+    ProcedureReport report = runSteps({
+        {"InterChar Setting", [&] { return SetInterChar(link, info.Char_No); }},
+        {"CodePage Setting", [&] { return SetCodePage(link, info.Expand_Char_No); }},
+    });
+    if (report.ok() && !link.pause(kCodePageSettlePauseMs))
+        report.status = Status::failure(Code::Cancelled, kCancelledText);
+    return report;
 }
 
 // ---------------------------------------------------------------------------
 // Display test
 
-void RunDisplayText(Link& link, Outlets& outlets, const Text& text, int testCodePageRow, bool positionAt,
-                    int column, int row)
+namespace {
+
+int questionMarks(const Bytes& bytes) { return static_cast<int>(std::count(bytes.begin(), bytes.end(), '?')); }
+int questionMarks(const Text& text) { return static_cast<int>(std::count(text.begin(), text.end(), u'?')); }
+
+} // namespace
+
+TextChanges TextChangesOf(const Text& text, const Bytes& bytes)
+{
+    // What the display gets: control characters made plain. Every "?" more than the
+    // text had is a character that could not be sent as it is (no code page in the
+    // table uses 0x3F inside a double-byte character).
+    TextChanges changes;
+    changes.replaced = std::max(0, questionMarks(PlainDisplayText(bytes)) - questionMarks(text));
+    return changes;
+}
+
+Status RunDisplayText(Link& link, const Text& text, int testCodePageRow, bool positionAt, int column, int row,
+                      TextChanges* changes)
 {
     const Bytes bytes = WideToCodePage(text, CodePageOfRow(testCodePageRow));
-    std::string message;
-    const bool ok = positionAt ? SendTextAt(link, column, row, bytes, message) : SendText(link, bytes, message);
-    if (!ok)
-        showFailure(link, outlets, message);
+    if (changes) {
+        *changes = TextChangesOf(text, bytes);
+        const std::size_t plain = PlainDisplayText(bytes).size();
+        changes->cutBytes = plain > kTextMaxBytes ? plain - kTextMaxBytes : 0;
+    }
+    return positionAt ? SendTextAt(link, column, row, bytes) : SendText(link, bytes);
 }
 
-void RunClearDisplay(Link& link, Outlets& outlets)
-{
-    std::string message;
-    if (!ClearDisplay(link, message))
-        showFailure(link, outlets, message);
-}
+Status RunClearDisplay(Link& link) { return ClearDisplay(link); }
 
-bool RunShowQrCodeAt(Link& link, Outlets& outlets, int modelIndex, const Text& text, int alignIndex,
-                     int pictureNumber)
+Status RunShowQrCodeAt(Link& link, int modelIndex, const Text& text, int alignIndex, int pictureNumber,
+                       TextChanges* changes)
 {
     if (!HasPictureNumberControls(modelIndex))
-        return false;
-    std::string message;
-    if (!ShowQrCodeAt(link, static_cast<std::uint8_t>(alignIndex + 1), static_cast<std::uint8_t>(pictureNumber),
-                      WideToHost(text), message))
-        showFailure(link, outlets, message);
-    return true;
+        return Status::failure(Code::BadInput, "The " + ModelName(modelIndex) + " has no Show QrCode At.");
+    const Bytes bytes = WideToHost(text);
+    if (changes)
+        *changes = TextChangesOf(text, bytes);
+    return ShowQrCodeAt(link, static_cast<std::uint8_t>(alignIndex + 1), static_cast<std::uint8_t>(pictureNumber),
+                        bytes);
 }
 
-bool RunShowQrCode(Link& link, Outlets& outlets, const Text& text, int alignIndex)
+Status RunShowQrCode(Link& link, const Text& text, int alignIndex, TextChanges* changes)
 {
-    std::string message;
-    if (ShowQrCode(link, static_cast<std::uint8_t>(alignIndex + 1), 0, WideToHost(text), message))
-        return true;
-    showFailure(link, outlets, message);
-    return false;
+    const Bytes bytes = WideToHost(text);
+    if (changes)
+        *changes = TextChangesOf(text, bytes);
+    return ShowQrCode(link, static_cast<std::uint8_t>(alignIndex + 1), 0, bytes);
 }
 
-int RunShowQrPicture(Link& link, Outlets& outlets, const std::string& file, int alignIndex,
-                     const OneBitConverter& toOneBitPerPixel)
+QrPictureReport RunShowQrPicture(Link& link, const std::string& file, int alignIndex,
+                                 const OneBitConverter& toOneBitPerPixel)
 {
-    std::string message;
-    if (!link.CmdPort.isOpen() && OpenCmdPort(link, message) != kStatusOpened)
-        return kQrPortClosed;
-    if (SwitchLineSpeed(link, kTransferBaud, kQrSpeedUpPauseMs, message) == SpeedSwitch::LocalFailed) {
-        // The PC could not follow the display to the transfer speed.
-        CloseCmdPort(link);
-        outlets.ShowMessageBox(message, kBoxError);
-        return kQrSpeedFailed;
+    QrPictureReport report;
+    // The picture is made before anything is sent: a missing file or one that is no
+    // picture costs no switching of speeds.
+    std::error_code error;
+    if (file.empty() || !std::filesystem::exists(file, error)) {
+        report.code = kQrFileMissing;
+        report.status = Status::failure(Code::BadInput, QrPictureErrorText(report.code));
+        return report;
     }
-    const int code = SendQrPicture(link, file, static_cast<std::uint8_t>(alignIndex + 1), 0, toOneBitPerPixel);
+    const Bytes picture = toOneBitPerPixel ? toOneBitPerPixel(file, kQrPictureSize, kQrPictureSize) : Bytes();
+    if (picture.empty()) {
+        report.code = kQrConversionFailed;
+        report.status = Status::failure(Code::BadInput, QrPictureErrorText(report.code));
+        return report;
+    }
+    if (!link.CmdPort.isOpen()) {
+        if (Status opened = OpenCmdPort(link); !opened.ok()) {
+            report.code = kQrPortClosed;
+            report.opened = false;
+            report.status = opened;
+            return report;
+        }
+    }
+    const Status raised = SwitchLineSpeed(link, kTransferBaud, kQrSpeedUpPauseMs);
+    if (!raised.ok() && !raised.cancelled()) {
+        // The PC could not follow the display to the transfer speed (or the frame
+        // could not be written).
+        CloseCmdPort(link);
+        report.status = raised;
+        return report;
+    }
+    if (raised.cancelled()) {
+        report.code = kQrCancelled;
+        report.status = raised;
+    } else {
+        std::uint8_t code = 0;
+        report.status = SendQrPicture(link, file, static_cast<std::uint8_t>(alignIndex + 1), 0,
+                                      [&picture](const std::string&, int, int) { return picture; }, code);
+        report.code = code;
+    }
     {
         // Back to the display's own speed, also after a cancel.
         const CancelScope cleanup(link, nullptr);
-        SwitchDeviceBaud(link, link.BaudRate, message);
+        SwitchDeviceBaud(link, link.BaudRate);
         link.pause(kQrSpeedBackPauseMs);
     }
     CloseCmdPort(link);
-    if (code != kQrOk && code != kQrCancelled)
-        outlets.ShowMessageBox("Error：" + std::to_string(code), kBoxError);
-    return code;
+    return report;
 }
 
 Bytes CodePageTestPattern(int tag)
@@ -438,14 +460,12 @@ Bytes CodePageTestPattern(int tag)
     return pattern;
 }
 
-void RunCodePageTest(Link& link, Outlets& outlets, int tag)
+Status RunCodePageTest(Link& link, int tag)
 {
     const Bytes pattern = CodePageTestPattern(tag);
     if (pattern.empty())
-        return;
-    std::string message;
-    if (!SendRaw(link, pattern, message))
-        showFailure(link, outlets, message);
+        return Status::failure(Code::BadInput, "There is no test pattern " + std::to_string(tag) + ".");
+    return SendRaw(link, pattern);
 }
 
 // ---------------------------------------------------------------------------

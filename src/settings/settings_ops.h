@@ -1,11 +1,15 @@
 // The settings operations that talk to the display. They run on the device worker,
-// one at a time, over the link; they reach the window only through the outlets.
-// The window gathers the settings into the record before it starts one of them.
+// one at a time, over the link; during an operation they reach the window only
+// through the outlets (progress, questions), and each returns its outcome with the
+// facts a report needs (which commands went out, with which result). The window
+// gathers the settings into the record before it starts one of them, and turns the
+// outcome into its boxes; the command line into exit statuses and JSON.
 #pragma once
 
 #include "link/commands.h"
 #include "link/link.h"
 #include "link/outlets.h"
+#include "link/status.h"
 #include "settings/display_info.h"
 #include "settings/window_values.h"
 #include "util/bytes.h"
@@ -13,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tarsel {
 
@@ -27,104 +32,137 @@ inline constexpr const char* kDone = "Done!";
 inline constexpr const char* kFail = "Fail!";
 inline constexpr const char* kNotFoundDevice = "Not found the devies:";
 
+// One command a procedure sent, with its outcome.
+struct StepOutcome {
+    std::string label;   // "Header TextColor", "Main text", ...
+    Status status;
+};
+
+// A procedure of several commands: ok, or the outcome of the first that failed (its
+// text is what the window shows); the commands that went out, in order.
+struct ProcedureReport {
+    Status status;
+    std::vector<StepOutcome> steps;
+    bool ok() const { return status.ok(); }
+};
+
 // ---------------------------------------------------------------------------
 // Settings transfer
 
-// "Get Setting": the display's settings document, 00 included; empty when no
-// complete reply arrived.
-Bytes ReadDisplaySettings(Link& link);
-// Applies a reply on the window's side: "Get Settings Error!" (warning) for an
-// empty reply, the parser's text (warning) for a bad one, else
-// "Get Settings from Display Success!" (information). A reply whose texts held
-// control characters is applied with them made plain, and the success text is
-// followed by the warning that names the keys (warning icon). `applied` (when
-// given) tells whether the document reached `info` and `values`.
-Notice ApplyDisplaySettings(const Bytes& reply, TDisplayInfo& info, WindowValues& values, bool* applied = nullptr);
+// "Get Setting": the display's settings document, 00 included, in `reply`; empty
+// when no complete reply arrived (the outcome says why).
+Status ReadDisplaySettings(Link& link, Bytes& reply);
 
-// "Load Setting" once the file is read: "Load Settings Error!" (warning) for an
-// empty file, the parser's text (warning) for a bad one, else
-// "Load Settings Success!" (information), followed by the warning that names the
-// keys whose texts held control characters (then with the warning icon).
-Notice ApplySettingsFile(const Bytes& content, TDisplayInfo& info, WindowValues& values, bool* applied = nullptr);
+// What applying a document (the display's reply, a settings file) came to.
+struct ApplyResult {
+    // Ok with the success text; a failure with the text the window shows: an empty
+    // reply "Get Settings Error!" (TimedOut) or file "Load Settings Error!"
+    // (BadInput), or the parser's text (Refused for the display's reply, BadInput
+    // for a file).
+    Status status;
+    bool applied = false;                  // the document reached the record and the values
+    std::vector<std::string> cleanedKeys;  // texts whose control characters were made plain
+};
+ApplyResult ApplyDisplaySettings(const Bytes& reply, TDisplayInfo& info, WindowValues& values);
+ApplyResult ApplySettingsFile(const Bytes& content, TDisplayInfo& info, WindowValues& values);
+// The window's box for an applied document: the success text (information), with the
+// warning that names the cleaned keys after it (warning icon); a failure's text with
+// the warning icon.
+Notice ApplyNotice(const ApplyResult& result);
 
 inline constexpr const char* kAllDownloadQuestion = "Do you want to download all settings?";
 // Asks the "All Download" question; true on Yes.
 bool ConfirmAllDownload(Outlets& outlets);
-// Sends every setting group of the gathered record with progress, waits between
-// the commands, and shows the report (warning icon when anything failed). Returns
-// the report. A cancelled job (the link's token) stops before its next command,
-// shows nothing and returns an empty report. Every operation below likewise shows
-// no failure box for a command that ended because its job was cancelled.
-std::string RunAllDownload(Link& link, Outlets& outlets, const TDisplayInfo& info);
+// Sends every setting group of the gathered record with progress and waits between
+// the commands; a failed command never stops the sequence. The report holds every
+// command's outcome; its status is the first failure (or ok). A cancelled job stops
+// before its next command (Cancelled).
+ProcedureReport RunAllDownload(Link& link, Outlets& outlets, const TDisplayInfo& info);
+// The report text: "Download: " CR LF CR LF, then one line a command.
+std::string AllDownloadReportText(const ProcedureReport& report);
 // One report line: the label padded to 30, "Success " or "Failed ", CR LF.
 std::string AllDownloadReportLine(const std::string& label, bool ok);
 
-// Asks, then sends the factory reset; a failed write is shown. True when it was sent.
-bool RunResetDisplay(Link& link, Outlets& outlets);
-// Sends the restart; a failed write is shown. True when it was sent.
-bool RunRestartDisplay(Link& link, Outlets& outlets);
-// Asks, then formats the display's storage; nothing is shown afterwards. True when
-// the command was sent.
-bool RunFormat(Link& link, Outlets& outlets);
+// Asks, then sends the factory reset: Declined on No, else the command's outcome.
+Status RunResetDisplay(Link& link, Outlets& outlets);
+// Sends the restart.
+Status RunRestartDisplay(Link& link);
+// Asks, then formats the display's storage: Declined on No, else the command's outcome.
+Status RunFormat(Link& link, Outlets& outlets);
 
 // ---------------------------------------------------------------------------
-// The "Setting" buttons (each stops at the first failure and shows its text)
+// The "Setting" buttons (each stops at the first failure)
 
-void RunWelcomeSetting(Link& link, Outlets& outlets, const TDisplayInfo& info);
-void RunHeaderSetting(Link& link, Outlets& outlets, const TDisplayInfo& info);
-void RunTextSetting(Link& link, Outlets& outlets, const TDisplayInfo& info);
-void RunFooterSetting(Link& link, Outlets& outlets, const TDisplayInfo& info);
-void RunBrightnessSetting(Link& link, Outlets& outlets, const TDisplayInfo& info);
-// Sends Baud_Rate. On success the link's speed becomes that row's rate, "Done!"
-// is shown and the row is returned (for the connection baud-rate box); on
-// failure "Fail!" (warning) and -1. `changed` (when given) is told the row before
-// "Done!" is shown, so the window can show the new speed first.
-int RunBaudRateSetting(Link& link, Outlets& outlets, const TDisplayInfo& info,
-                       const std::function<void(int row)>& changed = {});
-// Sends the command-set selector's row (not its CommandNo).
-void RunCommandSetSetting(Link& link, Outlets& outlets, int commandModeRow);
-void RunPlaySetting(Link& link, Outlets& outlets, const TDisplayInfo& info);
+ProcedureReport RunWelcomeSetting(Link& link, const TDisplayInfo& info);
+ProcedureReport RunHeaderSetting(Link& link, const TDisplayInfo& info);
+ProcedureReport RunTextSetting(Link& link, const TDisplayInfo& info);
+ProcedureReport RunFooterSetting(Link& link, const TDisplayInfo& info);
+Status RunBrightnessSetting(Link& link, const TDisplayInfo& info);
+// Sends Baud_Rate. On success the link's speed becomes that row's rate and the row
+// is put in `row` (for the connection baud-rate box); `changed` (when given) is told
+// the row at once. A code no row offers is refused (BadInput) and nothing is sent.
+Status RunBaudRateSetting(Link& link, const TDisplayInfo& info, int& row,
+                          const std::function<void(int row)>& changed = {});
+// Sends the command-set selector's row (not its CommandNo); a row outside the table
+// is refused (BadInput) and nothing is sent.
+Status RunCommandSetSetting(Link& link, int commandModeRow);
+ProcedureReport RunPlaySetting(Link& link, const TDisplayInfo& info);
 
-// "Setting" on the code-page page: character set, code page, 1000 ms, "Done!".
+// "Setting" on the code-page page: character set, code page, 1000 ms.
 inline constexpr double kCodePageSettlePauseMs = 1000;
-void RunCodePageSetting(Link& link, Outlets& outlets, const TDisplayInfo& info);
+ProcedureReport RunCodePageSetting(Link& link, const TDisplayInfo& info);
 
 // ---------------------------------------------------------------------------
 // Display test
 
+// How a text was changed on its way to the display.
+struct TextChanges {
+    int replaced = 0;         // characters the code page lacks (or control characters), sent as "?"
+    std::size_t cutBytes = 0; // bytes beyond the 40 the display takes, not sent
+    bool changed() const { return replaced > 0 || cutBytes > 0; }
+};
 // The text in the test code page; at column/row when positionAt. First 40 bytes.
-void RunDisplayText(Link& link, Outlets& outlets, const Text& text, int testCodePageRow, bool positionAt,
-                    int column, int row);
-void RunClearDisplay(Link& link, Outlets& outlets);
+// `changes` tells what of the text could not be sent as given.
+Status RunDisplayText(Link& link, const Text& text, int testCodePageRow, bool positionAt, int column, int row,
+                      TextChanges* changes = nullptr);
+// How a text was changed when it became `bytes` (nothing cut).
+TextChanges TextChangesOf(const Text& text, const Bytes& bytes);
+Status RunClearDisplay(Link& link);
 // Only for the models that show a QR code at a picture (1, 3, 5, 6); the text in
-// the host code page. alignIndex 0..2 (left, centre, right). False when the model
-// does not offer it (nothing sent).
-bool RunShowQrCodeAt(Link& link, Outlets& outlets, int modelIndex, const Text& text, int alignIndex,
-                     int pictureNumber);
+// the host code page. alignIndex 0..2 (left, centre, right). BadInput (nothing sent)
+// for the other models.
+Status RunShowQrCodeAt(Link& link, int modelIndex, const Text& text, int alignIndex, int pictureNumber,
+                       TextChanges* changes = nullptr);
 
 // "Show QrCode" on the models that render the code from text: ShowQrCode with
 // alignment alignIndex + 1 (0..2: left, centre, right), slot 0 and the text in the
-// host code page. A failure is shown. True when the frame was sent.
-bool RunShowQrCode(Link& link, Outlets& outlets, const Text& text, int alignIndex);
+// host code page.
+Status RunShowQrCode(Link& link, const Text& text, int alignIndex, TextChanges* changes = nullptr);
 
 // "Show QrCode" on the models that show a QR code as a picture made from a file.
 inline constexpr double kQrSpeedUpPauseMs = 500;   // after the display's switch up
 inline constexpr double kQrSpeedBackPauseMs = 300; // after its switch back
-// The picture code returned when the PC could not follow to the transfer speed.
-inline constexpr int kQrSpeedFailed = 0x100;
-// Opens CmdPort (when that fails: stops silently, kQrPortClosed), switches both ends
-// to the transfer speed, sends the picture made from `file` with SendQrPicture,
-// switches the display back to BaudRate (also after a cancel) and closes CmdPort. A
-// PC that cannot take the transfer speed is shown (kQrSpeedFailed); a picture code
-// other than 0 and kQrCancelled is shown as "Error：" + code. Returns the code.
-int RunShowQrPicture(Link& link, Outlets& outlets, const std::string& file, int alignIndex,
-                     const OneBitConverter& toOneBitPerPixel);
+struct QrPictureReport {
+    // Ok; BadInput "Error：21" / "Error：19" for a missing file or one that is no
+    // picture (found before the display is touched); PortError for a port that
+    // cannot be opened (`opened` false: the window then shows nothing) or a PC that
+    // cannot take the transfer speed; the picture's outcome otherwise.
+    Status status;
+    int code = 0;          // the picture code of SendQrPicture
+    bool opened = true;    // CmdPort could be opened
+};
+// Makes the picture from `file` first (a missing file or one that gives no picture
+// is refused before anything is sent); opens CmdPort, switches both ends to the
+// transfer speed, sends the picture with SendQrPicture, switches the display back to
+// BaudRate (also after a cancel) and closes CmdPort.
+QrPictureReport RunShowQrPicture(Link& link, const std::string& file, int alignIndex,
+                                 const OneBitConverter& toOneBitPerPixel);
 
 // The 41-byte test pattern of a test button's tag (101..103, 201..204): 0B, 16
 // bytes from the first byte, four blanks, the next 16 bytes, four blanks. Empty
 // for an unknown tag.
 Bytes CodePageTestPattern(int tag);
-void RunCodePageTest(Link& link, Outlets& outlets, int tag);
+Status RunCodePageTest(Link& link, int tag);
 
 // ---------------------------------------------------------------------------
 // Editing aids

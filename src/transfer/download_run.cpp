@@ -55,10 +55,35 @@ std::string DownloadRun::TallyText() const
     return "Done! [Succeed " + std::to_string(Statistics_S) + " / Failed " + std::to_string(Statistics_F) + "]";
 }
 
+std::string RunReport::tallyText() const
+{
+    return "Done! [Succeed " + std::to_string(succeeded) + " / Failed " + std::to_string(failed) + "]";
+}
+
+std::string RunReport::cancelledText(int baudRate) const
+{
+    std::string text;
+    switch (kind) {
+    case RunKind::Fonts: text = "The font download was cancelled."; break;
+    case RunKind::Single: text = "The download was cancelled."; break;
+    case RunKind::Pictures: text = "The picture download was cancelled."; break;
+    case RunKind::Firmware: text = "The firmware update was cancelled."; break;
+    }
+    text += " [Succeed " + std::to_string(succeeded) + " / Failed " + std::to_string(failed) + "]";
+    if (firmwareTouched)
+        text += "\n\nThe display holds an incomplete firmware image: update the firmware again before using it.";
+    else if (kind != RunKind::Firmware && itemCut)
+        text += "\nThe item being sent when it was cancelled is incomplete in the display.";
+    if (!displayBack)
+        text += "\n\nThe display did not answer at " + std::to_string(baudRate) +
+                " bit/s afterwards: press Connect before the next command.";
+    return text;
+}
+
 // ---------------------------------------------------------------------------
 // Run starts
 
-RunOutcome DownloadRun::StartFontDownload()
+RunReport DownloadRun::StartFontDownload()
 {
     std::vector<int> positions;
     for (int pos = kFirstFontPos; pos <= kLastFontPos; ++pos)
@@ -67,8 +92,9 @@ RunOutcome DownloadRun::StartFontDownload()
     return StartFontDownload(positions);
 }
 
-RunOutcome DownloadRun::StartFontDownload(const std::vector<int>& positions)
+RunReport DownloadRun::StartFontDownload(const std::vector<int>& positions)
 {
+    m_kind = RunKind::Fonts;
     SetDownListNull();
     bool any = false;
     for (int pos : positions) {
@@ -78,31 +104,27 @@ RunOutcome DownloadRun::StartFontDownload(const std::vector<int>& positions)
         }
     }
     if (!any)
-        return RunOutcome::NotStarted;
-    IsDownResource = true;
-    m_kind = RunKind::Fonts;
+        return notStarted(Status::success("Nothing to send."));
     std::vector<std::string> folders;
-    if (!anyImagePresent(folders)) {
-        m_out.ShowMessageBox(NoImagesMessage(folders), kBoxError);
-        return RunOutcome::NotStarted;
-    }
-    return beginRun(kFirstFontPos, 1, kReportHeading);
+    if (!anyImagePresent(folders))
+        return notStarted(Status::failure(Code::BadInput, NoImagesMessage(folders)));
+    return start({RunKind::Fonts, kFirstFontPos, 1, kReportHeading, true});
 }
 
-RunOutcome DownloadRun::StartSingleDownload(int position, const std::string& filePath)
+RunReport DownloadRun::StartSingleDownload(int position, const std::string& filePath)
 {
+    m_kind = RunKind::Single;
     if (position < 1 || position > kCatalogueSize)
-        return RunOutcome::NotStarted;
+        return notStarted(Status::failure(Code::BadInput, "There is no catalogue position " + std::to_string(position) + "."));
     SetDownListNull();
     DownList[static_cast<std::size_t>(position)] = true;
-    IsDownResource = false;
     m_userFile = filePath;
-    m_kind = RunKind::Single;
-    return beginRun(position, 1, nullptr);
+    return start({RunKind::Single, position, 1, nullptr, false});
 }
 
-RunOutcome DownloadRun::StartPictureDownload(const std::vector<int>& positions, PictureSource pictures)
+RunReport DownloadRun::StartPictureDownload(const std::vector<int>& positions, PictureSource pictures)
 {
+    m_kind = RunKind::Pictures;
     SetDownListNull();
     bool any = false;
     for (int pos : positions) {
@@ -112,182 +134,152 @@ RunOutcome DownloadRun::StartPictureDownload(const std::vector<int>& positions, 
         }
     }
     if (!any)
-        return RunOutcome::NotStarted;
+        return notStarted(Status::success("Nothing to send."));
     m_pictures = std::move(pictures);
-    m_kind = RunKind::Pictures;
-    m_speedRaised = m_streamCut = m_firmwareTouched = false;
-
-    std::string message;
-    if (!openAndFindDevice(message))
-        return RunOutcome::NotStarted;
-    if (cancelled())
-        return cancel();
-    m_out.StartProgress("", 100, 2);
-    ReportText = kReportHeading;
-    IsDownResource = false;
-    if (!raiseSpeed()) {
-        m_out.ResetProgress();
-        return cancelled() ? cancel() : RunOutcome::NotStarted;
-    }
-    if (!WaitDeviceReady(m_link, true, message)) {
-        if (cancelled())
-            return cancel();
-        std::string ignored;
-        restoreSpeedAndClose(ignored);
-        m_out.ResetProgress();
-        m_out.ShowMessageBox(message, kBoxError);
-        return RunOutcome::NotStarted;
-    }
-    RunTotal = GetDownListTrueTotal();
-    Statistics_S = Statistics_F = 0;
-    RunCount = 0;
-    CurrentPos = kFirstPicturePos;
-    m_assembler.clear();
-    planRunBytes();
-    return NextDownload();
+    return start({RunKind::Pictures, kFirstPicturePos, 2, kReportHeading, false});
 }
 
-RunOutcome DownloadRun::StartFirmwareUpdate()
+RunReport DownloadRun::StartFirmwareUpdate()
 {
+    m_kind = RunKind::Firmware;
     // Without an image for this model there is nothing to update with: say so
     // before touching the display.
     const std::string imageName = FirmwareResourceName(m_model);
     if (!m_firmwareFile.empty()) {
         std::error_code error;
-        if (!std::filesystem::is_regular_file(m_firmwareFile, error)) {
-            m_out.ShowMessageBox("Cannot read the firmware image \"" + m_firmwareFile + "\".", kBoxError);
-            return RunOutcome::NotStarted;
-        }
+        if (!std::filesystem::is_regular_file(m_firmwareFile, error))
+            return notStarted(
+                Status::failure(Code::BadInput, "Cannot read the firmware image \"" + m_firmwareFile + "\"."));
     }
     const ResourceLookup image = m_firmwareFile.empty() ? FindResource(imageName) : ResourceLookup{true, m_firmwareFile, {}};
-    if (!image.found) {
-        m_out.ShowMessageBox("There is no firmware image \"" + imageName + "\" for the " + ModelName(m_model) +
-                                 " display, so it cannot be updated.\nPut the maker's firmware image (" + imageName +
-                                 ".bin) into one of these folders:\n" + JoinFolders(image.searched),
-                             kBoxError);
-        return RunOutcome::NotStarted;
-    }
-    if (m_out.ShowMessageBox(kUpgradeQuestion, kBoxQuestion) != kAnswerYes)
-        return RunOutcome::NotStarted;
-    m_kind = RunKind::Firmware;
-    m_speedRaised = m_streamCut = m_firmwareTouched = false;
-
-    std::string message;
-    if (!IsNamedFileModel(m_model))
-        RestartDisplay(m_link, message);
-    if (!WaitDeviceReady(m_link, false, message)) {
-        if (cancelled())
-            return cancel();
-        m_out.ShowMessageBox(std::string(kNoDeviceText) + message, kBoxError);
-        return RunOutcome::NotStarted;
-    }
-    if (cancelled())
-        return cancel();
-    SetDownListNull();
-    if (ReadVersion(m_link) < kCarriedFirmwareVersion)
-        DownList[kBig52GbkPos] = true;
-    DownList[kFirmwarePos] = true;
-    if (!openForTransfer(message)) {
-        m_out.ShowMessageBox(message, kBoxError);
-        return RunOutcome::NotStarted;
-    }
-    if (!raiseSpeed())
-        return cancelled() ? cancel() : RunOutcome::NotStarted;
-    RunTotal = GetDownListTrueTotal();
-    Statistics_S = Statistics_F = 0;
-    RunCount = 0;
-    IsDownResource = true;
-    m_out.StartProgress("", 100, 1);
-    CurrentPos = 1;
-    m_assembler.clear();
-    planRunBytes();
-    return NextDownload();
+    if (!image.found)
+        return notStarted(Status::failure(Code::BadInput, "There is no firmware image \"" + imageName + "\" for the " +
+                                                              ModelName(m_model) +
+                                                              " display, so it cannot be updated.\nPut the maker's "
+                                                              "firmware image (" +
+                                                              imageName + ".bin) into one of these folders:\n" +
+                                                              JoinFolders(image.searched)));
+    return start({RunKind::Firmware, 1, 1, nullptr, true});
 }
 
-RunOutcome DownloadRun::beginRun(int firstPosition, int progressKind, const char* reportText)
+RunReport DownloadRun::start(const RunPlan& plan)
 {
-    m_speedRaised = m_streamCut = m_firmwareTouched = false;
-    std::string message;
-    if (!openAndFindDevice(message))
-        return cancelled() ? cancel() : RunOutcome::NotStarted;
-    if (cancelled())
-        return cancel();
-    if (!raiseSpeed())
-        return cancelled() ? cancel() : RunOutcome::NotStarted;
-    m_out.StartProgress("", 100, progressKind);
-    if (reportText)
-        ReportText = reportText;
+    m_kind = plan.kind;
+    m_speedRaised = m_streamCut = m_blocksCut = m_firmwareTouched = false;
+    m_items.clear();
+    m_skipped.clear();
     Statistics_S = Statistics_F = 0;
-    RunTotal = GetDownListTrueTotal();
     RunCount = 0;
-    CurrentPos = firstPosition;
+    const bool firmware = plan.kind == RunKind::Firmware;
+    auto stop = [&](Status status) { return cancelled() ? cancel() : notStarted(std::move(status)); };
+
+    if (firmware) {
+        // The update asks first, restarts the addressed-flash models into their
+        // loader, and chooses what to send by the display's version.
+        if (m_out.ShowMessageBox(kUpgradeQuestion, kBoxQuestion) != kAnswerYes)
+            return notStarted(Status::failure(Code::Declined, "The firmware update was not confirmed."));
+        if (!IsNamedFileModel(m_model))
+            RestartDisplay(m_link);
+        if (Status ready = WaitDeviceReady(m_link, false); !ready.ok()) {
+            if (ready.code != Code::Cancelled && ready.code != Code::HungUp)
+                ready.text = std::string(kNoDeviceText) + ready.text;
+            return stop(ready);
+        }
+        SetDownListNull();
+        int version = 0;
+        ReadVersion(m_link, version);
+        if (cancelled())
+            return cancel();
+        if (version < kCarriedFirmwareVersion)
+            DownList[kBig52GbkPos] = true;
+        DownList[kFirmwarePos] = true;
+    }
+    if (Status opened = openForTransfer(); !opened.ok())
+        return stop(opened);
+    if (!firmware) {
+        if (Status ready = WaitDeviceReady(m_link, true); !ready.ok()) {
+            CloseCmdPort(m_link);
+            if (ready.code != Code::Cancelled && ready.code != Code::HungUp)
+                ready.text = std::string(kNoDeviceText) + ready.text;
+            return stop(ready);
+        }
+        if (cancelled())
+            return cancel();
+    }
+    if (plan.kind == RunKind::Pictures) {
+        m_out.StartProgress("", 100, plan.progressKind);
+        ReportText = plan.reportText;
+    }
+    if (Status raised = raiseSpeed(); !raised.ok())
+        return stop(raised);
+    if (plan.kind == RunKind::Pictures) {
+        // The display is asked again at the new speed before the first picture.
+        if (Status ready = WaitDeviceReady(m_link, true); !ready.ok()) {
+            if (cancelled())
+                return cancel();
+            restoreSpeedAndClose();
+            return notStarted(ready);
+        }
+    } else {
+        m_out.StartProgress("", 100, plan.progressKind);
+        if (plan.reportText)
+            ReportText = plan.reportText;
+    }
+    IsDownResource = plan.resources;
+    RunTotal = GetDownListTrueTotal();
+    CurrentPos = plan.firstPosition;
     // Bytes left from an earlier run belong to a closed line.
     m_assembler.clear();
     planRunBytes();
     return NextDownload();
 }
 
-bool DownloadRun::openAndFindDevice(std::string& message)
+Status DownloadRun::openForTransfer()
 {
-    if (!openForTransfer(message)) {
-        m_out.ShowMessageBox(message, kBoxError);
-        return false;
+    if (!m_link.CmdPort.isOpen()) {
+        if (Status opened = OpenCmdPort(m_link); !opened.ok())
+            return opened;
     }
-    if (!WaitDeviceReady(m_link, true, message)) {
-        CloseCmdPort(m_link);
-        if (!cancelled())
-            m_out.ShowMessageBox(std::string(kNoDeviceText) + message, kBoxError);
-        return false;
-    }
-    return true;
-}
-
-bool DownloadRun::openForTransfer(std::string& message)
-{
-    if (!m_link.CmdPort.isOpen() && OpenCmdPort(m_link, message) != kStatusOpened)
-        return false;
     // USB serial adapters otherwise hold small answers back for milliseconds.
     m_link.CmdPort.requestLowLatency();
-    return true;
+    return Status::success();
 }
 
-bool DownloadRun::raiseSpeed()
+Status DownloadRun::raiseSpeed()
 {
-    std::string message;
-    const SpeedSwitch result = SwitchLineSpeed(m_link, kTransferBaud, kSpeedSwitchPauseMs, message);
-    if (result == SpeedSwitch::Done) {
+    const Status result = SwitchLineSpeed(m_link, kTransferBaud, kSpeedSwitchPauseMs);
+    if (result.ok()) {
         m_speedRaised = true;
-        return true;
+        return result;
     }
-    if (result == SpeedSwitch::Cancelled) {
+    if (result.cancelled()) {
         m_speedRaised = true; // it may have switched: the cancel finds it at either speed
-        return false;
+        return result;
     }
     // The display may have switched although the PC could not: it is left to the
     // next Connect, which finds it at whatever speed it runs.
     CloseCmdPort(m_link);
-    m_out.ShowMessageBox(message, kBoxError);
-    return false;
+    return result;
 }
 
-bool DownloadRun::restoreSpeedAndClose(std::string& message)
+Status DownloadRun::restoreSpeedAndClose()
 {
-    bool ok = true;
+    Status status;
     if (m_speedRaised) {
-        ok = SwitchLineSpeed(m_link, m_link.BaudRate, kSpeedSwitchPauseMs, message) == SpeedSwitch::Done;
+        status = SwitchLineSpeed(m_link, m_link.BaudRate, kSpeedSwitchPauseMs);
         m_speedRaised = false;
     }
     CloseCmdPort(m_link);
-    return ok;
+    return status;
 }
 
-void DownloadRun::settleLine(double quietMs)
+void DownloadRun::settleLine(double quietMs, double limitMs)
 {
     SerialPort& port = m_link.CmdPort;
     Clock& clock = m_link.clock;
     const double start = clock.nowMs();
     double lastByte = start;
-    while (clock.nowMs() - start < kCancelSettleLimitMs && !port.hungUp()) {
+    while (clock.nowMs() - start < limitMs && !port.hungUp()) {
         const double quietLeft = lastByte + quietMs - clock.nowMs();
         if (quietLeft <= 0)
             return;
@@ -303,40 +295,56 @@ void DownloadRun::settleLine(double quietMs)
 bool DownloadRun::returnDisplayToBaudRate()
 {
     SerialPort& port = m_link.CmdPort;
+    Clock& clock = m_link.clock;
+    const double started = clock.nowMs();
     std::string message;
     // What was written reaches the display first (the rest of a cut stream is thrown
     // away); then it gets a quiet line, so that it ends (or drops) what it was doing
-    // and its last answers are out of the way.
+    // and its last answers are out of the way. A display pulling blocks asks again a
+    // few times before it gives up: the line must stay quiet longer than it waits.
     if (m_streamCut)
         port.purgeOutput();
     port.drainOutput(StreamDrainLimitMs(0), message);
-    settleLine(m_streamCut ? kCancelQuietAfterStreamMs : kCancelQuietMs);
+    if (m_blocksCut)
+        settleLine(kCancelQuietAfterBlocksMs, kCancelBlocksSettleLimitMs);
+    else
+        settleLine(m_streamCut ? kCancelQuietAfterStreamMs : kCancelQuietMs, kCancelSettleLimitMs);
     auto answersHere = [&] {
         for (int i = 0; i < kCancelProbes && !port.hungUp(); ++i) {
             port.purgeInput();
-            if (ProbeModel(m_link, message))
+            if (ProbeModel(m_link).ok())
                 return true;
             m_link.pause(kDeviceReadyPauseMs);
         }
         return false;
     };
-    if (m_speedRaised) {
-        m_speedRaised = false;
-        if (answersHere()) {
-            std::string switchMessage;
-            return SwitchLineSpeed(m_link, m_link.BaudRate, kSpeedSwitchPauseMs, switchMessage) == SpeedSwitch::Done
-                && answersHere();
+    const int transferSpeed = kTransferBaud;
+    bool tryTransferSpeed = m_speedRaised;
+    m_speedRaised = false;
+    // The display may still be busy with what it was cut off from, at either speed:
+    // look at both until it answers or the search has gone on long enough.
+    do {
+        if (tryTransferSpeed) {
+            port.setBaud(transferSpeed);
+            if (answersHere()) {
+                if (!SwitchLineSpeed(m_link, m_link.BaudRate, kSpeedSwitchPauseMs).ok())
+                    return false;
+                return answersHere();
+            }
         }
-        // Not at the transfer speed: it may have gone back by itself.
         port.setBaud(m_link.BaudRate);
-    }
-    return answersHere();
+        if (answersHere())
+            return true;
+        if (!tryTransferSpeed)
+            return false;
+    } while (!port.hungUp() && clock.nowMs() - started < kCancelRecoverLimitMs);
+    return false;
 }
 
 // ---------------------------------------------------------------------------
 // The step routine
 
-RunOutcome DownloadRun::NextDownload()
+RunReport DownloadRun::NextDownload()
 {
     for (;;) {
         if (cancelled())
@@ -347,18 +355,21 @@ RunOutcome DownloadRun::NextDownload()
             ++CurrentPos;
             continue;
         }
-        std::string ignored;
-        WaitDeviceReady(m_link, true, ignored); // lets the display settle; outcome not used
+        // Lets the display settle; the outcome is not used.
+        const Status ready = WaitDeviceReady(m_link, true);
         if (cancelled())
             return cancel();
-        if (m_link.CmdPort.hungUp())
-            return hungUp(ignored);
+        if (m_link.CmdPort.hungUp()) {
+            m_pendingStatus = Status::failure(Code::HungUp, ready.text);
+            return hungUp();
+        }
         if (CurrentPos == kEndOfRun)
             return finish();
 
         const DownloadItem& item = DownloadItemAt(CurrentPos);
         if (!IsItemSupported(CurrentPos, m_model)) {
             m_out.ShowLogOnRichEdit(std::string(item.Name) + " [" + "Failed" + "]:not suport", true);
+            m_skipped.emplace_back(CurrentPos, "not supported by the " + ModelName(m_model));
             ++CurrentPos;
             continue;
         }
@@ -449,16 +460,20 @@ bool DownloadRun::loadItem(int position)
         }
     } else if (IsDownResource && position == kFirmwarePos && !m_firmwareFile.empty()) {
         FileData = ReadFileBytes(m_firmwareFile);
-        if (FileData.empty())
+        if (FileData.empty()) {
             m_out.ShowLogOnRichEdit(std::string(item.Name) + " [Failed]:cannot read " + m_firmwareFile, true);
+            m_skipped.emplace_back(position, "cannot read " + m_firmwareFile);
+        }
     } else if (IsDownResource) {
         const std::string name = ResourceName(position, m_model);
         ResourceLookup lookup;
         FileData = LoadResource(name, &lookup);
-        if (!lookup.found)
+        if (!lookup.found) {
             m_out.ShowLogOnRichEdit(std::string(item.Name) + " [Failed]:no image " + name + ".bin in " +
                                         JoinFolders(lookup.searched),
                                     true);
+            m_skipped.emplace_back(position, "no image " + name + ".bin");
+        }
     } else if (!m_userFile.empty()) {
         // The length goes out as 4 bytes: a longer file is refused by its size, unread.
         std::string reason;
@@ -466,10 +481,12 @@ bool DownloadRun::loadItem(int position)
         case ReadStatus::Ok: break;
         case ReadStatus::TooLarge:
             m_out.ShowLogOnRichEdit(std::string(item.Name) + " [Failed]:file too large", true);
+            m_skipped.emplace_back(position, "file too large");
             break;
         default:
             m_out.ShowLogOnRichEdit(std::string(item.Name) + " [Failed]:cannot read " + m_userFile + " (" + reason + ")",
                                     true);
+            m_skipped.emplace_back(position, "cannot read " + m_userFile + " (" + reason + ")");
         }
     }
     FlashAddressHexText = FlashAddressHex(position);
@@ -502,18 +519,18 @@ DownloadRun::ItemResult DownloadRun::sendByBlocks(int position, bool firmwareEnt
 {
     const DownloadItem& item = DownloadItemAt(position);
     const auto length = static_cast<std::uint32_t>(FileData.size());
-    std::string message;
+    Status started;
     if (firmwareEntry) {
-        if (!WaitUpgradeReady(m_link, message))
-            return failedStep(message);
+        if (Status ready = WaitUpgradeReady(m_link); !ready.ok())
+            return failedStep(ready);
         // The loader's progress belongs to no picture slot; the run's count is not advanced.
         m_out.SetProgressMax(BlockCount(FileData.size()), kNoSlot);
         m_out.ShowTransferStatus("Firmware Updating......", "1 of  1", kNoSlot);
         startItemBytes(position);
-        SendAnnounce(m_link, length, FileCrc, message);
+        started = SendAnnounce(m_link, length, FileCrc);
     } else {
-        if (!DownloadServiceSetup(m_link, FlashAddressHexText, IntToHexDigits(length, 8), message))
-            return failedStep(message);
+        if (Status setup = DownloadServiceSetup(m_link, FlashAddressHexText, IntToHexDigits(length, 8)); !setup.ok())
+            return failedStep(setup);
         m_out.SetProgressMax(BlockCount(FileData.size()), position);
         ++RunCount;
         m_out.ShowTransferStatus(std::string("Download ") + item.Name,
@@ -521,7 +538,15 @@ DownloadRun::ItemResult DownloadRun::sendByBlocks(int position, bool firmwareEnt
         if (!m_link.pause(kStartFramePauseMs))
             return ItemResult::Cancelled;
         startItemBytes(position);
-        SendStartDownload(m_link, message);
+        started = SendStartDownload(m_link);
+    }
+    // From the start frame on the display pulls the file: a cancel must wait until it
+    // has let go of it.
+    m_blocksCut = true;
+    if (!started.ok()) {
+        if (started.cancelled())
+            return ItemResult::Cancelled;
+        return failedStep(started);
     }
     return finishBlockPhase(position);
 }
@@ -541,28 +566,31 @@ DownloadRun::ItemResult DownloadRun::finishBlockPhase(int position)
         reportBytes(position, furthest);
     };
     const BlockPhaseResult result = RunBlockPhase(m_link, m_assembler, FileData, FileCrc, options);
-    switch (result.end) {
-    case BlockPhaseEnd::Completed:
-        book(position, result.crcMatches);
+    switch (result.status.code) {
+    case Code::Ok:
+        m_blocksCut = false;
+        book(position, result.crcMatches ? Status::success() : Status::failure(Code::Refused, "CRC check error"));
         return ItemResult::Booked;
-    case BlockPhaseEnd::TimedOut:
+    case Code::TimedOut:
         return ItemResult::TimedOut;
-    case BlockPhaseEnd::Cancelled:
+    case Code::Cancelled:
         return ItemResult::Cancelled;
-    case BlockPhaseEnd::HungUp:
-    case BlockPhaseEnd::PortClosed:
-        m_pendingError = result.message;
+    case Code::HungUp:
+        m_pendingStatus = result.status;
         return ItemResult::HungUp;
+    default:
+        // A block that could not be written: the port is broken, the run cannot go on.
+        m_pendingStatus = result.status;
+        return m_link.CmdPort.hungUp() ? ItemResult::HungUp : ItemResult::Abandoned;
     }
-    return ItemResult::TimedOut;
 }
 
 DownloadRun::ItemResult DownloadRun::sendByStream(int position)
 {
     const DownloadItem& item = DownloadItemAt(position);
-    std::string message;
-    if (!MakeFile(m_link, item.FileName, std::to_string(FileData.size()), std::to_string(FileCrc), message))
-        return failedStep(message);
+    if (Status made = MakeFile(m_link, item.FileName, std::to_string(FileData.size()), std::to_string(FileCrc));
+        !made.ok())
+        return failedStep(made);
     m_out.SetProgressMax(BlockCount(FileData.size()), position);
     ++RunCount;
     m_out.ShowTransferStatus(std::string("Download ") + item.Name,
@@ -573,38 +601,42 @@ DownloadRun::ItemResult DownloadRun::sendByStream(int position)
         m_out.SetProgressPosition(piece, position);
         reportBytes(position, static_cast<std::uint64_t>(piece) * kStreamPieceSize);
     };
-    switch (StreamFile(m_link, FileData, options, message)) {
-    case StreamEnd::Cancelled:
+    const Status streamed = StreamFile(m_link, FileData, options);
+    switch (streamed.code) {
+    case Code::Ok:
+        break;
+    case Code::Cancelled:
         m_streamCut = true;
         return ItemResult::Cancelled;
-    case StreamEnd::HungUp:
-        m_pendingError = message;
+    case Code::HungUp:
+        m_pendingStatus = streamed;
         return ItemResult::HungUp;
-    case StreamEnd::WriteFailed:
-        book(position, false);
+    default:
+        // The display waits for the rest in vain: the item failed (the display drops
+        // it once the data stops).
+        book(position, streamed);
         return ItemResult::Booked;
-    case StreamEnd::Completed:
-        break;
     }
     if (!m_link.pause(kStreamSettleMs))
         return ItemResult::Cancelled;
-    const bool ok = WaitFileCrc(m_link, std::to_string(FileCrc), message);
-    if (!ok && cancelled())
+    const Status crc = WaitFileCrc(m_link, std::to_string(FileCrc));
+    if (crc.cancelled())
         return ItemResult::Cancelled;
-    if (!ok && m_link.CmdPort.hungUp()) {
-        m_pendingError = message;
+    if (!crc.ok() && m_link.CmdPort.hungUp()) {
+        m_pendingStatus = Status::failure(Code::HungUp, crc.text);
         return ItemResult::HungUp;
     }
-    book(position, ok);
+    book(position, crc);
     return ItemResult::Booked;
 }
 
-void DownloadRun::book(int position, bool ok)
+void DownloadRun::book(int position, const Status& status)
 {
     const DownloadItem& item = DownloadItemAt(position);
     // Sent or failed, the item's bytes are behind the run now.
     RunBytesDone = std::min(RunBytesDone + FileData.size(), RunBytesTotal);
-    if (ok) {
+    m_items.push_back({position, item.Name, status, FileData.size(), FileCrc});
+    if (status.ok()) {
         ++Statistics_S;
         if (isFontPosition(position))
             m_out.ShowLogOnRichEdit(std::string(item.Name) + " [" + "Succeed" + "]", false);
@@ -619,111 +651,130 @@ void DownloadRun::book(int position, bool ok)
 // ---------------------------------------------------------------------------
 // Ends of a run
 
-RunOutcome DownloadRun::end(ItemResult result)
+RunReport DownloadRun::report(RunOutcome end, Status status)
+{
+    m_preparedPictures.clear();
+    RunReport r;
+    r.kind = m_kind;
+    r.end = end;
+    r.status = std::move(status);
+    r.succeeded = Statistics_S;
+    r.failed = Statistics_F;
+    r.items = m_items;
+    r.skipped = m_skipped;
+    r.reportText = ReportText;
+    r.firmwareTouched = m_firmwareTouched;
+    return r;
+}
+
+RunReport DownloadRun::notStarted(Status status)
+{
+    return report(RunOutcome::NotStarted, std::move(status));
+}
+
+RunReport DownloadRun::end(ItemResult result)
 {
     switch (result) {
     case ItemResult::Abandoned:
-        return abandon(m_pendingError);
+        return abandon();
     case ItemResult::TimedOut:
         return timeOut();
     case ItemResult::HungUp:
-        return hungUp(m_pendingError);
+        return hungUp();
     case ItemResult::Cancelled:
         return cancel();
     case ItemResult::Booked:
         break;
     }
-    return RunOutcome::Finished;
+    return finish();
 }
 
-RunOutcome DownloadRun::finish()
+namespace {
+
+// "CP437 (CRC check error), Picture_1 (Download failed : Crc)".
+std::string failedItems(const std::vector<ItemReport>& items)
 {
-    m_preparedPictures.clear();
-    std::string message;
-    const bool restored = restoreSpeedAndClose(message);
+    std::string text;
+    for (const ItemReport& item : items) {
+        if (item.status.ok())
+            continue;
+        if (!text.empty())
+            text += ", ";
+        text += item.name + " (" + item.status.text + ")";
+    }
+    return text;
+}
+
+std::string plural(int n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
+
+} // namespace
+
+RunReport DownloadRun::finish()
+{
+    const Status restored = restoreSpeedAndClose();
     m_out.StopElapsedTimer();
-    // A run in which any item failed is a partial failure: the warning icon.
-    m_out.ShowMessageBox(TallyText(), Statistics_F > 0 ? kBoxWarning : kBoxInfo);
-    m_out.ResetProgress();
-    if (!restored)
-        m_out.ShowMessageBox(message, kBoxError);
-    return RunOutcome::Finished;
+    Status status;
+    if (Statistics_F > 0) {
+        status = Status::failure(Code::Refused, plural(Statistics_F, "item", "items") + " of " +
+                                                    std::to_string(Statistics_S + Statistics_F) +
+                                                    " failed: " + failedItems(m_items));
+    } else if (Statistics_S == 0) {
+        // Nothing reached the display: say why.
+        std::string why;
+        for (const auto& [position, reason] : m_skipped)
+            why += std::string(why.empty() ? "" : "; ") + DownloadItemAt(position).Name + ": " + reason;
+        status = Status::failure(Code::BadInput, why.empty() ? "Nothing was sent." : "Nothing was sent (" + why + ").");
+    } else if (!restored.ok()) {
+        status = restored;
+    } else {
+        status = Status::success(plural(Statistics_S, "item", "items") + " stored.");
+    }
+    RunReport r = report(RunOutcome::Finished, status);
+    r.restore = restored;
+    return r;
 }
 
-RunOutcome DownloadRun::abandon(const std::string& message)
+RunReport DownloadRun::abandon()
 {
-    m_preparedPictures.clear();
-    std::string ignored;
-    restoreSpeedAndClose(ignored);
-    m_out.ShowMessageBox(message, kBoxError);
-    m_out.ResetProgress();
-    return RunOutcome::Abandoned;
+    restoreSpeedAndClose();
+    return report(RunOutcome::Abandoned, m_pendingStatus);
 }
 
-RunOutcome DownloadRun::timeOut()
+RunReport DownloadRun::timeOut()
 {
-    m_preparedPictures.clear();
     // The display is left at the transfer speed; the next command opens at BaudRate.
     CloseCmdPort(m_link);
     m_speedRaised = false;
-    m_out.ResetProgress();
-    m_out.ShowMessageBox(ReportText + kTimeOutText, kBoxError);
-    return RunOutcome::TimedOut;
+    return report(RunOutcome::TimedOut, Status::failure(Code::TimedOut, kTimeOutText));
 }
 
-RunOutcome DownloadRun::hungUp(const std::string& detail)
+RunReport DownloadRun::hungUp()
 {
-    m_preparedPictures.clear();
     CloseCmdPort(m_link);
     m_speedRaised = false;
-    m_out.ResetProgress();
-    std::string text = ReportText + "The serial line hung up during the download; the display is no longer connected.";
-    if (!detail.empty())
-        text += "\n(" + detail + ")";
-    m_out.ShowMessageBox(text, kBoxError);
-    return RunOutcome::HungUp;
+    return report(RunOutcome::HungUp, Status::failure(Code::HungUp, m_pendingStatus.text));
 }
 
-RunOutcome DownloadRun::cancel()
+RunReport DownloadRun::cancel()
 {
-    m_preparedPictures.clear();
     // What follows puts the display back and must run to its end, whatever the token says.
     CancelScope cleanup(m_link, nullptr);
     const bool back = m_link.CmdPort.isOpen() && !m_link.CmdPort.hungUp() && returnDisplayToBaudRate();
     CloseCmdPort(m_link);
     m_speedRaised = false;
-    m_out.ResetProgress();
-    m_out.ShowLogOnRichEdit("Download cancelled " + TallyText().substr(6), true);
-    m_out.ShowMessageBox(CancelledText(back), m_firmwareTouched || !back ? kBoxWarning : kBoxInfo);
-    return RunOutcome::Cancelled;
+    m_blocksCut = m_streamCut = false;
+    RunReport r = report(RunOutcome::Cancelled, Status::failure(Code::Cancelled, kCancelledText));
+    r.displayBack = back;
+    r.itemCut = m_kind != RunKind::Firmware && RunCount > Statistics_S + Statistics_F;
+    return r;
 }
 
-std::string DownloadRun::CancelledText(bool displayBack) const
+DownloadRun::ItemResult DownloadRun::failedStep(const Status& status)
 {
-    std::string text;
-    switch (m_kind) {
-    case RunKind::Fonts: text = "The font download was cancelled."; break;
-    case RunKind::Single: text = "The download was cancelled."; break;
-    case RunKind::Pictures: text = "The picture download was cancelled."; break;
-    case RunKind::Firmware: text = "The firmware update was cancelled."; break;
-    }
-    text += " [Succeed " + std::to_string(Statistics_S) + " / Failed " + std::to_string(Statistics_F) + "]";
-    if (m_firmwareTouched)
-        text += "\n\nThe display holds an incomplete firmware image: update the firmware again before using it.";
-    else if (m_kind != RunKind::Firmware && RunCount > Statistics_S + Statistics_F)
-        text += "\nThe item being sent when it was cancelled is incomplete in the display.";
-    if (!displayBack)
-        text += "\n\nThe display did not answer at " + std::to_string(m_link.BaudRate) +
-                " bit/s afterwards: press Connect before the next command.";
-    return text;
-}
-
-DownloadRun::ItemResult DownloadRun::failedStep(const std::string& message)
-{
-    if (cancelled())
+    if (cancelled() || status.cancelled())
         return ItemResult::Cancelled;
-    m_pendingError = message;
-    return m_link.CmdPort.hungUp() ? ItemResult::HungUp : ItemResult::Abandoned;
+    m_pendingStatus = status;
+    return m_link.CmdPort.hungUp() || status.code == Code::HungUp ? ItemResult::HungUp : ItemResult::Abandoned;
 }
 
 // ---------------------------------------------------------------------------

@@ -1,12 +1,16 @@
 // A download run: the catalogue positions selected for it are sent to the display
 // one after another, each booked as succeeded or failed, and the run ends with a
 // tally. Started by the four run buttons (all fonts, one item from a file, the
-// ticked pictures, the firmware update). Runs entirely on the calling (device
-// worker) thread and reaches the window only through Outlets.
+// ticked pictures, the firmware update), all through one start sequence. Runs
+// entirely on the calling (device worker) thread; during the run it reaches the
+// window only through Outlets (progress, log lines, the firmware question), and it
+// returns what happened as a RunReport, from which the window shows its boxes and
+// the command line its results.
 #pragma once
 
 #include "link/link.h"
 #include "link/outlets.h"
+#include "link/status.h"
 #include "transfer/catalogue.h"
 #include "transfer/frames.h"
 #include "transfer/protocol.h"
@@ -27,12 +31,53 @@ using PictureSource = std::function<Bytes(int position)>;
 
 // How a run (or its start) ended.
 enum class RunOutcome {
-    NotStarted,  // a check before the run failed (message shown) or the user said No
-    Finished,    // all positions processed, tally shown
-    Abandoned,   // setup, sync or make-file failed (message shown)
+    NotStarted,  // a check before the run failed, the user said No, or nothing to send
+    Finished,    // all positions processed
+    Abandoned,   // setup, sync or make-file failed
     TimedOut,    // the display fell silent during a block transfer
     HungUp,      // the line went away during the run
     Cancelled,   // the user cancelled (or the window closed)
+};
+
+enum class RunKind { Fonts, Single, Pictures, Firmware };
+
+// One item the run sent (or tried to), in the order sent.
+struct ItemReport {
+    int position = 0;
+    std::string name;        // the catalogue name ("CP437", "Picture_1", "firmware")
+    Status status;           // ok: stored, the CRCs agree; Refused "CRC check error"; ...
+    std::uint64_t bytes = 0;
+    std::uint16_t crc = 0;   // Tarsel's CRC of the bytes sent
+};
+
+// What a run did, as data.
+struct RunReport {
+    RunKind kind = RunKind::Fonts;
+    RunOutcome end = RunOutcome::NotStarted;
+    // The run's outcome. Ok: every item sent was stored (or, with end NotStarted,
+    // there was nothing to send). Otherwise the reason: for NotStarted the text the
+    // window shows in its error box ("Not found the devies!..." , an open error, the
+    // missing images) or Declined; Refused "n of m items failed" for a finished run
+    // with failed items; BadInput when nothing could be sent at all; the step's
+    // outcome for Abandoned; TimedOut; HungUp; Cancelled.
+    Status status;
+    int succeeded = 0;
+    int failed = 0;
+    std::vector<ItemReport> items;   // booked items
+    // Positions not sent: not supported by the model, or no bytes (missing image,
+    // unreadable file), with the reason.
+    std::vector<std::pair<int, std::string>> skipped;
+    std::string reportText;          // heading of the time-out and hang-up boxes
+    Status restore;                  // switching the display back after a finished run
+    bool displayBack = true;         // after a cancel: it answered at BaudRate again
+    bool firmwareTouched = false;    // the firmware image's transfer began
+    bool itemCut = false;            // an item was cut off in the display by the cancel
+
+    // "Done! [Succeed n / Failed m]".
+    std::string tallyText() const;
+    // The box text of a cancelled run.
+    std::string cancelledText(int baudRate) const;
+    bool ok() const { return status.ok(); }
 };
 
 inline constexpr const char* kReportHeading = "Download: \r\n\r\n";
@@ -49,6 +94,13 @@ inline constexpr double kStartFramePauseMs = 100;   // after the status, before 
 inline constexpr double kCancelQuietMs = 300;
 inline constexpr double kCancelQuietAfterStreamMs = 2500;
 inline constexpr double kCancelSettleLimitMs = 4000;
+// A display whose block transfer was cut asks for the block again, a second apart,
+// three times, and then gives up: the line must stay quiet for longer than its
+// interval before it listens again.
+inline constexpr double kCancelQuietAfterBlocksMs = 2500;
+inline constexpr double kCancelBlocksSettleLimitMs = 8000;
+// The longest the search for the display after a cancel goes on.
+inline constexpr double kCancelRecoverLimitMs = 12000;
 inline constexpr int kCancelProbes = 5;             // model probes at each speed
 
 class DownloadRun {
@@ -74,17 +126,17 @@ public:
 
     // --- the four run buttons
     // Positions 1-76 and 92 from the carried images.
-    RunOutcome StartFontDownload();
+    RunReport StartFontDownload();
     // Only the given font positions (1-76, 92) from the carried images; other
     // positions are ignored, and none left ends silently.
-    RunOutcome StartFontDownload(const std::vector<int>& positions);
+    RunReport StartFontDownload(const std::vector<int>& positions);
     // One position from the user's file (a picture position takes its slot instead).
-    RunOutcome StartSingleDownload(int position, const std::string& filePath);
+    RunReport StartSingleDownload(int position, const std::string& filePath);
     // The given picture positions (77..90); nothing to send ends silently.
-    RunOutcome StartPictureDownload(const std::vector<int>& positions, PictureSource pictures);
+    RunReport StartPictureDownload(const std::vector<int>& positions, PictureSource pictures);
     // Asks, restarts the display where needed, waits for it, and sends the carried
     // firmware image (after "big52gbk" when the display's version is below 12).
-    RunOutcome StartFirmwareUpdate();
+    RunReport StartFirmwareUpdate();
     // The firmware update takes its image from this file instead of the carried one
     // (empty: the carried image again).
     void setFirmwareFile(std::string path) { m_firmwareFile = std::move(path); }
@@ -114,51 +166,61 @@ public:
     void SetDownListNull();
     int GetDownListTrueTotal() const;
     // Processes positions from CurrentPos until the run ends (a loop, not recursion).
-    RunOutcome NextDownload();
+    RunReport NextDownload();
 
     // The tally text "Done! [Succeed n / Failed m]".
     std::string TallyText() const;
 
-    // The box shown when a run was cancelled; `displayBack` tells whether the display
-    // answered at BaudRate afterwards.
-    std::string CancelledText(bool displayBack) const;
-
 private:
     enum class ItemResult { Booked, Abandoned, TimedOut, HungUp, Cancelled };
-    enum class RunKind { Fonts, Single, Pictures, Firmware };
+
+    // What differs between the four run buttons; everything else is one sequence.
+    struct RunPlan {
+        RunKind kind = RunKind::Fonts;
+        int firstPosition = 1;
+        int progressKind = 1;
+        const char* reportText = nullptr; // nullptr: ReportText kept
+        bool resources = true;            // IsDownResource
+    };
+    // The one start sequence: the firmware question and the display's restart (the
+    // firmware update), the device found, both ends raised to the transfer speed,
+    // the progress started, and the run.
+    RunReport start(const RunPlan& plan);
 
     bool cancelled() const { return m_link.cancelled(); }
-    bool openForTransfer(std::string& message);
-    // Opens CmdPort and waits for the display; on failure shows the message and closes.
-    bool openAndFindDevice(std::string& message);
-    // Both ends to the transfer speed; on failure shows why, closes and returns false.
-    bool raiseSpeed();
-    // Both ends back to BaudRate, then closes; a failure is returned in `message`.
-    bool restoreSpeedAndClose(std::string& message);
-    // After a cancel: lets the line settle, finds the display at the transfer speed or
-    // at BaudRate, and leaves it at BaudRate. True when it answers there.
+    Status openForTransfer();
+    // Both ends to the transfer speed; on failure closes the port.
+    Status raiseSpeed();
+    // Both ends back to BaudRate, then closes.
+    Status restoreSpeedAndClose();
+    // After a cancel: waits until the display has let go of the cut transfer (it
+    // re-requests a block a few times before it gives up, or drops a stream whose
+    // data stopped), finds it at the transfer speed or at BaudRate, and leaves it at
+    // BaudRate. True when it answers there.
     bool returnDisplayToBaudRate();
-    // Reads and drops whatever comes until the line has been quiet for quietMs.
-    void settleLine(double quietMs);
+    // Reads and drops whatever comes until the line has been quiet for quietMs (at
+    // most limitMs in all).
+    void settleLine(double quietMs, double limitMs);
     bool loadItem(int position);
     ItemResult sendItem(int position);
     ItemResult sendByBlocks(int position, bool firmwareEntry);
     ItemResult sendByStream(int position);
     ItemResult finishBlockPhase(int position);
     // A setup, sync or make-file that failed: cancelled, hung up or abandoned.
-    ItemResult failedStep(const std::string& message);
-    void book(int position, bool ok);
-    RunOutcome abandon(const std::string& message);
-    RunOutcome timeOut();
-    RunOutcome hungUp(const std::string& detail);
-    RunOutcome cancel();
-    RunOutcome finish();
-    RunOutcome end(ItemResult result);
+    ItemResult failedStep(const Status& status);
+    void book(int position, const Status& status);
+    RunReport notStarted(Status status);
+    RunReport abandon();
+    RunReport timeOut();
+    RunReport hungUp();
+    RunReport cancel();
+    RunReport finish();
+    RunReport end(ItemResult result);
+    RunReport report(RunOutcome end, Status status);
     // The catalogue positions of the selection with no carried image; `folders`
     // gets the folders searched.
     std::vector<std::string> missingImages(std::vector<std::string>& folders) const;
     bool anyImagePresent(std::vector<std::string>& folders) const;
-    RunOutcome beginRun(int firstPosition, int progressKind, const char* reportText);
     // Sizes every item the run will send (the carried images and the user's file by
     // their file size; pictures are encoded here once and kept for their turn) and
     // sets RunBytesTotal; RunBytesDone starts at 0.
@@ -177,7 +239,11 @@ private:
     RunKind m_kind = RunKind::Fonts;
     bool m_speedRaised = false;     // the display was switched to the transfer speed
     bool m_streamCut = false;       // a named-file stream was cut off by the cancel
+    bool m_blocksCut = false;       // a block transfer was cut off by the cancel
     bool m_firmwareTouched = false; // the firmware image's transfer began
+    std::vector<ItemReport> m_items;
+    std::vector<std::pair<int, std::string>> m_skipped;
+    Status m_pendingStatus;         // the abandon / hang-up outcome of the item just tried
     double m_transferTimeoutMs = kTransferTimeoutMs;
     PictureSource m_pictures;
     std::string m_userFile;
@@ -185,7 +251,6 @@ private:
     std::vector<double>* m_turnaround = nullptr;
     std::vector<double>* m_writes = nullptr;
     FrameAssembler m_assembler;
-    std::string m_pendingError; // the abandon message of the item just tried
     std::array<std::uint64_t, kDownListSize> m_plannedSize{};
     std::map<int, Bytes> m_preparedPictures; // encoded by planRunBytes, taken by loadItem
     bool m_runPlanned = false;

@@ -22,32 +22,36 @@ namespace {
 void traceSent(const Link& link, const Bytes& frame) { link.traceOut("----> " + FrameHex(frame)); }
 void traceReceived(const Link& link, const Bytes& bytes) { link.traceOut("<---- " + FrameHex(bytes)); }
 
-bool requireOpen(const Link& link, std::string& message)
+Status requireOpen(const Link& link)
 {
     if (link.CmdPort.isOpen())
-        return true;
-    message = kPortNotOpenedText;
-    return false;
+        return Status::success();
+    return Status::failure(Code::PortError, kPortNotOpenedText);
 }
 
+Status writeOn(Link& link, const Bytes& frame)
+{
+    std::string message;
+    if (!link.CmdPort.write(frame, message))
+        return WriteFailure(link, link.CmdPort, message);
+    return Status::success();
+}
 
 } // namespace
 
-bool DownloadServiceSetup(Link& link, const std::string& flashAddressHex, const std::string& fileLengthHex,
-                          std::string& message)
+Status DownloadServiceSetup(Link& link, const std::string& flashAddressHex, const std::string& fileLengthHex)
 {
-    if (!requireOpen(link, message))
-        return false;
+    if (Status open = requireOpen(link); !open.ok())
+        return open;
     Bytes frame;
     try {
         frame = bytesOf({0x02, 0x10}) + HexToBytes(flashAddressHex) + HexToBytes(fileLengthHex);
     } catch (const HexError& e) {
-        message = e.what();
-        return false;
+        return Status::failure(Code::BadInput, e.what());
     }
     SerialPort& port = link.CmdPort;
-    if (!port.write(frame, message))
-        return false;
+    if (Status written = writeOn(link, frame); !written.ok())
+        return written;
     traceSent(link, frame);
     // Every poll must bring something; an empty one ends the exchange.
     AnswerPolicy policy;
@@ -55,31 +59,27 @@ bool DownloadServiceSetup(Link& link, const std::string& flashAddressHex, const 
     policy.limitMs = kSetupLimitMs;
     policy.pollPauseMs = kSetupPollPauseMs;
     policy.emptyReadEnds = true;
+    policy.timeOutText = kSetupTimeOutText;
     policy.judge = [](Bytes& a) { return AnswerHasAtLeast(a, kSetupFrameSize); };
     Bytes echo;
-    switch (AwaitAnswer(link, port, policy, echo, message)) {
-    case AnswerEnd::Complete: break;
-    case AnswerEnd::TimedOut: message = kSetupTimeOutText; return false;
-    default: return false;
-    }
+    if (Status answered = AwaitAnswer(link, port, policy, echo); !answered.ok())
+        return answered;
     traceReceived(link, echo);
-    if (echo != frame) {
-        message = kSetupFailedText;
-        return false;
-    }
-    message = "OK";
-    return true;
+    if (echo != frame)
+        return Status::failure(Code::Refused, kSetupFailedText);
+    return Status::success();
 }
 
-bool WaitUpgradeReady(Link& link, std::string& message)
+Status WaitUpgradeReady(Link& link)
 {
-    if (!requireOpen(link, message))
-        return false;
+    if (Status open = requireOpen(link); !open.ok())
+        return open;
     SerialPort& port = link.CmdPort;
     const Bytes sync = UpgradeSyncFrame();
     AnswerPolicy policy;
     policy.limitMs = kUpgradeLimitMs;
     policy.pollPauseMs = kUpgradePollPauseMs;
+    policy.timeOutText = kUpgradeTimeOutText;
     // The sync frame goes out again before every read.
     policy.beforeRead = [&port, &sync] {
         std::string ignored;
@@ -96,89 +96,78 @@ bool WaitUpgradeReady(Link& link, std::string& message)
         return Verdict::RetryNow;
     };
     Bytes received;
-    switch (AwaitAnswer(link, port, policy, received, message)) {
-    case AnswerEnd::Complete: message = "OK"; return true;
-    case AnswerEnd::TimedOut: message = kUpgradeTimeOutText; return false;
-    default: return false;
-    }
+    return AwaitAnswer(link, port, policy, received);
 }
 
-bool SendStartDownload(Link& link, std::string& message)
+Status SendStartDownload(Link& link)
 {
-    if (!requireOpen(link, message))
-        return false;
-    return link.CmdPort.write(StartDownloadFrame(), message);
+    if (Status open = requireOpen(link); !open.ok())
+        return open;
+    return writeOn(link, StartDownloadFrame());
 }
 
-bool SendAnnounce(Link& link, std::uint32_t fileLength, std::uint16_t fileCrc, std::string& message)
+Status SendAnnounce(Link& link, std::uint32_t fileLength, std::uint16_t fileCrc)
 {
-    if (!requireOpen(link, message))
-        return false;
-    return link.CmdPort.write(AnnounceFrame(fileLength, fileCrc), message);
+    if (Status open = requireOpen(link); !open.ok())
+        return open;
+    return writeOn(link, AnnounceFrame(fileLength, fileCrc));
 }
 
-bool SendBlock(Link& link, const Bytes& numberBytes, const Bytes& data)
+Status SendBlock(Link& link, const Bytes& numberBytes, const Bytes& data)
 {
-    if (!link.CmdPort.isOpen())
-        return false;
+    if (Status open = requireOpen(link); !open.ok())
+        return open;
     const Bytes frame = BlockFrame(numberBytes, data);
-    std::string ignored;
-    link.CmdPort.write(frame, ignored);
+    if (Status written = writeOn(link, frame); !written.ok())
+        return written;
     traceSent(link, frame);
-    return true;
+    return Status::success();
 }
 
-bool MakeFile(Link& link, const std::string& deviceFileName, const std::string& lengthDecimal,
-              const std::string& crcDecimal, std::string& message)
+Status MakeFile(Link& link, const std::string& deviceFileName, const std::string& lengthDecimal,
+                const std::string& crcDecimal)
 {
-    if (!requireOpen(link, message))
-        return false;
+    if (Status open = requireOpen(link); !open.ok())
+        return open;
     SerialPort& port = link.CmdPort;
     const Bytes frame = MakeFileFrame(deviceFileName, lengthDecimal, crcDecimal);
-    if (!port.write(frame, message))
-        return false;
+    if (Status written = writeOn(link, frame); !written.ok())
+        return written;
     traceSent(link, frame);
     AnswerPolicy policy;
     policy.pauseMs = kMakeFilePauseMs;
     policy.limitMs = kMakeFileLimitMs;
     policy.pollPauseMs = kMakeFilePauseMs;
+    policy.timeOutText = kMakeFileTimeOutText;
     policy.judge = [](Bytes& a) { return AnswerHasAtLeast(a, 3); };
     Bytes answer;
-    const AnswerEnd end = AwaitAnswer(link, port, policy, answer, message);
+    const Status answered = AwaitAnswer(link, port, policy, answer);
     port.purgeInput();
-    switch (end) {
-    case AnswerEnd::Complete: break;
-    case AnswerEnd::TimedOut: message = kMakeFileTimeOutText; return false;
-    default: return false;
-    }
+    if (!answered.ok())
+        return answered;
     traceReceived(link, answer);
-    const bool ok = answer.compare(0, 2, "OK") == 0;
-    message = ok ? "OK" : kMakeFileFailedText;
-    return ok;
+    if (answer.compare(0, 2, "OK") != 0)
+        return Status::failure(Code::Refused, kMakeFileFailedText);
+    return Status::success();
 }
 
-bool WaitFileCrc(Link& link, const std::string& expectedDecimal, std::string& message)
+Status WaitFileCrc(Link& link, const std::string& expectedDecimal)
 {
-    if (!requireOpen(link, message))
-        return false;
+    if (Status open = requireOpen(link); !open.ok())
+        return open;
     AnswerPolicy policy;
     policy.limitMs = kFileCrcLimitMs;
     policy.pollPauseMs = kFileCrcPollPauseMs;
     policy.emptyReadEnds = true;
+    policy.timeOutText = kFileCrcTimeOutText;
     policy.judge = [](Bytes& a) { return AnswerEndsWith(a, '\n'); };
     Bytes line;
-    switch (AwaitAnswer(link, link.CmdPort, policy, line, message)) {
-    case AnswerEnd::Complete: break;
-    case AnswerEnd::TimedOut: message = kFileCrcTimeOutText; return false;
-    default: return false;
-    }
+    if (Status answered = AwaitAnswer(link, link.CmdPort, policy, line); !answered.ok())
+        return answered;
     traceReceived(link, line);
-    if (line.compare(0, line.size() - 1, expectedDecimal) != 0) {
-        message = kFileCrcMismatchText;
-        return false;
-    }
-    message = "OK";
-    return true;
+    if (line.compare(0, line.size() - 1, expectedDecimal) != 0)
+        return Status::failure(Code::Refused, kFileCrcMismatchText);
+    return Status::success();
 }
 
 BlockPhaseResult RunBlockPhase(Link& link, FrameAssembler& assembler, const Bytes& fileData,
@@ -189,22 +178,24 @@ BlockPhaseResult RunBlockPhase(Link& link, FrameAssembler& assembler, const Byte
     Clock& clock = link.clock;
     double deadline = clock.nowMs() + options.timeoutMs;
     double receivedAt = clock.nowMs();
+    auto ended = [&](Status status) {
+        result.status = std::move(status);
+        return result;
+    };
 
     for (;;) {
         // Act on every complete frame already here, one at a time, in order.
         while (auto frame = assembler.next()) {
             const FrameAction action = DecideFrame(*frame, fileData, fileCrc);
             if (action.kind == FrameAction::SendBlock) {
-                if (!port.isOpen()) {
-                    result.end = BlockPhaseEnd::PortClosed;
-                    result.message = kPortNotOpenedText;
-                    return result;
-                }
+                if (!port.isOpen())
+                    return ended(Status::failure(Code::PortError, kPortNotOpenedText));
                 // SendBlock, with the time the frame is handed to the port noted.
                 const Bytes block = BlockFrame(action.numberBytes, action.data);
                 const double handedAt = clock.nowMs();
-                std::string ignored;
-                port.write(block, ignored);
+                std::string message;
+                if (!port.write(block, message))
+                    return ended(WriteFailure(link, port, message));
                 const double now = clock.nowMs();
                 traceSent(link, block);
                 if (options.turnaroundMs)
@@ -216,27 +207,19 @@ BlockPhaseResult RunBlockPhase(Link& link, FrameAssembler& assembler, const Byte
                 if (options.onBlockSent)
                     options.onBlockSent(action.blockNumber);
             } else if (action.kind == FrameAction::EndOfTransfer) {
-                result.end = BlockPhaseEnd::Completed;
                 result.deviceCrc = action.deviceCrc;
                 result.crcMatches = action.crcMatches;
-                return result;
+                return ended(Status::success());
             }
         }
 
-        if (link.cancelled()) {
-            result.end = BlockPhaseEnd::Cancelled;
-            return result;
-        }
-        if (!port.isOpen()) {
-            result.end = BlockPhaseEnd::PortClosed;
-            result.message = kPortNotOpenedText;
-            return result;
-        }
+        if (link.cancelled())
+            return ended(Status::failure(Code::Cancelled, kCancelledText));
+        if (!port.isOpen())
+            return ended(Status::failure(Code::PortError, kPortNotOpenedText));
         const double remaining = deadline - clock.nowMs();
-        if (remaining <= 0) {
-            result.end = BlockPhaseEnd::TimedOut;
-            return result;
-        }
+        if (remaining <= 0)
+            return ended(Status::failure(Code::TimedOut, "Time Out!"));
         if (!port.waitReadable(remaining))
             continue;
 
@@ -247,35 +230,27 @@ BlockPhaseResult RunBlockPhase(Link& link, FrameAssembler& assembler, const Byte
             assembler.feed(chunk);
             continue;
         }
-        if (port.hungUp()) {
-            result.end = BlockPhaseEnd::HungUp;
-            result.message = readMessage;
-            return result;
-        }
+        if (port.hungUp())
+            return ended(Status::failure(Code::HungUp, readMessage));
         // Readable but nothing to read: should not happen; do not spin on it.
         link.pause(1);
     }
 }
 
-StreamEnd StreamFile(Link& link, const Bytes& fileData, const StreamOptions& options, std::string& message)
+Status StreamFile(Link& link, const Bytes& fileData, const StreamOptions& options)
 {
-    if (!requireOpen(link, message))
-        return StreamEnd::WriteFailed;
+    if (Status open = requireOpen(link); !open.ok())
+        return open;
     SerialPort& port = link.CmdPort;
-    auto failed = [&] {
-        if (link.cancelled())
-            return StreamEnd::Cancelled;
-        return port.hungUp() ? StreamEnd::HungUp : StreamEnd::WriteFailed;
-    };
+    const Status cancelled = Status::failure(Code::Cancelled, kCancelledText);
     const int pieces = BlockCount(fileData.size());
     for (int k = 0; k < pieces; ++k) {
         if (link.cancelled())
-            return StreamEnd::Cancelled;
+            return cancelled;
         const std::size_t from = static_cast<std::size_t>(k) * kStreamPieceSize;
         if (from < fileData.size()) {
-            const Bytes piece = fileData.substr(from, kStreamPieceSize);
-            if (!port.write(piece, message))
-                return failed();
+            if (Status written = writeOn(link, fileData.substr(from, kStreamPieceSize)); !written.ok())
+                return written;
         }
         if (options.onPieceSent)
             options.onPieceSent(k + 1);
@@ -283,10 +258,13 @@ StreamEnd StreamFile(Link& link, const Bytes& fileData, const StreamOptions& opt
     // The display answers once the last byte has reached it: the CRC wait starts only
     // when everything written can have left the line (a pseudo-terminal or an adapter
     // takes the file far faster than the line carries it).
-    if (!port.drainOutput(StreamDrainLimitMs(fileData.size()), message))
-        return failed();
-    message = "OK";
-    return StreamEnd::Completed;
+    std::string message;
+    if (!port.drainOutput(StreamDrainLimitMs(fileData.size()), message)) {
+        if (link.cancelled())
+            return cancelled;
+        return Status::failure(port.hungUp() ? Code::HungUp : Code::PortError, message);
+    }
+    return Status::success();
 }
 
 double StreamDrainLimitMs(std::size_t bytes)

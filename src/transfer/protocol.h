@@ -2,12 +2,13 @@
 // loader's sync, the block phase in which the display pulls 256-byte blocks, the
 // make-file command, the file stream and the display's CRC line.
 //
-// Every operation needs CmdPort open (it returns false with "Serial Port Not
-// Opened!" otherwise), runs on the calling thread, measures its waits with the
-// link's clock and traces the frames the display protocol says are traced.
+// Every operation needs CmdPort open (it returns PortError "Serial Port Not Opened!"
+// otherwise), runs on the calling thread, measures its waits with the link's clock,
+// traces the frames the display protocol says are traced, and returns its outcome.
 #pragma once
 
 #include "link/link.h"
+#include "link/status.h"
 #include "transfer/frames.h"
 #include "util/bytes.h"
 
@@ -44,32 +45,32 @@ extern const char* const kFileCrcTimeOutText;       // "Download failed : Time o
 extern const char* const kFileCrcMismatchText;      // "Download failed : Crc"
 
 // 02 10 + address + length; checks that the display echoes exactly those 10 bytes
-// (all received bytes are compared, so an 11th byte fails the check). Address and
-// length are 8 hex digits each.
-bool DownloadServiceSetup(Link& link, const std::string& flashAddressHex, const std::string& fileLengthHex,
-                          std::string& message);
+// (all received bytes are compared, so an 11th byte fails the check: Refused
+// "Download service setup failed !"). Address and length are 8 hex digits each.
+Status DownloadServiceSetup(Link& link, const std::string& flashAddressHex, const std::string& fileLengthHex);
 
 // Writes 07 07 07 07 and reads until the loader answers "A" (other bytes are dropped
 // one at a time, each drop followed by a new sync write).
-bool WaitUpgradeReady(Link& link, std::string& message);
+Status WaitUpgradeReady(Link& link);
 
 // Writes the start-download frame (not traced).
-bool SendStartDownload(Link& link, std::string& message);
+Status SendStartDownload(Link& link);
 
 // Writes the firmware announce frame (not traced).
-bool SendAnnounce(Link& link, std::uint32_t fileLength, std::uint16_t fileCrc, std::string& message);
+Status SendAnnounce(Link& link, std::uint32_t fileLength, std::uint16_t fileCrc);
 
-// Writes one block frame and traces it. True whatever the write did; false only
-// when CmdPort is closed.
-bool SendBlock(Link& link, const Bytes& numberBytes, const Bytes& data);
+// Writes one block frame and traces it once written. A write that fails is a failure
+// (the display would wait for the block in vain).
+Status SendBlock(Link& link, const Bytes& numberBytes, const Bytes& data);
 
-// 02 07 05 01 name,length,crc 0A; success when the answer (3 bytes or more) begins
-// with "OK". The receive queue is purged afterwards.
-bool MakeFile(Link& link, const std::string& deviceFileName, const std::string& lengthDecimal,
-              const std::string& crcDecimal, std::string& message);
+// 02 07 05 01 name,length,crc 0A; ok when the answer (3 bytes or more) begins with
+// "OK", else Refused "Make Flie failed !". The receive queue is purged afterwards.
+Status MakeFile(Link& link, const std::string& deviceFileName, const std::string& lengthDecimal,
+                const std::string& crcDecimal);
 
-// Reads the display's CRC line (decimal digits, 0A) and compares it with `expected`.
-bool WaitFileCrc(Link& link, const std::string& expectedDecimal, std::string& message);
+// Reads the display's CRC line (decimal digits, 0A) and compares it with `expected`
+// (Refused "Download failed : Crc" when it differs).
+Status WaitFileCrc(Link& link, const std::string& expectedDecimal);
 
 // ---------------------------------------------------------------------------
 // The block phase: after the start (or announce) frame the display pulls blocks.
@@ -84,27 +85,23 @@ struct BlockPhaseOptions {
     std::vector<double>* writeMs = nullptr;
 };
 
-enum class BlockPhaseEnd {
-    Completed,   // the end frame arrived
-    TimedOut,    // no frame within the time-out
-    HungUp,      // the line hung up
-    Cancelled,   // the link's cancel token
-    PortClosed,
-};
-
 struct BlockPhaseResult {
-    BlockPhaseEnd end = BlockPhaseEnd::TimedOut;
+    // Ok: the end frame arrived (crcMatches tells whether the file arrived whole).
+    // TimedOut "Time Out!": no frame within the time-out. PortError or HungUp: a block
+    // could not be written, the port closed or the line hung up. Cancelled.
+    Status status = Status::failure(Code::TimedOut, "Time Out!");
     bool crcMatches = false;
     std::uint16_t deviceCrc = 0;
     std::size_t blocksSent = 0;
-    std::string message;   // the port's text for a hang-up
+    bool completed() const { return status.ok(); }
 };
 
 // Strictly in order on the calling thread: wait until the port is readable (with the
 // time-out as deadline), read what is waiting (at most 4096 bytes), feed the
 // assembler, and act on each complete frame at once: a block request is answered
 // with its block without any pause, the end frame ends the phase. The assembler's
-// leftover bytes stay in it for the next item.
+// leftover bytes stay in it for the next item. A block that cannot be written ends
+// the phase at once.
 BlockPhaseResult RunBlockPhase(Link& link, FrameAssembler& assembler, const Bytes& fileData,
                                std::uint16_t fileCrc, const BlockPhaseOptions& options);
 
@@ -117,13 +114,12 @@ struct StreamOptions {
     std::function<void(int piece)> onPieceSent;   // piece 1, 2, ... after each write
 };
 
-enum class StreamEnd { Completed, WriteFailed, HungUp, Cancelled };
-
 // Writes the file in length div 256 + 1 pieces of 256 bytes (the last one shorter,
 // or empty when the length is a multiple of 256), then waits until everything
 // written can have left the line (SerialPort::drainOutput). A failed write stops
-// the stream; the link's cancel token stops it between and inside writes.
-StreamEnd StreamFile(Link& link, const Bytes& fileData, const StreamOptions& options, std::string& message);
+// the stream (PortError, HungUp); the link's cancel token stops it between and
+// inside writes (Cancelled).
+Status StreamFile(Link& link, const Bytes& fileData, const StreamOptions& options);
 // The longest the stream waits for its bytes to leave the line.
 double StreamDrainLimitMs(std::size_t bytes);
 

@@ -10,6 +10,7 @@
 #include "settings/settings_ops.h"
 #include "transfer/download_run.h"
 #include "ui/imageconvert.h"
+#include "ui/outcome_boxes.h"
 #include "ui/preferences.h"
 #include "ui/settings_controller.h"
 #include "ui/tarselmain.h"
@@ -129,9 +130,7 @@ void PicturesController::cxImage76Click(int slot)
     if (number == 0 || m_window->isBusy())
         return;
     m_window->runDeviceJob([w = m_window, number] {
-        std::string message;
-        if (!tarsel::ShowPicture(w->link(), static_cast<std::uint8_t>(number), message))
-            w->outlets().ShowMessageBox(message, tarsel::kBoxError);
+        tarsel::ui::ShowNotice(w->outlets(), tarsel::ui::FailureNotice(tarsel::ShowPicture(w->link(), static_cast<std::uint8_t>(number))));
     });
 }
 
@@ -166,7 +165,9 @@ void PicturesController::btn_ShowQrCodeClick()
 
     if (!tarsel::QrFromPictureFile(model)) {
         const std::u16string text = forms().test.edt_Text->text().toStdU16String();
-        w->runDeviceJob([w, alignIndex, text] { tarsel::RunShowQrCode(w->link(), w->outlets(), text, alignIndex); });
+        w->runDeviceJob([w, alignIndex, text] {
+            tarsel::ui::ShowNotice(w->outlets(), tarsel::ui::FailureNotice(tarsel::RunShowQrCode(w->link(), text, alignIndex)));
+        });
         return;
     }
 
@@ -178,7 +179,8 @@ void PicturesController::btn_ShowQrCodeClick()
         return;
     w->preferences().rememberFile(FileKind::Pictures, file);
     w->runDeviceJob([w, alignIndex, path = file.toStdString()] {
-        tarsel::RunShowQrPicture(w->link(), w->outlets(), path, alignIndex, &tarsel::BitmapTo1bppFile);
+        tarsel::ui::ShowNotice(w->outlets(), tarsel::ui::QrPictureNotice(
+                          tarsel::RunShowQrPicture(w->link(), path, alignIndex, &tarsel::BitmapTo1bppFile)));
     });
 }
 

@@ -4,6 +4,7 @@
 #include "settings/settings_document.h"
 #include "settings/settings_ops.h"
 #include "settings/tables.h"
+#include "ui/outcome_boxes.h"
 #include "ui/preferences.h"
 #include "ui/tarselmain.h"
 #include "ui/widgets.h"
@@ -295,10 +296,10 @@ void SettingsController::btn_loadsettingsClick()
         return;
     }
     WindowValues values = readValues();
-    bool applied = false;
-    const tarsel::Notice notice = tarsel::ApplySettingsFile(content, m_info, values, &applied);
-    if (applied)
+    const tarsel::ApplyResult result = tarsel::ApplySettingsFile(content, m_info, values);
+    if (result.applied)
         writeValues(values);
+    const tarsel::Notice notice = tarsel::ApplyNotice(result);
     showNotice(notice.text, notice.flags);
 }
 
@@ -307,16 +308,15 @@ void SettingsController::btn_loadsettingsClick()
 void SettingsController::btn_GetSettingClick()
 {
     auto reply = std::make_shared<Bytes>();
-    m_window->runDeviceJob([this, reply] { *reply = tarsel::ReadDisplaySettings(m_window->link()); },
+    m_window->runDeviceJob([this, reply] { tarsel::ReadDisplaySettings(m_window->link(), *reply); },
                            [this, reply] {
                                if (m_window->jobWasCancelled())
                                    return; // the window stays as it was
                                WindowValues values = readValues();
-                               bool applied = false;
-                               const tarsel::Notice notice =
-                                   tarsel::ApplyDisplaySettings(*reply, m_info, values, &applied);
-                               if (applied)
+                               const tarsel::ApplyResult result = tarsel::ApplyDisplaySettings(*reply, m_info, values);
+                               if (result.applied)
                                    writeValues(values);
+                               const tarsel::Notice notice = tarsel::ApplyNotice(result);
                                showNotice(notice.text, notice.flags);
                            },
                            QStringLiteral("Get Setting was cancelled: the window was left as it was."));
@@ -327,81 +327,102 @@ void SettingsController::btn_AllDownloadClick()
     if (!tarsel::ConfirmAllDownload(m_window->outlets()))
         return;
     runWithSettings(
-        [this](const TDisplayInfo& info) { tarsel::RunAllDownload(m_window->link(), m_window->outlets(), info); },
+        [this](const TDisplayInfo& info) {
+            box(tarsel::ui::AllDownloadNotice(tarsel::RunAllDownload(m_window->link(), m_window->outlets(), info)));
+        },
         QStringLiteral("All Download was cancelled: the display may hold only part of the settings."));
 }
 
 void SettingsController::btn_ResetDisplayClick()
 {
-    m_window->runDeviceJob([this] { tarsel::RunResetDisplay(m_window->link(), m_window->outlets()); });
+    m_window->runDeviceJob(
+        [this] { box(tarsel::ui::FailureNotice(tarsel::RunResetDisplay(m_window->link(), m_window->outlets()))); });
 }
 
 void SettingsController::btn_RestartDisplayClick()
 {
-    m_window->runDeviceJob([this] { tarsel::RunRestartDisplay(m_window->link(), m_window->outlets()); });
+    m_window->runDeviceJob([this] { box(tarsel::ui::FailureNotice(tarsel::RunRestartDisplay(m_window->link()))); });
 }
 
 void SettingsController::btn_FormatClick()
 {
+    // Nothing is shown afterwards, whatever the outcome.
     m_window->runDeviceJob([this] { tarsel::RunFormat(m_window->link(), m_window->outlets()); });
 }
+
+void SettingsController::box(const tarsel::Notice& notice) { tarsel::ui::ShowNotice(m_window->outlets(), notice); }
 
 // ---- "Setting" buttons ----
 
 void SettingsController::btn_DownloadSettingClick()
 {
-    runWithSettings([this](const TDisplayInfo& i) { tarsel::RunWelcomeSetting(m_window->link(), m_window->outlets(), i); });
+    runWithSettings([this](const TDisplayInfo& i) {
+        box(tarsel::ui::SettingNotice(tarsel::RunWelcomeSetting(m_window->link(), i)));
+    });
 }
 
 void SettingsController::btn_HeaderSetClick()
 {
-    runWithSettings([this](const TDisplayInfo& i) { tarsel::RunHeaderSetting(m_window->link(), m_window->outlets(), i); });
+    runWithSettings([this](const TDisplayInfo& i) {
+        box(tarsel::ui::SettingNotice(tarsel::RunHeaderSetting(m_window->link(), i)));
+    });
 }
 
 void SettingsController::btn_TextSetClick()
 {
-    runWithSettings([this](const TDisplayInfo& i) { tarsel::RunTextSetting(m_window->link(), m_window->outlets(), i); });
+    runWithSettings([this](const TDisplayInfo& i) {
+        box(tarsel::ui::SettingNotice(tarsel::RunTextSetting(m_window->link(), i)));
+    });
 }
 
 void SettingsController::btn_FooterSetClick()
 {
-    runWithSettings([this](const TDisplayInfo& i) { tarsel::RunFooterSetting(m_window->link(), m_window->outlets(), i); });
+    runWithSettings([this](const TDisplayInfo& i) {
+        box(tarsel::ui::SettingNotice(tarsel::RunFooterSetting(m_window->link(), i)));
+    });
 }
 
 void SettingsController::btn_brightness_setClick()
 {
-    runWithSettings(
-        [this](const TDisplayInfo& i) { tarsel::RunBrightnessSetting(m_window->link(), m_window->outlets(), i); });
+    runWithSettings([this](const TDisplayInfo& i) {
+        box(tarsel::ui::FailureNotice(tarsel::RunBrightnessSetting(m_window->link(), i)));
+    });
 }
 
 void SettingsController::btn_baudrateSetClick()
 {
     runWithSettings([this](const TDisplayInfo& i) {
         // The connection's baud-rate box follows before "Done!" is shown.
-        tarsel::RunBaudRateSetting(m_window->link(), m_window->outlets(), i, [this](int row) {
+        int row = -1;
+        const tarsel::Status status = tarsel::RunBaudRateSetting(m_window->link(), i, row, [this](int changed) {
             QMetaObject::invokeMethod(
-                m_window, [box = forms().frame.cbb_BaudRate, row] { box->setCurrentIndex(row); },
+                m_window, [box = forms().frame.cbb_BaudRate, changed] { box->setCurrentIndex(changed); },
                 Qt::QueuedConnection);
         });
+        box(tarsel::ui::DoneOrFailNotice(status));
     });
 }
 
 void SettingsController::btn_commandSetClick()
 {
     const int row = forms().basic.cbb_down_CommandMode->currentIndex();
-    m_window->runDeviceJob(
-        [this, row] { tarsel::RunCommandSetSetting(m_window->link(), m_window->outlets(), row); });
+    m_window->runDeviceJob([this, row] {
+        box(tarsel::ui::DoneOrFailNotice(tarsel::RunCommandSetSetting(m_window->link(), row)));
+    });
 }
 
 void SettingsController::btn_SetToPlayClick()
 {
-    runWithSettings([this](const TDisplayInfo& i) { tarsel::RunPlaySetting(m_window->link(), m_window->outlets(), i); });
+    runWithSettings([this](const TDisplayInfo& i) {
+        box(tarsel::ui::SettingNotice(tarsel::RunPlaySetting(m_window->link(), i)));
+    });
 }
 
 void SettingsController::btn_DownloadCodePageClick()
 {
-    runWithSettings(
-        [this](const TDisplayInfo& i) { tarsel::RunCodePageSetting(m_window->link(), m_window->outlets(), i); });
+    runWithSettings([this](const TDisplayInfo& i) {
+        box(tarsel::ui::SettingNotice(tarsel::RunCodePageSetting(m_window->link(), i)));
+    });
 }
 
 // ---- Display test ----
@@ -415,13 +436,14 @@ void SettingsController::btn_TextSendClick()
     const int column = forms().test.ud_Column->value();
     const int row = forms().test.ud_Row->value();
     w->runDeviceJob([this, text, codePage, positionAt, column, row] {
-        tarsel::RunDisplayText(m_window->link(), m_window->outlets(), text, codePage, positionAt, column, row);
+        box(tarsel::ui::FailureNotice(
+            tarsel::RunDisplayText(m_window->link(), text, codePage, positionAt, column, row)));
     });
 }
 
 void SettingsController::btn_ClearDisplayClick()
 {
-    m_window->runDeviceJob([this] { tarsel::RunClearDisplay(m_window->link(), m_window->outlets()); });
+    m_window->runDeviceJob([this] { box(tarsel::ui::FailureNotice(tarsel::RunClearDisplay(m_window->link()))); });
 }
 
 void SettingsController::btn_ShowQrCodeAtClick()
@@ -434,13 +456,13 @@ void SettingsController::btn_ShowQrCodeAtClick()
     const int align = forms().test.rg_QrCodeAlign->itemIndex();
     const int picture = forms().test.ud_PicNo->value();
     w->runDeviceJob([this, model, text, align, picture] {
-        tarsel::RunShowQrCodeAt(m_window->link(), m_window->outlets(), model, text, align, picture);
+        box(tarsel::ui::FailureNotice(tarsel::RunShowQrCodeAt(m_window->link(), model, text, align, picture)));
     });
 }
 
 void SettingsController::actCodePageTestExecute(int tag)
 {
-    m_window->runDeviceJob([this, tag] { tarsel::RunCodePageTest(m_window->link(), m_window->outlets(), tag); });
+    m_window->runDeviceJob([this, tag] { box(tarsel::ui::FailureNotice(tarsel::RunCodePageTest(m_window->link(), tag))); });
 }
 
 // ---- Editing aids ----

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "settings/display_info.h"
+#include "settings/settings_ops.h"
 #include "settings/window_values.h"
 
 #include <QColor>
@@ -74,6 +75,8 @@ public:
     void actCodePageTestExecute(int tag);
 
 private:
+    // Shows a job's box through the outlets (from the device worker).
+    void box(const tarsel::Notice& notice);
     const tarsel::ui::WindowForms& forms() const;
     void connectControls();
     void pickColor(tarsel::ui::ColorPanel* panel);

@@ -12,6 +12,7 @@
 #include "ui/frame_log_window.h"
 #include "ui/language_table.h"
 #include "ui/pictures_controller.h"
+#include "ui/outcome_boxes.h"
 #include "ui/preferences.h"
 #include "ui/qt_outlets.h"
 #include "ui/settings_controller.h"
@@ -697,7 +698,8 @@ int TarselMain::connectJob(const QStringList& bauds)
                               .arg(port));
         });
     };
-    hooks.announced = [this](int) {
+    hooks.announce = [this](int index) {
+        m_outlets->ShowMessageBox(tarsel::ConnectedText(index), tarsel::kBoxInfo);
         m_outlets->onGui([this] { setTabShown(m_forms->frame.tsFirmwareUpdates, false); });
     };
     auto found = std::make_shared<int>(-1);
@@ -717,8 +719,11 @@ int TarselMain::connectJob(const QStringList& bauds)
                               .arg(port));
         });
     };
-    hooks.updateOffered = [this](int) {
+    const tarsel::ConnectResult result = tarsel::ScanForDisplay(*m_link, speeds, {}, hooks);
+    tarsel::ui::ShowNotice(*m_outlets, tarsel::ui::ConnectFailedNotice(result));
+    if (result.firmwareOld()) {
         m_outlets->onGui([this] { setTabShown(m_forms->frame.tsFirmwareUpdates, true); });
-    };
-    return tarsel::ScanForDisplay(*m_link, *m_outlets, speeds, hooks).modelIndex;
+        m_outlets->ShowMessageBox(tarsel::kFirmwareWarning, tarsel::kBoxWarning);
+    }
+    return result.modelIndex;
 }

@@ -3,6 +3,7 @@
 #include "link/clock.h"
 #include "transfer/catalogue.h"
 #include "ui/language_table.h"
+#include "ui/outcome_boxes.h"
 #include "ui/preferences.h"
 #include "ui/tarselmain.h"
 #include "ui/window_forms.h"
@@ -144,22 +145,31 @@ bool TransferController::startPictureDownload(const std::vector<int>& positions,
 
 QPushButton* TransferController::cancelButton() const { return forms().status.btn_CancelRun; }
 
-bool TransferController::startRun(std::function<tarsel::RunOutcome(tarsel::DownloadRun&)> body)
+bool TransferController::startRun(std::function<tarsel::RunReport(tarsel::DownloadRun&)> body)
 {
     if (m_active || m_window->isBusy())
         return false;
     m_active = true;
     m_run->setModelIndex(m_window->modelIndex());
     emit runStarted();
-    auto outcome = std::make_shared<tarsel::RunOutcome>(tarsel::RunOutcome::NotStarted);
-    // A cancelled run says itself what was cancelled: no second box from the window.
-    m_window->runDeviceJob([this, body = std::move(body), outcome] { *outcome = body(*m_run); },
-                           [this, outcome] {
-                               m_active = false;
-                               m_lastOutcome = *outcome;
-                               emit runFinished(static_cast<int>(*outcome));
-                           },
-                           QString());
+    auto report = std::make_shared<tarsel::RunReport>();
+    // The run's boxes say what was cancelled: no second box from the window.
+    m_window->runDeviceJob(
+        [this, body = std::move(body), report] {
+            *report = body(*m_run);
+            tarsel::Outlets& out = m_window->outlets();
+            if (report->end == tarsel::RunOutcome::Cancelled)
+                out.ShowLogOnRichEdit("Download cancelled " + report->tallyText().substr(6), true);
+            for (const tarsel::Notice& notice : tarsel::ui::RunNotices(*report, m_window->link().BaudRate))
+                out.ShowMessageBox(notice.text, notice.flags);
+            out.ResetProgress();
+        },
+        [this, report] {
+            m_active = false;
+            m_lastReport = *report;
+            emit runFinished(static_cast<int>(report->end));
+        },
+        QString());
     return true;
 }
 

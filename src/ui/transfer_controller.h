@@ -53,7 +53,9 @@ public:
     void cancelRun();
 
     bool runActive() const { return m_active; }
-    tarsel::RunOutcome lastOutcome() const { return m_lastOutcome; }
+    tarsel::RunOutcome lastOutcome() const { return m_lastReport.end; }
+    // What the last run did (its items, tally and outcome).
+    const tarsel::RunReport& lastReport() const { return m_lastReport; }
 
     // Tests: replaces the open-file dialog (gets the folder it would open in, returns
     // the chosen path, empty = cancelled) and shortens the block phase's time-out.
@@ -73,11 +75,11 @@ signals:
 
 private:
     const tarsel::ui::WindowForms& forms() const;
-    bool startRun(std::function<tarsel::RunOutcome(tarsel::DownloadRun&)> body);
+    bool startRun(std::function<tarsel::RunReport(tarsel::DownloadRun&)> body);
 
     TarselMain* m_window;
     std::unique_ptr<tarsel::DownloadRun> m_run;
     bool m_active = false;
-    tarsel::RunOutcome m_lastOutcome = tarsel::RunOutcome::NotStarted;
+    tarsel::RunReport m_lastReport;
     std::shared_ptr<tarsel::PictureSource> m_singlePictures;
 };

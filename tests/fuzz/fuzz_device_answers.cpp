@@ -118,10 +118,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     {
         Rig rig(answers);
-        std::string message;
-        const int model = DetectModel(rig.link, message);
+        int model = -2;
+        const Status status = DetectModel(rig.link, model);
         TARSEL_FUZZ_CHECK(model >= -1 && model < kModelCount);
-        TARSEL_FUZZ_CHECK(model >= 0 || !message.empty());
+        TARSEL_FUZZ_CHECK(status.ok() == (model >= 0));
+        TARSEL_FUZZ_CHECK(model >= 0 || !status.text.empty());
         // The pause, the limit and one last read: never much past the limit.
         TARSEL_FUZZ_CHECK(rig.clock.now <= kModelQueryPauseMs + kDetectModelLimitMs + 10);
         TARSEL_FUZZ_CHECK(!rig.cmd.isOpen());
@@ -129,14 +130,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         Rig rig(answers);
         rig.cmd.open("", 0);
-        std::string message;
-        const bool known = ProbeModel(rig.link, message);
-        TARSEL_FUZZ_CHECK(known == (message == "OK"));
+        const Status status = ProbeModel(rig.link);
+        TARSEL_FUZZ_CHECK(status.ok() == (status.text == "OK"));
+        TARSEL_FUZZ_CHECK(status.ok() || status.code == Code::TimedOut || status.code == Code::Refused);
         TARSEL_FUZZ_CHECK(rig.clock.now <= kModelQueryPauseMs + kProbeModelLimitMs + 10);
     }
     {
         Rig rig(answers);
-        const int version = ReadVersion(rig.link);
+        int version = -1;
+        ReadVersion(rig.link, version);
         TARSEL_FUZZ_CHECK(answers.empty() || answers.front().empty() || version == 0 ||
                           static_cast<unsigned>(version) == static_cast<unsigned>(std::stoul(
                               [&] {
@@ -154,8 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         Rig rig(answers);
         Bytes reply;
-        std::string message;
-        const bool complete = GetConfiguration(rig.link, reply, message);
+        const bool complete = GetConfiguration(rig.link, reply).ok();
         TARSEL_FUZZ_CHECK(rig.clock.now <= kGetConfigurationPauseMs + kGetConfigurationLimitMs + 10);
         if (complete) {
             TARSEL_FUZZ_CHECK(!reply.empty() && reply.back() == '\0');
@@ -170,9 +171,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }();
         TDisplayInfo info = start.first;
         WindowValues values = start.second;
-        bool applied = false;
-        const Notice notice = ApplyDisplaySettings(reply, info, values, &applied);
-        TARSEL_FUZZ_CHECK(!notice.text.empty());
+        const ApplyResult result = ApplyDisplaySettings(reply, info, values);
+        const bool applied = result.applied;
+        TARSEL_FUZZ_CHECK(!result.status.text.empty());
+        TARSEL_FUZZ_CHECK(applied == result.status.ok());
         TARSEL_FUZZ_CHECK(!applied || (IsPlainDisplayText(info.wel_mess1) && IsPlainDisplayText(info.wel_mess2) &&
                                        IsPlainDisplayText(info.main_str)));
     }

@@ -58,9 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The display's reply: the same bytes with their final 00.
     TDisplayInfo fromDisplay = start.info;
     WindowValues shownFromDisplay = start.values;
-    bool applied = false;
-    const Notice notice = ApplyDisplaySettings(document + '\0', fromDisplay, shownFromDisplay, &applied);
-    TARSEL_FUZZ_CHECK(!notice.text.empty());
-    TARSEL_FUZZ_CHECK(!applied || IsPlainDisplayText(fromDisplay.main_str));
+    const ApplyResult result = ApplyDisplaySettings(document + '\0', fromDisplay, shownFromDisplay);
+    TARSEL_FUZZ_CHECK(!result.status.text.empty());
+    TARSEL_FUZZ_CHECK(!result.applied || IsPlainDisplayText(fromDisplay.main_str));
     return 0;
 }

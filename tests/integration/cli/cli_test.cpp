@@ -94,7 +94,7 @@ struct CliTest : ::testing::Test {
     {
         return {"PATH=/usr/bin:/bin", "LANG=C", "XDG_RUNTIME_DIR=" + (root / "run").string(),
                 "TARSEL_RESOURCE_DIR=" + (root / "pack").string(), "XDG_DATA_HOME=" + (root / "none").string(),
-                "XDG_DATA_DIRS=" + (root / "none").string()};
+                "XDG_DATA_DIRS=" + (root / "none").string(), "XDG_STATE_HOME=" + (root / "state").string()};
     }
 
     bool launch(CliProcess& p, const std::vector<std::string>& args) const
@@ -161,24 +161,26 @@ TEST_F(CliTest, PortsListsTheRegisteredDisplaysAndDetectFindsModelVersionAndSpee
     const Result detect = run({"detect", "--port", (folder / "disp-a").string()});
     ASSERT_EQ(detect.exit, 0) << detect.err;
     EXPECT_EQ(detect.out, "port: " + (folder / "disp-a").string() + "\nmodel: KT310-IID\nfirmware: V11\nspeed: 38400\n");
-    EXPECT_TRUE(contains(detect.err, "Connected to KT310-IID!"));
-    EXPECT_TRUE(contains(detect.err, "warning: The current firmware version is lower than the latest version."));
-    // Connect cleared the display once it was found.
-    EXPECT_EQ(a.recordsNamed("ClearDisplay").size(), 1u);
+    // Finding the display does not clear it (a display in use keeps its screen).
+    EXPECT_TRUE(a.recordsNamed("ClearDisplay").empty());
+    // The speed it was found at is tried first the next time: one model query.
+    a.clearRecords();
+    ASSERT_EQ(run({"detect", "--port", (folder / "disp-a").string()}).exit, 0);
+    EXPECT_EQ(a.recordsNamed("ModelQuery").size(), 1u);
+    EXPECT_TRUE(a.recordsNamed("Noise").empty());
 
     // The port by its device as well; JSON events and the result.
     const Result json = run({"--json", "detect", "-p", a.slavePath()});
     ASSERT_EQ(json.exit, 0) << json.err;
     EXPECT_EQ(json.err, "");
     const auto e = events(json.out);
-    ASSERT_EQ(e.size(), 3u) << json.out;
-    EXPECT_EQ(e[0]["text"], "Connected to KT310-IID!");
-    EXPECT_EQ(e[1]["kind"], "warning");
-    EXPECT_EQ(e[2]["event"], "result");
-    EXPECT_EQ(e[2]["model"], "KT310-IID");
-    EXPECT_EQ(e[2]["version"], 11);
-    EXPECT_EQ(e[2]["baud"], 38400);
-    EXPECT_EQ(e[2]["exit"], 0);
+    ASSERT_EQ(e.size(), 1u) << json.out;
+    EXPECT_EQ(e[0]["event"], "result");
+    EXPECT_EQ(e[0]["model"], "KT310-IID");
+    EXPECT_EQ(e[0]["version"], 11);
+    EXPECT_EQ(e[0]["baud"], 38400);
+    EXPECT_EQ(e[0]["exit"], 0);
+    EXPECT_EQ(e[0]["outcome"], "ok");
 
     // A model without the version check: none reported.
     const Result b = run({"--json", "detect", "-p", (folder / "disp-b").string()});
@@ -191,16 +193,16 @@ TEST_F(CliTest, SettingsGetPutAndDiffAfterAChange)
     auto& d = start("KT310-II", "disp");
     const std::string port = (folder / "disp").string();
 
-    // get: the document on standard output; -o the window's settings file.
+    // get: the settings file's bytes on standard output, or the file itself with -o.
     const Result got = run({"settings", "get", "-p", port});
     ASSERT_EQ(got.exit, 0) << got.err;
-    EXPECT_TRUE(contains(got.err, "Get Settings from Display Success!"));
-    const auto shown = nlohmann::json::parse(got.out);
+    const auto shown = nlohmann::json::parse(hostToUtf8(got.out));
     EXPECT_EQ(shown["main_str"], "*** TFT DISPLAY  ***  HAVE A NICE DAY!  *** TFT DISPLAY  ***  HAVE A NICE DAY!  ");
     const std::string saved = (root / "saved.ini").string();
     ASSERT_EQ(run({"settings", "get", "-p", port, "-o", saved}).exit, 0);
     const Bytes file = ReadFileBytes(saved);
     ASSERT_FALSE(file.empty());
+    EXPECT_EQ(got.out, file);
 
     // A changed copy: play interval, header colour, first welcome line (non-ASCII in
     // the host code page).
@@ -212,7 +214,7 @@ TEST_F(CliTest, SettingsGetPutAndDiffAfterAChange)
     const std::string changed = write("changed.ini", utf8ToHost(doc.dump(4)));
 
     const Result before = run({"settings", "diff", changed, "-p", port});
-    ASSERT_EQ(before.exit, 0) << before.err;
+    ASSERT_EQ(before.exit, 1) << before.err; // they differ, as diff says it
     EXPECT_TRUE(contains(before.out, "Header / Text Color (tp_font_rgb)")) << before.out;
     EXPECT_TRUE(contains(before.out, "#F8FCF8 -> #0000F8")) << before.out;
     EXPECT_TRUE(contains(before.out, "Play Setting / Play interval (lun_time)")) << before.out;
@@ -236,7 +238,7 @@ TEST_F(CliTest, SettingsGetPutAndDiffAfterAChange)
 
     // What is left to differ is the welcome line, with its caption, also as JSON.
     const Result after = run({"--json", "settings", "diff", changed, "-p", port});
-    ASSERT_EQ(after.exit, 0) << after.err;
+    ASSERT_EQ(after.exit, 1) << after.err;
     const auto differences = events(after.out).back()["differences"];
     ASSERT_EQ(differences.size(), 1u) << after.out;
     EXPECT_EQ(differences[0]["key"], "wel_mess1");
@@ -247,6 +249,7 @@ TEST_F(CliTest, SettingsGetPutAndDiffAfterAChange)
     ASSERT_TRUE(d.waitForRecord("SetLineFlags", 5000));
     EXPECT_EQ(d.settings().text("wel_mess1"), Bytes("Caf\xE9 Tarsel         "));
     const Result same = run({"settings", "diff", changed, "-p", port});
+    EXPECT_EQ(same.exit, 0);
     EXPECT_TRUE(contains(same.out, "The display's settings match")) << same.out;
 
     // An unusable file is refused before any display is looked for.
@@ -278,7 +281,7 @@ TEST_F(CliTest, DisplayTestCommands)
     const auto at = text.recordsNamed("SendTextAt");
     ASSERT_EQ(at.size(), 1u);
     EXPECT_EQ(at[0].bytes, Bytes("\x1F\x24\x05\x02\x8E" "pfel", 9)); // Ä in CP850 is 8E
-    EXPECT_EQ(text.recordsNamed("ClearDisplay").size(), 8u); // one per connect (7) and the command
+    EXPECT_EQ(text.recordsNamed("ClearDisplay").size(), 1u); // only the command clears
     const auto show = text.recordsNamed("ShowPicture");
     ASSERT_EQ(show.size(), 1u);
     EXPECT_EQ(show[0].bytes, Bytes("\x02\x07\x1A\x05", 4));
@@ -317,7 +320,7 @@ TEST_F(CliTest, FontsAndOneItemStoreTheirBytes)
     // Two named fonts on a model that stores at flash addresses.
     const Result fonts = run({"fonts", "cp437", "mini_CP850", "-p", (folder / "block").string()});
     ASSERT_EQ(fonts.exit, 0) << fonts.err;
-    EXPECT_TRUE(contains(fonts.err, "Done! [Succeed 2 / Failed 0]"));
+    EXPECT_TRUE(contains(fonts.err, "Stored 2 items: CP437, mini_CP850.")) << fonts.err;
     const auto blocks = block.blocks();
     ASSERT_EQ(blocks.size(), 2u);
     EXPECT_EQ(blocks.at(0x00000000), packImage(root / "pack", ResourceName(1, 0)));
@@ -409,18 +412,20 @@ TEST_F(CliTest, ExitStatuses)
     // 4: nobody answers at any speed.
     const Result none = run({"detect", "-p", (folder / "silent").string()});
     EXPECT_EQ(none.exit, 4);
-    EXPECT_TRUE(contains(none.err, "error: Not found Device : Time out !")) << none.err;
+    EXPECT_TRUE(contains(none.err, "error: No display answered on " + (folder / "silent").string())) << none.err;
 
     // 1: the display refused (its echo is wrong).
     const std::string settings = write("s.ini", DefaultSettingsJson);
     const Result refused = run({"settings", "put", settings, "--only", "header", "-p", (folder / "wrong-echo").string()});
     EXPECT_EQ(refused.exit, 1);
-    EXPECT_TRUE(contains(refused.err, "error: Set TextColor Error!")) << refused.err;
+    EXPECT_TRUE(contains(refused.err, "error: header: Header TextColor: Set TextColor Error!")) << refused.err;
 
     // 3: a port that does not exist, and one that is busy.
     const Result missing = run({"detect", "-p", (root / "no-such-port").string()});
     EXPECT_EQ(missing.exit, 3);
-    EXPECT_TRUE(contains(missing.err, "Error opening serial port!")) << missing.err;
+    EXPECT_TRUE(contains(missing.err, "error: cannot open " + (root / "no-such-port").string() +
+                                          ": No such file or directory"))
+        << missing.err;
     EXPECT_TRUE(contains(missing.err, (folder / "silent").string())) << "the ports are listed: " << missing.err;
     {
         TermiosPort holder;
@@ -455,7 +460,8 @@ TEST_F(CliTest, CtrlCDuringAFontDownloadPutsTheDisplayBackAndExits130)
     ASSERT_TRUE(transferring) << p.err;
     ASSERT_EQ(::kill(p.pid(), SIGINT), 0);
     EXPECT_EQ(p.wait(kRunLimitMs), 130) << p.err;
-    EXPECT_TRUE(contains(p.err, "The font download was cancelled.")) << p.err;
+    EXPECT_TRUE(contains(p.err, "cancelled after ")) << p.err;
+    EXPECT_TRUE(contains(p.err, "The display is back at 9600 bit/s.")) << p.err;
     EXPECT_TRUE(contains(p.err, "tarsel-cli: cancelled")) << p.err;
     // Back at its own speed, and the port is free again.
     EXPECT_EQ(d.speed(), 9600);
@@ -498,7 +504,7 @@ TEST_F(CliTest, ProvisionThreeModelsAtOnce)
     }
     EXPECT_TRUE(contains(r.out, "KT310--IIA")) << r.out;
     // Lines of the displays are told apart by their port.
-    EXPECT_TRUE(contains(r.err, "[" + (folder / "b").string() + "] Connected to KT710--II!")) << r.err;
+    EXPECT_TRUE(contains(r.err, "[" + (folder / "b").string() + "] sending logo_Head")) << r.err;
 
     // Each display has the settings and its own form of the pictures.
     for (auto* d : {&a, &b, &c}) {
@@ -542,7 +548,8 @@ TEST_F(CliTest, ProvisionReportsWhatFailedWhere)
     EXPECT_EQ(result["displays"][0]["exit"], 0);
     EXPECT_EQ(result["displays"][1]["settings"], "skipped");
     EXPECT_EQ(result["displays"][1]["exit"], 4);
-    EXPECT_EQ(result["displays"][1]["message"], "Not found Device : Time out !");
+    EXPECT_EQ(result["displays"][1]["message"], "No display answered on " + (folder / "silent").string() +
+                                                    " (tried 9600, 19200, 38400, 57600, 115200 bit/s).");
 }
 
 } // namespace

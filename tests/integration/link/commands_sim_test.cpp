@@ -1,5 +1,6 @@
 // Device commands over a real pty against the virtual display, in real time.
 #include "link/commands.h"
+#include "support/command_helpers.h"
 #include "link/link.h"
 #include "link/port_list.h"
 #include "link/ports.h"
@@ -16,6 +17,9 @@
 
 namespace tarsel {
 namespace {
+
+using test::detect;
+using test::readVersion;
 
 struct RealLink {
     TermiosPort cmd, text;
@@ -37,17 +41,17 @@ TEST(CommandsOnVirtualDisplay, DetectModelFindsTheDisplayOnlyAtItsSpeed)
     ASSERT_TRUE(sim);
 
     RealLink at38400(sim->devicePath(), 38400);
-    std::string message;
-    EXPECT_EQ(DetectModel(at38400.link, message), 6) << message;
+    Status st;
+    EXPECT_EQ(detect(at38400.link, st), 6) << st.text;
     EXPECT_FALSE(at38400.cmd.isOpen());
     ASSERT_FALSE(at38400.traces.empty());
     EXPECT_EQ(at38400.traces.back(), "<---- " "4B543731302D494900");
 
     RealLink at9600(sim->devicePath(), 9600);
     const double start = at9600.clock.nowMs();
-    EXPECT_EQ(DetectModel(at9600.link, message), -1);
+    EXPECT_EQ(detect(at9600.link, st), -1);
     const double took = at9600.clock.nowMs() - start;
-    EXPECT_EQ(message, "Not found Device : Time out !");
+    EXPECT_EQ(st.text, "Not found Device : Time out !");
     EXPECT_GE(took, 186.4);
     EXPECT_FALSE(at9600.cmd.isOpen());
     // The display heard the query at 9600 only as noise.
@@ -63,13 +67,14 @@ TEST(CommandsOnVirtualDisplay, RegisteredDisplayIsListedAndAnswersThroughItsLink
     ASSERT_FALSE(sim->linkPath().empty());
 
     std::vector<std::string> ports;
+    Status st;
     std::string message;
     ASSERT_TRUE(ListComPorts(ports, message)) << message;
     EXPECT_NE(std::find(ports.begin(), ports.end(), sim->linkPath()), ports.end());
 
     RealLink link(sim->linkPath(), 115200);
-    EXPECT_EQ(DetectModel(link.link, message), 1) << message;
-    EXPECT_EQ(ReadVersion(link.link), 12);
+    EXPECT_EQ(detect(link.link, st), 1) << st.text;
+    EXPECT_EQ(readVersion(link.link), 12);
 }
 
 TEST(CommandsOnVirtualDisplay, TextPortIsRefusedWhileCmdPortIsOpen)
@@ -77,16 +82,16 @@ TEST(CommandsOnVirtualDisplay, TextPortIsRefusedWhileCmdPortIsOpen)
     auto sim = test::startSim(test::simOptions("KT710-II", 115200));
     ASSERT_TRUE(sim);
     RealLink link(sim->devicePath(), 115200);
-    std::string message;
-    ASSERT_EQ(OpenCmdPort(link.link, message), 1) << message;
+    Status st;
+    ASSERT_TRUE((st = OpenCmdPort(link.link))) << st.text;
 
     // ClearDisplay needs TextPort: the same port, exclusively held by CmdPort. The
-    // system's reason follows the message on a line of its own.
-    EXPECT_FALSE(ClearDisplay(link.link, message));
-    EXPECT_EQ(message, " Error opening serial port!\n" + link.link.PortName + ": Device or resource busy");
+    // system's reason follows the st.text on a line of its own.
+    EXPECT_FALSE((st = ClearDisplay(link.link)));
+    EXPECT_EQ(st.text, " Error opening serial port!\n" + link.link.PortName + ": Device or resource busy");
 
     // CmdPort still works.
-    EXPECT_TRUE(ProbeModel(link.link, message)) << message;
+    EXPECT_TRUE((st = ProbeModel(link.link))) << st.text;
     CloseCmdPort(link.link);
 }
 
@@ -95,9 +100,9 @@ TEST(CommandsOnVirtualDisplay, EchoedColourCommandSucceeds)
     auto sim = test::startSim(test::simOptions("KT310-IID", 57600, true));
     ASSERT_TRUE(sim);
     RealLink link(sim->devicePath(), 57600);
-    std::string message;
-    EXPECT_TRUE(SetTextColor(link.link, ColorArea::Footer, 0x8000FF, message)) << message;
-    EXPECT_EQ(message, "OK");
+    Status st;
+    EXPECT_TRUE((st = SetTextColor(link.link, ColorArea::Footer, 0x8000FF))) << st.text;
+    EXPECT_EQ(st.text, "OK");
     ASSERT_EQ(sim->recordsNamed("SetTextColor").size(), 1u);
     EXPECT_EQ(sim->recordsNamed("SetTextColor")[0].bytes, bytesOf({0x02, 0x07, 0x10, 0xFF, 0x00, 0x80}));
 }
@@ -112,18 +117,18 @@ TEST(CommandsOnVirtualDisplay, HangUpDuringAWaitEndsPromptlyWithAMessage)
 
     // WaitDeviceReady on a silent line would take about 10 s; the display goes away after 300 ms.
     auto waited = std::async(std::launch::async, [&] {
-        std::string message;
+        Status st;
         const double start = link.clock.nowMs();
-        const bool ready = WaitDeviceReady(link.link, /*keepOpen=*/false, message);
-        return std::make_tuple(ready, message, link.clock.nowMs() - start);
+        const bool ready = (st = WaitDeviceReady(link.link, /*keepOpen=*/false)).ok();
+        return std::make_tuple(ready, st.text, link.clock.nowMs() - start);
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     sim->stop();
 
     ASSERT_EQ(waited.wait_for(std::chrono::seconds(5)), std::future_status::ready) << "the wait hung";
-    auto [ready, message, took] = waited.get();
+    auto [ready, text, took] = waited.get();
     EXPECT_FALSE(ready);
-    EXPECT_FALSE(message.empty());
+    EXPECT_FALSE(text.empty());
     EXPECT_LT(took, 3000.0);
     EXPECT_FALSE(link.cmd.isOpen());
 }
@@ -134,8 +139,8 @@ TEST(CommandsOnVirtualDisplay, SettingsDocumentArrivesWholeWithItsTerminator)
     ASSERT_TRUE(sim);
     RealLink link(sim->devicePath(), 115200);
     Bytes reply;
-    std::string message;
-    ASSERT_TRUE(GetConfiguration(link.link, reply, message)) << message;
+    Status st;
+    ASSERT_TRUE((st = GetConfiguration(link.link, reply))) << st.text;
     ASSERT_FALSE(reply.empty());
     EXPECT_EQ(reply.back(), '\0');
     EXPECT_EQ(reply.substr(0, reply.size() - 1), sim->settingsText());
@@ -171,8 +176,8 @@ TEST(CommandsOnVirtualDisplay, ModelQueryWorksAfterRtsCtsWasLeftOn)
     other.close(); // the line keeps its settings, as a real port does
 
     RealLink link(sim->devicePath(), 38400);
-    std::string message;
-    EXPECT_EQ(DetectModel(link.link, message), 6) << message;
+    Status st;
+    EXPECT_EQ(detect(link.link, st), 6) << st.text;
 }
 
 } // namespace tarsel

@@ -76,11 +76,11 @@ TEST(QrPicture, SentToAVirtualDisplayAndReadBack)
     std::string error;
     ASSERT_TRUE(WriteFileAtomic(path, EncodePng(MakeQrPicture(message, 5)), error));
 
-    std::string status;
-    ASSERT_EQ(OpenCmdPort(link, status), kStatusOpened) << status;
-    SwitchLineSpeed(link, kTransferBaud, 500, status);
-    const std::uint8_t code = SendQrPicture(link, path, 2, 0, &BitmapTo1bppFile);
-    SwitchDeviceBaud(link, link.BaudRate, status);
+    ASSERT_TRUE(OpenCmdPort(link));
+    SwitchLineSpeed(link, kTransferBaud, 500);
+    std::uint8_t code = 0xFF;
+    EXPECT_TRUE(SendQrPicture(link, path, 2, 0, &BitmapTo1bppFile, code));
+    SwitchDeviceBaud(link, link.BaudRate);
     CloseCmdPort(link);
     EXPECT_EQ(code, 0);
 
@@ -97,8 +97,9 @@ TEST(QrPicture, SentToAVirtualDisplayAndReadBack)
     // A file that is no picture: code 19, nothing sent.
     const std::string bad = tempFile("bad.png");
     ASSERT_TRUE(WriteFileAtomic(bad, "no picture here", error));
-    ASSERT_EQ(OpenCmdPort(link, status), kStatusOpened) << status;
-    EXPECT_EQ(SendQrPicture(link, bad, 2, 0, &BitmapTo1bppFile), kQrConversionFailed);
+    ASSERT_TRUE(OpenCmdPort(link));
+    EXPECT_EQ(SendQrPicture(link, bad, 2, 0, &BitmapTo1bppFile, code).code, Code::BadInput);
+    EXPECT_EQ(code, kQrConversionFailed);
     CloseCmdPort(link);
     EXPECT_EQ(display->qrPictures().size(), 1u);
     std::remove(path.c_str());

@@ -52,15 +52,13 @@ struct HostileSim : ::testing::Test {
     void sendEverything()
     {
         GatherSettings(values, info);
-        RunWelcomeSetting(link, outlets, info);
-        EXPECT_EQ(outlets.lastBox().text, kDone);
-        RunTextSetting(link, outlets, info);
-        EXPECT_EQ(outlets.lastBox().text, kDone);
+        EXPECT_TRUE(RunWelcomeSetting(link, info).ok());
+        EXPECT_TRUE(RunTextSetting(link, info).ok());
         // The main text has no terminator: the display takes it as ended once the
         // line is quiet, before the next command comes.
         ASSERT_TRUE(display->waitForRecord("SetMainText", 3000));
-        const std::string report = RunAllDownload(link, outlets, info);
-        EXPECT_EQ(report.find("Failed"), std::string::npos) << report;
+        const ProcedureReport report = RunAllDownload(link, outlets, info);
+        EXPECT_TRUE(report.ok()) << AllDownloadReportText(report);
         ASSERT_TRUE(display->waitForRecord("SetCodePage", 3000));
     }
 
@@ -99,7 +97,7 @@ TEST_F(HostileSim, InjectionsFromASettingsFileSendOnlyText)
     Bytes content;
     ASSERT_TRUE(LoadSettingsFile(path, content, error)) << error;
     std::filesystem::remove_all(dir);
-    const Notice notice = ApplySettingsFile(content, info, values);
+    const Notice notice = ApplyNotice(ApplySettingsFile(content, info, values));
     EXPECT_EQ(notice.flags, kBoxWarning);
     EXPECT_NE(notice.text.find("\"wel_mess1\", \"wel_mess2\", \"main_str\""), std::string::npos) << notice.text;
 
@@ -116,10 +114,10 @@ TEST_F(HostileSim, InjectionsFromTheDisplaysSettingsReplySendOnlyText)
     served.setText("main_str", kReset);
     start(served);
 
-    const Bytes reply = ReadDisplaySettings(link);
-    ASSERT_FALSE(reply.empty());
+    Bytes reply;
+    ASSERT_TRUE(ReadDisplaySettings(link, reply));
     ASSERT_NE(reply.find(R"("A\u0000\u0002\u0007\u0015''")"), std::string::npos) << "the reply carries the injection";
-    const Notice notice = ApplyDisplaySettings(reply, info, values);
+    const Notice notice = ApplyNotice(ApplyDisplaySettings(reply, info, values));
     EXPECT_EQ(notice.flags, kBoxWarning);
     EXPECT_EQ(notice.text.rfind("Get Settings from Display Success!", 0), 0u) << notice.text;
     EXPECT_EQ(info.wel_mess1, "A");

@@ -69,19 +69,17 @@ TEST_F(SettingsSim, GetSettingAfterAllDownloadBringsBackWhatWasSent)
 {
     editWindow();
     const TDisplayInfo sent = info;
-    const std::string report = RunAllDownload(link, outlets, sent);
-    EXPECT_EQ(report.find("Failed"), std::string::npos) << report;
-    EXPECT_EQ(outlets.lastBox().flags, kBoxInfo);
+    const ProcedureReport report = RunAllDownload(link, outlets, sent);
+    EXPECT_TRUE(report.ok()) << AllDownloadReportText(report);
     EXPECT_EQ(display->recordsNamed("SetBrightness").at(0).bytes, bytesOf({0x1F, 0x58, 0x04}));
 
     // The window shows something else before the display's settings come back.
     TDisplayInfo got;
     WindowValues shown;
-    const Bytes reply = ReadDisplaySettings(link);
-    ASSERT_FALSE(reply.empty());
+    Bytes reply;
+    ASSERT_TRUE(ReadDisplaySettings(link, reply));
     EXPECT_EQ(reply.back(), '\0');
-    const Notice notice = ApplyDisplaySettings(reply, got, shown);
-    EXPECT_EQ(notice, (Notice{"Get Settings from Display Success!", kBoxInfo}));
+    EXPECT_TRUE(ApplyDisplaySettings(reply, got, shown).status.ok());
 
     // The display keeps its own backlight code for the level it was sent.
     EXPECT_EQ(LevelFromBacklight(got.back_light), 4);
@@ -116,24 +114,20 @@ TEST_F(SettingsSim, GetSettingAfterAllDownloadBringsBackWhatWasSent)
 TEST_F(SettingsSim, CodePageSettingAndButtons)
 {
     editWindow();
-    RunCodePageSetting(link, outlets, info);
-    EXPECT_EQ(outlets.lastBox().text, kDone);
+    EXPECT_TRUE(RunCodePageSetting(link, info).ok());
     ASSERT_EQ(display->recordsNamed("SetInterChar").size(), 1u);
     EXPECT_EQ(display->recordsNamed("SetInterChar")[0].bytes, bytesOf({0x02, 0x05, 0x11}));
     EXPECT_EQ(display->recordsNamed("SetCodePage")[0].bytes, bytesOf({0x02, 0x06, 0x09}));
     EXPECT_EQ(display->settings().number("Char_No"), 17);
 
-    RunHeaderSetting(link, outlets, info);
-    EXPECT_EQ(outlets.lastBox().text, kDone);
-    RunWelcomeSetting(link, outlets, info);
-    EXPECT_EQ(outlets.lastBox().text, kDone);
+    EXPECT_TRUE(RunHeaderSetting(link, info).ok());
+    EXPECT_TRUE(RunWelcomeSetting(link, info).ok());
     ASSERT_TRUE(display->waitForRecord("SetLineFlags", 2000));
     EXPECT_EQ(display->settings().text("wel_mess1"), info.wel_mess1);
     values.CheckBox = {false, true, false, false, false, false, false, false, false, true};
     values.ud_StandbyTime = 15;
     GatherSettings(values, info);
-    RunPlaySetting(link, outlets, info);
-    EXPECT_EQ(outlets.lastBox().text, kDone);
+    EXPECT_TRUE(RunPlaySetting(link, info).ok());
     ASSERT_TRUE(display->waitForRecord("SetPlayInterval", 2000));
     EXPECT_EQ(display->settings().number("pic_reg"), 0x0202);
     EXPECT_EQ(display->settings().number("into_lun_bo"), 15);
@@ -144,9 +138,8 @@ TEST_F(SettingsSim, SilentDisplayWarns)
     auto faults = display->faults();
     faults.silent = true;
     display->setFaults(faults);
-    RunHeaderSetting(link, outlets, info);
-    EXPECT_EQ(outlets.lastBox().text, "Set TextColor Error : Time out !");
-    EXPECT_EQ(outlets.lastBox().flags, kBoxError);
+    EXPECT_EQ(RunHeaderSetting(link, info).status,
+              Status::failure(Code::TimedOut, "Set TextColor Error : Time out !"));
     EXPECT_EQ(display->recordsNamed("SetBackColor").size(), 0u);
 }
 

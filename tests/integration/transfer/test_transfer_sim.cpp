@@ -75,6 +75,12 @@ struct SimRunTest : ::testing::Test {
         link.BaudRate = 9600;
         run.setModelIndex(modelIndex);
     }
+    RunReport report; // what the last run returned
+    RunOutcome started(RunReport r)
+    {
+        report = std::move(r);
+        return report.end;
+    }
     std::string writeFile(const std::string& name, const Bytes& content)
     {
         const auto path = (root / name).string();
@@ -104,9 +110,9 @@ Bytes patterned(std::size_t size)
 TEST_F(SimRunTest, FontDownloadOnKT310IIAStores74ItemsByteForByte)
 {
     start("KT310--IIA", 0);
-    const RunOutcome outcome = run.StartFontDownload();
-    ASSERT_EQ(outcome, RunOutcome::Finished) << out.lastBox().text;
-    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 74 / Failed 0]");
+    const RunOutcome outcome = started(run.StartFontDownload());
+    ASSERT_EQ(outcome, RunOutcome::Finished) << report.status;
+    EXPECT_EQ(report.tallyText(), "Done! [Succeed 74 / Failed 0]");
     EXPECT_EQ(redLines(), (std::vector<std::string>{"CP437_40x40 [Failed]:not suport",
                                                      "CP936_GBK [Failed]:not suport",
                                                      "big52gbk [Failed]:not suport"}));
@@ -129,8 +135,8 @@ TEST_F(SimRunTest, FontDownloadOnKT310IIAStores74ItemsByteForByte)
 TEST_F(SimRunTest, FontDownloadOnKT310IIDStores77NamedFiles)
 {
     start("KT310-IID", 3);
-    ASSERT_EQ(run.StartFontDownload(), RunOutcome::Finished) << out.lastBox().text;
-    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 77 / Failed 0]");
+    ASSERT_EQ(started(run.StartFontDownload()), RunOutcome::Finished) << report.status;
+    EXPECT_EQ(report.tallyText(), "Done! [Succeed 77 / Failed 0]");
     const auto files = display->files();
     EXPECT_EQ(files.size(), 77u);
     for (int pos : {1, 2, 17, 27, 76, 92}) {
@@ -146,16 +152,16 @@ TEST_F(SimRunTest, SingleItemFromAFileOfOnesOwn)
 {
     start("KT310--IIB", 1);
     const Bytes content = patterned(3000);
-    ASSERT_EQ(run.StartSingleDownload(20, writeFile("own.bin", content)), RunOutcome::Finished);
-    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 1 / Failed 0]");
+    ASSERT_EQ(started(run.StartSingleDownload(20, writeFile("own.bin", content))), RunOutcome::Finished);
+    EXPECT_EQ(report.tallyText(), "Done! [Succeed 1 / Failed 0]");
     EXPECT_EQ(display->blocks().at(0x000C8000), content);
 }
 
 TEST_F(SimRunTest, FirmwareUpdateOnKT310IICThroughTheLoaderEntry)
 {
     start("KT310--IIC", 2, {}, 11);
-    ASSERT_EQ(run.StartFirmwareUpdate(), RunOutcome::Finished) << out.lastBox().text;
-    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 1 / Failed 0]");
+    ASSERT_EQ(started(run.StartFirmwareUpdate()), RunOutcome::Finished) << report.status;
+    EXPECT_EQ(report.tallyText(), "Done! [Succeed 1 / Failed 0]");
     ASSERT_TRUE(display->firmware());
     EXPECT_EQ(*display->firmware(), LoadResource("KT310II"));
     EXPECT_EQ(display->restarts(), 1);
@@ -169,11 +175,10 @@ TEST_F(SimRunTest, SilentDisplayEndsTheRunWithTimeOut)
     sim::Faults faults;
     faults.stopAfterBlocks = 3;
     start("KT310--IIA", 0, faults);
-    ASSERT_EQ(run.StartSingleDownload(1, writeFile("f.bin", patterned(5000))), RunOutcome::TimedOut) << out.lastBox().text;
-    EXPECT_EQ(out.lastBox().text, "Time Out!");
+    ASSERT_EQ(started(run.StartSingleDownload(1, writeFile("f.bin", patterned(5000)))), RunOutcome::TimedOut) << report.status;
+    EXPECT_EQ(report.status, Status::failure(Code::TimedOut, "Time Out!"));
     EXPECT_FALSE(cmd.isOpen());
-    EXPECT_EQ(out.calls.back().name, "box");
-    EXPECT_EQ(out.callsNamed("reset").size(), 1u);
+    EXPECT_TRUE(out.boxes.empty()); // the caller says it
 }
 
 TEST_F(SimRunTest, HangUpMidTransferEndsAtOnce)
@@ -183,9 +188,9 @@ TEST_F(SimRunTest, HangUpMidTransferEndsAtOnce)
     start("KT310--IIA", 0, faults);
     const std::string file = writeFile("f.bin", patterned(50000));
     const double before = wallMs();
-    ASSERT_EQ(run.StartSingleDownload(1, file), RunOutcome::HungUp);
+    ASSERT_EQ(started(run.StartSingleDownload(1, file)), RunOutcome::HungUp);
     EXPECT_LT(wallMs() - before, 1500); // no waiting out the time-out
-    EXPECT_NE(out.lastBox().text.find("hung up"), std::string::npos);
+    EXPECT_EQ(report.status.code, Code::HungUp);
     EXPECT_FALSE(cmd.isOpen());
 }
 
@@ -194,8 +199,8 @@ TEST_F(SimRunTest, WrongEndCrcFailsTheItemAndTheRunGoesOn)
     sim::Faults faults;
     faults.wrongCrc = true;
     start("KT310--IIA", 0, faults);
-    ASSERT_EQ(run.StartSingleDownload(51, writeFile("f.bin", patterned(1728))), RunOutcome::Finished);
-    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 0 / Failed 1]");
+    ASSERT_EQ(started(run.StartSingleDownload(51, writeFile("f.bin", patterned(1728)))), RunOutcome::Finished);
+    EXPECT_EQ(report.tallyText(), "Done! [Succeed 0 / Failed 1]");
     EXPECT_EQ(redLines(), (std::vector<std::string>{"USA [Failed]:CRC check error"}));
     EXPECT_EQ(display->speed(), 9600); // the run ended normally
 }
@@ -211,11 +216,11 @@ TEST_F(SimRunTest, GarbageBetweenFramesIsSkipped)
             display->setFaults(faults);
     });
     const Bytes content = patterned(40000);
-    const RunOutcome outcome = run.StartSingleDownload(3, writeFile("f.bin", content));
+    const RunOutcome outcome = started(run.StartSingleDownload(3, writeFile("f.bin", content)));
     injector.join();
-    ASSERT_EQ(outcome, RunOutcome::Finished) << out.lastBox().text;
+    ASSERT_EQ(outcome, RunOutcome::Finished) << report.status;
     EXPECT_GT(display->recordsNamed("Block").size(), 150u);
-    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 1 / Failed 0]");
+    EXPECT_EQ(report.tallyText(), "Done! [Succeed 1 / Failed 0]");
     EXPECT_EQ(display->blocks().at(0x001A9000), content);
 }
 
@@ -224,8 +229,8 @@ TEST_F(SimRunTest, RefusedMakeFileAbandonsTheRun)
     sim::Faults faults;
     faults.refuseMakeFile = true;
     start("KT310-II", 5, faults);
-    ASSERT_EQ(run.StartSingleDownload(1, writeFile("f.bin", patterned(1000))), RunOutcome::Abandoned);
-    EXPECT_EQ(out.lastBox().text, "Make Flie failed !");
+    ASSERT_EQ(started(run.StartSingleDownload(1, writeFile("f.bin", patterned(1000)))), RunOutcome::Abandoned);
+    EXPECT_EQ(report.status, Status::failure(Code::Refused, "Make Flie failed !"));
     EXPECT_EQ(display->speed(), 9600); // speed restored
     EXPECT_FALSE(cmd.isOpen());
 }
@@ -233,8 +238,8 @@ TEST_F(SimRunTest, RefusedMakeFileAbandonsTheRun)
 TEST_F(SimRunTest, EmptyFileIsSkippedWithTheTallyAtOnce)
 {
     start("KT310--IIA", 0);
-    ASSERT_EQ(run.StartSingleDownload(1, writeFile("empty.bin", "")), RunOutcome::Finished) << out.lastBox().text;
-    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 0 / Failed 0]");
+    ASSERT_EQ(started(run.StartSingleDownload(1, writeFile("empty.bin", ""))), RunOutcome::Finished) << report.status;
+    EXPECT_EQ(report.tallyText(), "Done! [Succeed 0 / Failed 0]");
     EXPECT_TRUE(display->transfers().empty());
 }
 
@@ -244,9 +249,9 @@ TEST_F(SimRunTest, HundredKilobyteStreamSucceedsPaced)
 {
     start("KT310-IID", 3);
     const Bytes content = patterned(100 * 1024);
-    ASSERT_EQ(run.StartSingleDownload(5, writeFile("big.bin", content)), RunOutcome::Finished)
-        << out.lastBox().text;
-    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 1 / Failed 0]");
+    ASSERT_EQ(started(run.StartSingleDownload(5, writeFile("big.bin", content))), RunOutcome::Finished)
+        << report.status;
+    EXPECT_EQ(report.tallyText(), "Done! [Succeed 1 / Failed 0]");
     EXPECT_EQ(display->files().at(DownloadItemAt(5).FileName), content);
     // The line carried it at its own rate: not faster than 11 520 bytes a second.
     const auto transfers = display->transfers();
@@ -271,19 +276,19 @@ TEST_F(SimRunTest, CancelMidItemLeavesTheDisplayReadyForTheNextCommand)
     RunOutcome outcome;
     {
         const CancelScope scope(link, &token);
-        outcome = run.StartSingleDownload(1, writeFile("f.bin", patterned(60000)));
+        outcome = started(run.StartSingleDownload(1, writeFile("f.bin", patterned(60000))));
     }
     canceller.join();
-    ASSERT_EQ(outcome, RunOutcome::Cancelled) << out.lastBox().text;
+    ASSERT_EQ(outcome, RunOutcome::Cancelled) << report.status;
     EXPECT_FALSE(cmd.isOpen());
     EXPECT_EQ(display->speed(), 9600);
-    EXPECT_EQ(out.lastBox().text, "The download was cancelled. [Succeed 0 / Failed 0]\n"
-                                  "The item being sent when it was cancelled is incomplete in the display.");
+    EXPECT_TRUE(report.displayBack);
+    EXPECT_TRUE(report.itemCut);
     EXPECT_LT(display->recordsNamed("Block").size(), 235u) << "blocks went on after the cancel";
 
     Bytes reply;
-    std::string message;
-    ASSERT_TRUE(GetConfiguration(link, reply, message)) << message;
+    Status st;
+    ASSERT_TRUE((st = GetConfiguration(link, reply))) << st.text;
     EXPECT_EQ(reply, display->settingsText() + '\0');
 }
 
@@ -301,13 +306,13 @@ TEST_F(SimRunTest, CancelMidStreamLeavesTheDisplayReadyForTheNextCommand)
     RunOutcome outcome;
     {
         const CancelScope scope(link, &token);
-        outcome = run.StartSingleDownload(5, writeFile("f.bin", patterned(200 * 1024)));
+        outcome = started(run.StartSingleDownload(5, writeFile("f.bin", patterned(200 * 1024))));
     }
     canceller.join();
-    ASSERT_EQ(outcome, RunOutcome::Cancelled) << out.lastBox().text;
-    EXPECT_EQ(display->speed(), 9600) << out.lastBox().text;
+    ASSERT_EQ(outcome, RunOutcome::Cancelled) << report.status;
+    EXPECT_EQ(display->speed(), 9600) << report.status;
     EXPECT_TRUE(display->files().empty());
     Bytes reply;
-    std::string message;
-    ASSERT_TRUE(GetConfiguration(link, reply, message)) << message;
+    Status st;
+    ASSERT_TRUE((st = GetConfiguration(link, reply))) << st.text;
 }

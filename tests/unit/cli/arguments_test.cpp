@@ -3,6 +3,7 @@
 #include "util/version.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace tarsel::cli {
 namespace {
@@ -121,7 +122,7 @@ TEST(Arguments, HelpOnEveryCommandAndTheVersion)
     const ParseResult help = parse({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.action, ParseResult::Action::Exit);
-    for (const char* part : {"Usage: tarsel-cli", "provision", "show-picture", "Exit status:", "130  cancelled",
+    for (const char* part : {"Usage: tarsel-cli", "provision", "show-picture", "Exit status", "130  cancelled",
                              "4    no display found", "3    the port cannot be opened", "--yes", "--json"})
         EXPECT_NE(help.out.find(part), std::string::npos) << part;
 
@@ -132,6 +133,29 @@ TEST(Arguments, HelpOnEveryCommandAndTheVersion)
         EXPECT_NE(r.out.find("Usage: tarsel-cli " + args[0]), std::string::npos) << r.out;
     }
     EXPECT_NE(parse({"settings", "put", "--help"}).out.find("play-list: play pictures"), std::string::npos);
+}
+
+TEST(Arguments, UsageErrorsNameTheCommandAndGiveJsonWithJson)
+{
+    // An unknown command is named as such, with the commands there are.
+    const ParseResult unknown = parse({"frobnicate"});
+    EXPECT_EQ(unknown.exitCode, kExitUsage);
+    EXPECT_NE(unknown.err.find("unknown command \"frobnicate\""), std::string::npos) << unknown.err;
+    EXPECT_NE(unknown.err.find("detect"), std::string::npos);
+    EXPECT_TRUE(unknown.out.empty());
+
+    // With --json the result object says so too, on standard output.
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"frobnicate", "--json"}, {"--json", "text"}, {"--json", "show-picture", "11"}}) {
+        const ParseResult r = parse(args);
+        EXPECT_EQ(r.exitCode, kExitUsage);
+        const auto json = nlohmann::json::parse(r.out, nullptr, false);
+        ASSERT_TRUE(json.is_object()) << r.out;
+        EXPECT_EQ(json["event"], "result");
+        EXPECT_EQ(json["exit"], kExitUsage);
+        EXPECT_EQ(json["outcome"], "unusable-input");
+        EXPECT_FALSE(json["error"].get<std::string>().empty());
+    }
 }
 
 } // namespace

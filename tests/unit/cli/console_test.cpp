@@ -141,11 +141,11 @@ TEST(ConsoleOutlets, JsonEventsOnePerLine)
     EXPECT_EQ(e[1]["kind"], "question");
     EXPECT_EQ(e[1]["answer"], "yes");
     EXPECT_EQ(e[1]["answered-by"], "--yes");
-    EXPECT_EQ(e[2], nlohmann::json::parse(R"({"event":"log","port":"P","text":"CP437 [Succeed]","error":false})"));
+    EXPECT_EQ(e[2], nlohmann::json::parse(R"({"event":"log","port":"P","text":"stored CP437","error":false})"));
     EXPECT_EQ(e[3]["error"], true);
     EXPECT_EQ(e[4]["event"], "progress-start");
     EXPECT_EQ(e[5], nlohmann::json::parse(
-                        R"({"event":"status","port":"P","text":"Download CP437","detail":"1 of  74"})"));
+                        R"j({"event":"status","port":"P","text":"sending CP437 (1 of 74)"})j"));
     EXPECT_EQ(e[6], nlohmann::json::parse(R"({"event":"progress","port":"P","position":1,"maximum":8,
                                               "percent":12,"bytes":256,"total-bytes":2048})"));
     EXPECT_EQ(e[13]["percent"], 100);
@@ -167,7 +167,7 @@ TEST(ConsoleOutlets, WithoutATerminalProgressIsStatusLinesAndNoBar)
     o.SetProgressPosition(4, 80);
     o.TraceOut("----> 02 07 16 01"); // no --trace: nothing
     o.ResetProgress();
-    EXPECT_EQ(s.err.str(), "All Settings Downloading......\nHeader Settings ...\nDownload Picture_1  1 of  1\n");
+    EXPECT_EQ(s.err.str(), "All Settings Downloading\nHeader Settings\nsending Picture_1 (1 of 1)\n");
     EXPECT_EQ(s.err.str().find('\r'), std::string::npos);
 }
 
@@ -182,10 +182,10 @@ TEST(ConsoleOutlets, OnATerminalABarWithBytesSpeedAndTimeLeft)
     o.SetProgressPosition(10, 5); // 2.5 KiB in a second
     const std::string err = s.err.str();
     const std::string last = err.substr(err.rfind('\r'));
-    EXPECT_EQ(last, "\r\033[K 25% [#####...............] 2.5 KiB / 10.0 KiB  2.5 KiB/s  0:03 left  Download CP437  1 of  74");
+    EXPECT_EQ(last, "\r\033[K 25% [#####...............] 2.5 KiB / 10.0 KiB  2.5 KiB/s  0:03 left  sending CP437 (1 of 74)");
     // A log line takes the bar away, is written, and the bar comes back.
     o.ShowLogOnRichEdit("CP437 [Succeed]", false);
-    EXPECT_NE(s.err.str().find("\r\033[KCP437 [Succeed]\n\r\033[K 25% ["), std::string::npos) << s.err.str();
+    EXPECT_NE(s.err.str().find("\r\033[Kstored CP437\n\r\033[K 25% ["), std::string::npos) << s.err.str();
     o.ResetProgress();
     EXPECT_EQ(s.err.str().substr(s.err.str().size() - 4), "\r\033[K");
 }

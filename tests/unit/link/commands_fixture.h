@@ -1,7 +1,9 @@
 // A link over a scripted line with a virtual clock, shared by the command tests.
 #pragma once
 
+#include "link/commands.h"
 #include "link/link.h"
+#include "support/command_helpers.h"
 #include "support/fake_port.h"
 #include "util/bytes.h"
 

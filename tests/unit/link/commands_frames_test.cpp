@@ -8,7 +8,7 @@
 namespace tarsel::test {
 namespace {
 
-using Run = std::function<bool(Link&, std::string&)>;
+using Run = std::function<Status(Link&)>;
 
 struct FrameCase {
     const char* name;
@@ -30,64 +30,64 @@ std::vector<FrameCase> frameCases()
     const Bytes long45 = text45();
     const Bytes first40 = long45.substr(0, 40);
     return {
-        {"SetLine1Text", [](Link& l, std::string& m) { return SetLine1Text(l, "Welcome", m); },
+        {"SetLine1Text", [](Link& l) { return SetLine1Text(l, "Welcome"); },
          hexBytes({0x02, 0x07, 0x16, 0x06}) + "Welcome" + '\0', "cmd"},
-        {"SetLine2TextEmpty", [](Link& l, std::string& m) { return SetLine2Text(l, "", m); },
+        {"SetLine2TextEmpty", [](Link& l) { return SetLine2Text(l, ""); },
          hexBytes({0x02, 0x07, 0x16, 0x07, 0x00}), "cmd"},
-        {"SetLineFlags", [](Link& l, std::string& m) { return SetLineFlags(l, 0x85, m); },
+        {"SetLineFlags", [](Link& l) { return SetLineFlags(l, 0x85); },
          hexBytes({0x02, 0x07, 0x16, 0x09, 0x85}), "cmd"},
-        {"SetMainTextEndsAtAZeroByte", [](Link& l, std::string& m) { return SetMainText(l, Bytes("AB\0CD", 5), m); },
+        {"SetMainTextEndsAtAZeroByte", [](Link& l) { return SetMainText(l, Bytes("AB\0CD", 5)); },
          hexBytes({0x02, 0x07, 0x18}) + "AB", "cmd"},
-        {"ShowPicture", [](Link& l, std::string& m) { return ShowPicture(l, 10, m); },
+        {"ShowPicture", [](Link& l) { return ShowPicture(l, 10); },
          hexBytes({0x02, 0x07, 0x1A, 0x0A}), "cmd"},
         {"SetPlayListPictures1_2_10",
-         [](Link& l, std::string& m) { return SetPlayList(l, (1u << 0) | (1u << 1) | (1u << 9), m); },
+         [](Link& l) { return SetPlayList(l, (1u << 0) | (1u << 1) | (1u << 9)); },
          hexBytes({0x02, 0x07, 0x28, 0x02, 0x03}), "cmd"},
-        {"SetPlayListEmpty", [](Link& l, std::string& m) { return SetPlayList(l, 0, m); },
+        {"SetPlayListEmpty", [](Link& l) { return SetPlayList(l, 0); },
          hexBytes({0x02, 0x07, 0x28, 0x00, 0x00}), "cmd"},
-        {"SetStandbyTime120", [](Link& l, std::string& m) { return SetStandbyTime(l, 120, m); },
+        {"SetStandbyTime120", [](Link& l) { return SetStandbyTime(l, 120); },
          hexBytes({0x02, 0x07, 0x1C, 0x78}), "cmd"},
-        {"SetStandbyTime0", [](Link& l, std::string& m) { return SetStandbyTime(l, 0, m); },
+        {"SetStandbyTime0", [](Link& l) { return SetStandbyTime(l, 0); },
          hexBytes({0x02, 0x07, 0x1C, 0x00}), "cmd"},
-        {"SetPlayInterval", [](Link& l, std::string& m) { return SetPlayInterval(l, 10, m); },
+        {"SetPlayInterval", [](Link& l) { return SetPlayInterval(l, 10); },
          hexBytes({0x02, 0x07, 0x1B, 0x0A}), "cmd"},
-        {"FormatStorage", [](Link& l, std::string& m) { return FormatStorage(l, m); },
+        {"FormatStorage", [](Link& l) { return FormatStorage(l); },
          hexBytes({0x02, 0x07, 0x05, 0x00}), "cmd"},
-        {"ShowQrCode", [](Link& l, std::string& m) { return ShowQrCode(l, 2, 0, "http://x", m); },
+        {"ShowQrCode", [](Link& l) { return ShowQrCode(l, 2, 0, "http://x"); },
          hexBytes({0x02, 0x07, 0x1D, 0x02, 0x00}) + "http://x" + '\0', "cmd"},
-        {"ShowQrCodeAt", [](Link& l, std::string& m) { return ShowQrCodeAt(l, 3, 7, "pay", m); },
+        {"ShowQrCodeAt", [](Link& l) { return ShowQrCodeAt(l, 3, 7, "pay"); },
          hexBytes({0x02, 0x07, 0x1E, 0x03, 0x07}) + "pay" + '\0', "cmd"},
-        {"SetCommandSet12", [](Link& l, std::string& m) { return SetCommandSet(l, 12, m); },
+        {"SetCommandSet12", [](Link& l) { return SetCommandSet(l, 12); },
          hexBytes({0x02, 0x43, 0x31, 0x32}), "cmd"},
-        {"SetCommandSet0", [](Link& l, std::string& m) { return SetCommandSet(l, 0, m); },
+        {"SetCommandSet0", [](Link& l) { return SetCommandSet(l, 0); },
          hexBytes({0x02, 0x43, 0x30}), "cmd"},
-        {"SetCommandSetNegative", [](Link& l, std::string& m) { return SetCommandSet(l, -1, m); },
+        {"SetCommandSetNegative", [](Link& l) { return SetCommandSet(l, -1); },
          hexBytes({0x02, 0x43, 0x2D, 0x31}), "cmd"},
-        {"SetDeviceBaud4", [](Link& l, std::string& m) { return SetDeviceBaud(l, 4, m); },
+        {"SetDeviceBaud4", [](Link& l) { return SetDeviceBaud(l, 4); },
          hexBytes({0x02, 0x42, 0x34}), "cmd"},
-        {"RestartDisplay", [](Link& l, std::string& m) { return RestartDisplay(l, m); },
+        {"RestartDisplay", [](Link& l) { return RestartDisplay(l); },
          hexBytes({0x02, 0x1D, 0xAA, 0x55}), "text"},
-        {"FactoryReset", [](Link& l, std::string& m) { return FactoryReset(l, m); },
+        {"FactoryReset", [](Link& l) { return FactoryReset(l); },
          hexBytes({0x02, 0x07, 0x15, 0x27, 0x27}), "text"},
-        {"ClearDisplay", [](Link& l, std::string& m) { return ClearDisplay(l, m); }, hexBytes({0x0C}), "text"},
-        {"SendTextCutsAt40", [long45](Link& l, std::string& m) { return SendText(l, long45, m); }, first40, "text"},
-        {"SendTextShort", [](Link& l, std::string& m) { return SendText(l, "Total 9.99", m); }, "Total 9.99",
+        {"ClearDisplay", [](Link& l) { return ClearDisplay(l); }, hexBytes({0x0C}), "text"},
+        {"SendTextCutsAt40", [long45](Link& l) { return SendText(l, long45); }, first40, "text"},
+        {"SendTextShort", [](Link& l) { return SendText(l, "Total 9.99"); }, "Total 9.99",
          "text"},
-        {"SendTextAtColumn5Row2", [long45](Link& l, std::string& m) { return SendTextAt(l, 5, 2, long45, m); },
+        {"SendTextAtColumn5Row2", [long45](Link& l) { return SendTextAt(l, 5, 2, long45); },
          hexBytes({0x1F, 0x24, 0x05, 0x02}) + first40, "text"},
-        {"SetBrightness0SendsOne", [](Link& l, std::string& m) { return SetBrightness(l, 0, m); },
+        {"SetBrightness0SendsOne", [](Link& l) { return SetBrightness(l, 0); },
          hexBytes({0x1F, 0x58, 0x01}), "text"},
-        {"SetBrightness6SendsFour", [](Link& l, std::string& m) { return SetBrightness(l, 6, m); },
+        {"SetBrightness6SendsFour", [](Link& l) { return SetBrightness(l, 6); },
          hexBytes({0x1F, 0x58, 0x04}), "text"},
-        {"SetBrightness3", [](Link& l, std::string& m) { return SetBrightness(l, 3, m); },
+        {"SetBrightness3", [](Link& l) { return SetBrightness(l, 3); },
          hexBytes({0x1F, 0x58, 0x03}), "text"},
-        {"SetBrightnessNegativeSendsOne", [](Link& l, std::string& m) { return SetBrightness(l, -3, m); },
+        {"SetBrightnessNegativeSendsOne", [](Link& l) { return SetBrightness(l, -3); },
          hexBytes({0x1F, 0x58, 0x01}), "text"},
-        {"SetCodePage", [](Link& l, std::string& m) { return SetCodePage(l, 0x10, m); },
+        {"SetCodePage", [](Link& l) { return SetCodePage(l, 0x10); },
          hexBytes({0x02, 0x06, 0x10}), "text"},
-        {"SetInterChar", [](Link& l, std::string& m) { return SetInterChar(l, 0x03, m); },
+        {"SetInterChar", [](Link& l) { return SetInterChar(l, 0x03); },
          hexBytes({0x02, 0x05, 0x03}), "text"},
-        {"SendRaw", [](Link& l, std::string& m) { return SendRaw(l, hexBytes({0x1B, 0x74, 0x00, 0x80, 0xFF}), m); },
+        {"SendRaw", [](Link& l) { return SendRaw(l, hexBytes({0x1B, 0x74, 0x00, 0x80, 0xFF})); },
          hexBytes({0x1B, 0x74, 0x00, 0x80, 0xFF}), "text"},
     };
 }
@@ -102,24 +102,24 @@ const Bytes kControlBytes = Bytes("x\x02\x07\x15''\x1F\x0C y", 10);
 std::vector<FrameCase> injectionCases()
 {
     return {
-        {"Line1Reset", [](Link& l, std::string& m) { return SetLine1Text(l, kResetInjection, m); },
+        {"Line1Reset", [](Link& l) { return SetLine1Text(l, kResetInjection); },
          hexBytes({0x02, 0x07, 0x16, 0x06}) + "A" + '\0', "cmd"},
-        {"Line2Format", [](Link& l, std::string& m) { return SetLine2Text(l, kFormatInjection, m); },
+        {"Line2Format", [](Link& l) { return SetLine2Text(l, kFormatInjection); },
          hexBytes({0x02, 0x07, 0x16, 0x07}) + "A" + '\0', "cmd"},
-        {"Line1Controls", [](Link& l, std::string& m) { return SetLine1Text(l, kControlBytes, m); },
+        {"Line1Controls", [](Link& l) { return SetLine1Text(l, kControlBytes); },
          hexBytes({0x02, 0x07, 0x16, 0x06}) + "x??\?''?? y" + '\0', "cmd"},
-        {"MainTextReset", [](Link& l, std::string& m) { return SetMainText(l, kResetInjection, m); },
+        {"MainTextReset", [](Link& l) { return SetMainText(l, kResetInjection); },
          hexBytes({0x02, 0x07, 0x18}) + "A", "cmd"},
-        {"MainTextControls", [](Link& l, std::string& m) { return SetMainText(l, kControlBytes, m); },
+        {"MainTextControls", [](Link& l) { return SetMainText(l, kControlBytes); },
          hexBytes({0x02, 0x07, 0x18}) + "x??\?''?? y", "cmd"},
-        {"QrCodeFormat", [](Link& l, std::string& m) { return ShowQrCode(l, 2, 0, kFormatInjection, m); },
+        {"QrCodeFormat", [](Link& l) { return ShowQrCode(l, 2, 0, kFormatInjection); },
          hexBytes({0x02, 0x07, 0x1D, 0x02, 0x00}) + "A" + '\0', "cmd"},
-        {"QrCodeAtControls", [](Link& l, std::string& m) { return ShowQrCodeAt(l, 1, 3, kControlBytes, m); },
+        {"QrCodeAtControls", [](Link& l) { return ShowQrCodeAt(l, 1, 3, kControlBytes); },
          hexBytes({0x02, 0x07, 0x1E, 0x01, 0x03}) + "x??\?''?? y" + '\0', "cmd"},
-        {"SendTextReset", [](Link& l, std::string& m) { return SendText(l, kResetInjection, m); }, "A", "text"},
-        {"SendTextControls", [](Link& l, std::string& m) { return SendText(l, kControlBytes, m); }, "x??\?''?? y",
+        {"SendTextReset", [](Link& l) { return SendText(l, kResetInjection); }, "A", "text"},
+        {"SendTextControls", [](Link& l) { return SendText(l, kControlBytes); }, "x??\?''?? y",
          "text"},
-        {"SendTextAtFormat", [](Link& l, std::string& m) { return SendTextAt(l, 3, 1, kFormatInjection, m); },
+        {"SendTextAtFormat", [](Link& l) { return SendTextAt(l, 3, 1, kFormatInjection); },
          hexBytes({0x1F, 0x24, 0x03, 0x01}) + "A", "text"},
     };
 }
@@ -133,9 +133,8 @@ TEST_F(FrameTest, EveryCommandWritesItsFrameOnceOnItsSlotAndClosesIt)
         line.writes.clear();
         line.openBauds.clear();
         traces.clear();
-        std::string message;
-        EXPECT_TRUE(c.run(link, message));
-        EXPECT_EQ(message, "OK");
+        const Status status = c.run(link);
+        EXPECT_EQ(status, Status::success());
         ASSERT_EQ(line.writes.size(), 1u);
         EXPECT_EQ(line.writes[0].slot, c.slot);
         EXPECT_EQ(line.writes[0].data, c.frame);
@@ -152,16 +151,14 @@ TEST_F(FrameTest, TextFramesCarryOnlyTextUpToTheFirstZeroByte)
     for (const auto& c : injectionCases()) {
         SCOPED_TRACE(c.name);
         line.writes.clear();
-        std::string message;
-        EXPECT_TRUE(c.run(link, message));
+        EXPECT_TRUE(c.run(link));
         ASSERT_EQ(line.writes.size(), 1u);
         EXPECT_EQ(line.writes[0].slot, c.slot);
         EXPECT_EQ(line.writes[0].data, c.frame);
     }
     // A test text that is nothing but its 00 (the converter's empty text) sends nothing.
     line.writes.clear();
-    std::string message;
-    EXPECT_TRUE(SendText(link, Bytes(1, '\0'), message));
+    EXPECT_TRUE(SendText(link, Bytes(1, '\0')));
     EXPECT_TRUE(line.writes.empty());
 }
 
@@ -170,9 +167,7 @@ TEST_F(FrameTest, OpenFailureSendsNothingAndReturnsTheOpenMessage)
     line.failOpen = true;
     for (const auto& c : frameCases()) {
         SCOPED_TRACE(c.name);
-        std::string message;
-        EXPECT_FALSE(c.run(link, message));
-        EXPECT_EQ(message, " Error opening serial port!");
+        EXPECT_EQ(c.run(link), Status::failure(Code::PortError, " Error opening serial port!"));
     }
     EXPECT_TRUE(line.writes.empty());
 }
@@ -180,10 +175,8 @@ TEST_F(FrameTest, OpenFailureSendsNothingAndReturnsTheOpenMessage)
 TEST_F(FrameTest, EmptyPortNameGivesTheCode2MessageWithoutTryingToOpen)
 {
     link.PortName.clear();
-    std::string message;
-    EXPECT_FALSE(FormatStorage(link, message));
-    EXPECT_EQ(message, " Error opening serial port!");
-    EXPECT_FALSE(ClearDisplay(link, message));
+    EXPECT_EQ(FormatStorage(link), Status::failure(Code::PortError, " Error opening serial port!"));
+    EXPECT_EQ(ClearDisplay(link).code, Code::PortError);
     EXPECT_TRUE(cmd.openedNames.empty());
     EXPECT_TRUE(text.openedNames.empty());
 }
@@ -193,9 +186,7 @@ TEST_F(FrameTest, FailedWriteIsAFailureWithThePortsMessageAndThePortIsClosed)
     line.failWrites = true;
     for (const auto& c : frameCases()) {
         SCOPED_TRACE(c.name);
-        std::string message;
-        EXPECT_FALSE(c.run(link, message));
-        EXPECT_EQ(message, "Write failed: Input/output error");
+        EXPECT_EQ(c.run(link), Status::failure(Code::PortError, "Write failed: Input/output error"));
         EXPECT_FALSE(cmd.isOpen());
         EXPECT_FALSE(text.isOpen());
     }
@@ -204,11 +195,9 @@ TEST_F(FrameTest, FailedWriteIsAFailureWithThePortsMessageAndThePortIsClosed)
 TEST_F(FrameTest, TextCommandFailsWhileCmdPortIsHeldAndCmdPortStaysUsable)
 {
     ASSERT_EQ(cmd.open(link.PortName, link.BaudRate).code, kOpenOk);
-    std::string message;
-    EXPECT_FALSE(ClearDisplay(link, message));
-    EXPECT_EQ(message, " Error opening serial port!");
+    EXPECT_EQ(ClearDisplay(link), Status::failure(Code::PortError, " Error opening serial port!"));
     EXPECT_TRUE(cmd.isOpen());
-    EXPECT_TRUE(SwitchDeviceBaud(link, 115200, message));
+    EXPECT_TRUE(SwitchDeviceBaud(link, 115200));
     EXPECT_EQ(line.written("cmd"), hexBytes({0x02, 0x07, 0x04, 0x00, 0x01, 0xC2, 0x00}));
     EXPECT_TRUE(line.written("text").empty());
 }
@@ -218,14 +207,14 @@ TEST_F(FrameTest, TextCommandFailsWhileCmdPortIsHeldAndCmdPortStaysUsable)
 TEST_F(FrameTest, OpenTypeCommandsCloseCmdPortEvenWhenItWasOpenBefore)
 {
     const std::vector<std::pair<const char*, std::function<void()>>> commands = {
-        {"DetectModel", [this] { std::string m; DetectModel(link, m); }},
-        {"ReadVersion", [this] { ReadVersion(link); }},
-        {"GetConfiguration", [this] { std::string m; Bytes r; GetConfiguration(link, r, m); }},
-        {"SetTextColor", [this] { std::string m; SetTextColor(link, ColorArea::Header, 0, m); }},
-        {"SetBackColor", [this] { std::string m; SetBackColor(link, ColorArea::Footer, 0, m); }},
-        {"SetTitleMode", [this] { std::string m; SetTitleMode(link, kTitleShowsText, m); }},
-        {"SetMainTextLines", [this] { std::string m; SetMainTextLines(link, 1, m); }},
-        {"WaitDeviceReadyNotKeepingOpen", [this] { std::string m; WaitDeviceReady(link, false, m); }},
+        {"DetectModel", [this] { int index; DetectModel(link, index); }},
+        {"ReadVersion", [this] { int version; ReadVersion(link, version); }},
+        {"GetConfiguration", [this] { Bytes r; GetConfiguration(link, r); }},
+        {"SetTextColor", [this] { SetTextColor(link, ColorArea::Header, 0); }},
+        {"SetBackColor", [this] { SetBackColor(link, ColorArea::Footer, 0); }},
+        {"SetTitleMode", [this] { SetTitleMode(link, kTitleShowsText); }},
+        {"SetMainTextLines", [this] { SetMainTextLines(link, 1); }},
+        {"WaitDeviceReadyNotKeepingOpen", [this] { WaitDeviceReady(link, false); }},
     };
     for (const auto& [name, run] : commands) {
         SCOPED_TRACE(name);
@@ -240,23 +229,20 @@ TEST_F(FrameTest, OpenTypeCommandsCloseCmdPortEvenWhenItWasOpenBefore)
             continue;
         SCOPED_TRACE(c.name);
         ASSERT_EQ(cmd.open(link.PortName, link.BaudRate).code, kOpenOk);
-        std::string m;
-        EXPECT_TRUE(c.run(link, m));
+        EXPECT_TRUE(c.run(link));
         EXPECT_FALSE(cmd.isOpen());
     }
 }
 
 TEST_F(FrameTest, SwitchDeviceBaudNeedsAnOpenPortAndTracesItsFrame)
 {
-    std::string message;
-    EXPECT_FALSE(SwitchDeviceBaud(link, 115200, message));
-    EXPECT_EQ(message, "Serial Port Not Opened!");
+    EXPECT_EQ(SwitchDeviceBaud(link, 115200), Status::failure(Code::PortError, "Serial Port Not Opened!"));
     EXPECT_TRUE(line.writes.empty());
     EXPECT_TRUE(cmd.openedNames.empty());
 
     ASSERT_EQ(cmd.open(link.PortName, link.BaudRate).code, kOpenOk);
-    EXPECT_TRUE(SwitchDeviceBaud(link, 115200, message));
-    EXPECT_TRUE(SwitchDeviceBaud(link, 9600, message));
+    EXPECT_TRUE(SwitchDeviceBaud(link, 115200));
+    EXPECT_TRUE(SwitchDeviceBaud(link, 9600));
     ASSERT_EQ(line.writes.size(), 2u);
     EXPECT_EQ(line.writes[0].data, hexBytes({0x02, 0x07, 0x04, 0x00, 0x01, 0xC2, 0x00}));
     EXPECT_EQ(line.writes[1].data, hexBytes({0x02, 0x07, 0x04, 0x00, 0x00, 0x25, 0x80}));
@@ -264,8 +250,7 @@ TEST_F(FrameTest, SwitchDeviceBaudNeedsAnOpenPortAndTracesItsFrame)
     EXPECT_TRUE(cmd.isOpen());
 
     line.failWrites = true;
-    EXPECT_FALSE(SwitchDeviceBaud(link, 115200, message));
-    EXPECT_EQ(message, "Write failed: Input/output error");
+    EXPECT_EQ(SwitchDeviceBaud(link, 115200), Status::failure(Code::PortError, "Write failed: Input/output error"));
     EXPECT_TRUE(cmd.isOpen());
 }
 
@@ -273,8 +258,7 @@ TEST_F(FrameTest, LineSpeedSwitchTellsTheDisplayThenChangesTheLocalSpeed)
 {
     ASSERT_EQ(cmd.open(link.PortName, link.BaudRate).code, kOpenOk);
     const double start = clock.nowMs();
-    std::string message;
-    EXPECT_EQ(SwitchLineSpeed(link, 115200, 200, message), SpeedSwitch::Done);
+    EXPECT_TRUE(SwitchLineSpeed(link, 115200, 200));
     EXPECT_EQ(line.currentBaud, 115200);
     // The frame must be off the line (7 bytes at 38400 bit/s) before the 200 ms pause
     // and the PC's own change.
@@ -284,7 +268,7 @@ TEST_F(FrameTest, LineSpeedSwitchTellsTheDisplayThenChangesTheLocalSpeed)
     EXPECT_DOUBLE_EQ(line.writes.at(0).at, start);  // the frame goes out before the pause
     EXPECT_EQ(line.written("cmd"), hexBytes({0x02, 0x07, 0x04, 0x00, 0x01, 0xC2, 0x00}));
 
-    EXPECT_EQ(SwitchLineSpeed(link, link.BaudRate, 500, message), SpeedSwitch::Done);
+    EXPECT_TRUE(SwitchLineSpeed(link, link.BaudRate, 500));
     EXPECT_EQ(line.currentBaud, 38400);
     EXPECT_EQ(line.writes.at(1).data, hexBytes({0x02, 0x07, 0x04, 0x00, 0x00, 0x96, 0x00}));
     EXPECT_TRUE(cmd.isOpen());
@@ -294,9 +278,8 @@ TEST_F(FrameTest, LineSpeedSwitchThatThePcCannotFollowSaysSo)
 {
     ASSERT_EQ(cmd.open(link.PortName, link.BaudRate).code, kOpenOk);
     line.refuseSpeed = true;
-    std::string message;
-    EXPECT_EQ(SwitchLineSpeed(link, 115200, 200, message), SpeedSwitch::LocalFailed);
-    EXPECT_EQ(message, "could not set 115200 bit/s on /dev/ttyFAKE0: Invalid argument");
+    EXPECT_EQ(SwitchLineSpeed(link, 115200, 200),
+              Status::failure(Code::PortError, "could not set 115200 bit/s on /dev/ttyFAKE0: Invalid argument"));
     EXPECT_EQ(line.currentBaud, 38400);
     // The display was told: its frame went out.
     EXPECT_EQ(line.written("cmd"), hexBytes({0x02, 0x07, 0x04, 0x00, 0x01, 0xC2, 0x00}));
@@ -307,12 +290,10 @@ TEST_F(FrameTest, CancelledJobWritesNothingMoreAndEndsItsPausesAtOnce)
     CancelToken token;
     const CancelScope scope(link, &token);
     token.cancel();
-    std::string message;
     const double start = clock.nowMs();
-    EXPECT_FALSE(SetTextColor(link, ColorArea::Footer, 0x8000FF, message));
-    EXPECT_EQ(message, kCancelledText);
-    EXPECT_FALSE(WaitDeviceReady(link, false, message));
-    EXPECT_EQ(SwitchLineSpeed(link, 115200, 200, message), SpeedSwitch::Cancelled);
+    EXPECT_EQ(SetTextColor(link, ColorArea::Footer, 0x8000FF), Status::failure(Code::Cancelled, kCancelledText));
+    EXPECT_EQ(WaitDeviceReady(link, false).code, Code::Cancelled);
+    EXPECT_EQ(SwitchLineSpeed(link, 115200, 200).code, Code::Cancelled);
     EXPECT_TRUE(line.writes.empty());
     EXPECT_DOUBLE_EQ(clock.nowMs(), start) << "no pause was waited out";
     EXPECT_FALSE(cmd.isOpen());

@@ -32,16 +32,13 @@ class PortsTest : public LinkTest {};
 
 TEST_F(PortsTest, OpenCmdPortStatuses)
 {
-    std::string message = "untouched";
-    EXPECT_EQ(OpenCmdPort(link, message), kStatusOpened);
-    EXPECT_EQ(message, "untouched");
+    EXPECT_EQ(OpenCmdPort(link), Status::success());
     EXPECT_TRUE(cmd.isOpen());
     EXPECT_EQ(line.openBauds, std::vector<int>{38400});
     EXPECT_EQ(cmd.openedNames, std::vector<std::string>{"/dev/ttyFAKE0"});
 
-    // Already open: status 3 with the code-0 text; the slot keeps its handle.
-    EXPECT_EQ(OpenCmdPort(link, message), kStatusOpenFailed);
-    EXPECT_EQ(message, " This serial port already opened!");
+    // Already open: the code-0 text; the slot keeps its handle.
+    EXPECT_EQ(OpenCmdPort(link), Status::failure(Code::PortError, " This serial port already opened!"));
     EXPECT_TRUE(cmd.isOpen());
 
     EXPECT_TRUE(CloseCmdPort(link));
@@ -53,49 +50,46 @@ TEST_F(PortsTest, EmptyPortNameIsStatus2WithoutAnOpenAttempt)
 {
     link.PortName.clear();
     link.SysLangId = 2052;
-    std::string message;
-    EXPECT_EQ(OpenTextPort(link, message), kStatusNoPortName);
-    EXPECT_EQ(message, " 打开串口出错，此串口不存在或被占用!");
+    EXPECT_EQ(OpenTextPort(link), Status::failure(Code::PortError, " 打开串口出错，此串口不存在或被占用!"));
     EXPECT_TRUE(text.openedNames.empty());
     EXPECT_FALSE(text.isOpen());
 }
 
 TEST_F(PortsTest, TextPortWhileCmdPortIsOpenFailsWithCode2AndCmdPortStaysUsable)
 {
-    std::string message;
-    ASSERT_EQ(OpenCmdPort(link, message), kStatusOpened);
-    EXPECT_EQ(OpenTextPort(link, message), kStatusOpenFailed);
-    EXPECT_EQ(message, " Error opening serial port!");
+    ASSERT_TRUE(OpenCmdPort(link));
+    EXPECT_EQ(OpenTextPort(link), Status::failure(Code::PortError, " Error opening serial port!"));
     EXPECT_FALSE(text.isOpen());
     EXPECT_TRUE(cmd.isOpen());
 
     line.onWrite = [](FakeLine& l, const Bytes&) { l.answer(Bytes("KT710-II", 8) + '\0', 10); };
-    EXPECT_TRUE(ProbeModel(link, message));
+    EXPECT_TRUE(ProbeModel(link));
     EXPECT_TRUE(CloseTextPort(link));  // closing the other slot leaves CmdPort alone
     EXPECT_TRUE(cmd.isOpen());
 
     CloseCmdPort(link);
-    EXPECT_EQ(OpenTextPort(link, message), kStatusOpened);
+    EXPECT_TRUE(OpenTextPort(link));
 }
 
 TEST_F(PortsTest, PermissionRefusalNamesTheDialoutGroup)
 {
     line.permissionDenied = true;
-    std::string message;
-    EXPECT_EQ(OpenCmdPort(link, message), kStatusOpenFailed);
+    const Status refused = OpenCmdPort(link);
+    EXPECT_EQ(refused.code, Code::PortError);
+    const std::string& message = refused.text;
     const std::string first = " Error opening serial port!\n";
     ASSERT_EQ(message.substr(0, first.size()), first);
     EXPECT_NE(message.find("dialout"), std::string::npos);
     EXPECT_EQ(message.find('\n', first.size()), std::string::npos);  // exactly two lines
 
     // The same hint reaches the user through a command.
-    EXPECT_EQ(DetectModel(link, message), -1);
-    EXPECT_NE(message.find("dialout"), std::string::npos);
+    Status st;
+    EXPECT_EQ(detect(link, st), -1);
+    EXPECT_NE(st.text.find("dialout"), std::string::npos);
 
     line.permissionDenied = false;
     line.failOpen = true;  // busy or missing: no hint
-    EXPECT_EQ(OpenCmdPort(link, message), kStatusOpenFailed);
-    EXPECT_EQ(message, " Error opening serial port!");
+    EXPECT_EQ(OpenCmdPort(link), Status::failure(Code::PortError, " Error opening serial port!"));
 }
 
 // ---------------------------------------------------------------------------

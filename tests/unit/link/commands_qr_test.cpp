@@ -51,11 +51,26 @@ TEST(SplitQrPicture, CountDividedBy256PlusOnePieces)
     EXPECT_EQ(SplitQrPicture(Bytes(256, 'z')).size(), 2u);
 }
 
+// The picture code SendQrPicture gave; its outcome in `status` when asked.
+std::uint8_t sendQr(Link& link, const std::string& file, std::uint8_t align, std::uint8_t slot,
+                    const OneBitConverter& convert, Status* status = nullptr)
+{
+    std::uint8_t code = 0xFF;
+    const Status outcome = SendQrPicture(link, file, align, slot, convert, code);
+    if (status)
+        *status = outcome;
+    // The outcome's text is the box text of the code.
+    EXPECT_EQ(outcome.ok(), code == 0);
+    if (code != 0 && code != kQrCancelled)
+        EXPECT_EQ(outcome.text, QrPictureErrorText(code));
+    return code;
+}
+
 TEST_F(QrTest, SendsHeaderPiecesAndTrailerWithItsPauses)
 {
     ASSERT_EQ(cmd.open(link.PortName, link.BaudRate).code, kOpenOk);
     const double start = clock.nowMs();
-    const std::uint8_t code = SendQrPicture(link, file, 2, 0, bytesOfSize(4608));
+    const std::uint8_t code = sendQr(link, file, 2, 0, bytesOfSize(4608));
     EXPECT_EQ(code, 0);
     EXPECT_EQ(requested.file, file);
     EXPECT_EQ(requested.width, 192);
@@ -83,7 +98,7 @@ TEST_F(QrTest, SendsHeaderPiecesAndTrailerWithItsPauses)
 TEST_F(QrTest, ALastPartialPieceIsWritten)
 {
     ASSERT_EQ(cmd.open(link.PortName, link.BaudRate).code, kOpenOk);
-    EXPECT_EQ(SendQrPicture(link, file, 3, 5, bytesOfSize(600)), 0);
+    EXPECT_EQ(sendQr(link, file, 3, 5, bytesOfSize(600)), 0);
     ASSERT_EQ(line.writes.size(), 5u);
     EXPECT_EQ(line.writes[0].data, hexBytes({0x02, 0x07, 0x19, 0x03, 0x05}));
     EXPECT_EQ(line.writes[3].data.size(), 88u);
@@ -92,22 +107,26 @@ TEST_F(QrTest, ALastPartialPieceIsWritten)
 TEST_F(QrTest, ResultCodes)
 {
     // Missing file: 21 before anything else, even with the port closed.
-    EXPECT_EQ(SendQrPicture(link, file + ".missing", 1, 0, bytesOfSize(10)), 21);
-    EXPECT_EQ(SendQrPicture(link, "", 1, 0, bytesOfSize(10)), 21);
+    Status status;
+    EXPECT_EQ(sendQr(link, file + ".missing", 1, 0, bytesOfSize(10), &status), 21);
+    EXPECT_EQ(status.code, Code::BadInput);
+    EXPECT_EQ(sendQr(link, "", 1, 0, bytesOfSize(10)), 21);
     // Port closed: 13.
-    EXPECT_EQ(SendQrPicture(link, file, 1, 0, bytesOfSize(10)), 13);
+    EXPECT_EQ(sendQr(link, file, 1, 0, bytesOfSize(10), &status), 13);
+    EXPECT_EQ(status.code, Code::PortError);
     EXPECT_TRUE(line.writes.empty());
     EXPECT_TRUE(cmd.openedNames.empty());  // never opens the port itself
 
     ASSERT_EQ(cmd.open(link.PortName, link.BaudRate).code, kOpenOk);
     // Conversion gave nothing: 19.
-    EXPECT_EQ(SendQrPicture(link, file, 1, 0, bytesOfSize(0)), 19);
-    EXPECT_EQ(SendQrPicture(link, file, 1, 0, OneBitConverter()), 19);
+    EXPECT_EQ(sendQr(link, file, 1, 0, bytesOfSize(0)), 19);
+    EXPECT_EQ(sendQr(link, file, 1, 0, OneBitConverter()), 19);
     EXPECT_TRUE(line.writes.empty());
 
     // Header write fails: 16.
     line.failWrites = true;
-    EXPECT_EQ(SendQrPicture(link, file, 1, 0, bytesOfSize(10)), 16);
+    EXPECT_EQ(sendQr(link, file, 1, 0, bytesOfSize(10), &status), 16);
+    EXPECT_EQ(status.code, Code::PortError);
     line.failWrites = false;
 
     // A picture piece fails: 17, and no trailer claims success.
@@ -115,7 +134,7 @@ TEST_F(QrTest, ResultCodes)
         if (data.size() == 5)
             l.failWrites = true;
     };
-    EXPECT_EQ(SendQrPicture(link, file, 1, 0, bytesOfSize(10)), 17);
+    EXPECT_EQ(sendQr(link, file, 1, 0, bytesOfSize(10)), 17);
     EXPECT_EQ(line.writes.size(), 1u);
     line.failWrites = false;
 
@@ -125,7 +144,7 @@ TEST_F(QrTest, ResultCodes)
         if (data.size() == 10)
             l.failWrites = true;
     };
-    EXPECT_EQ(SendQrPicture(link, file, 1, 0, bytesOfSize(10)), 18);
+    EXPECT_EQ(sendQr(link, file, 1, 0, bytesOfSize(10)), 18);
     EXPECT_EQ(line.writes.size(), 2u);
     EXPECT_TRUE(cmd.isOpen());
 }

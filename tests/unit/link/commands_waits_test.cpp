@@ -23,9 +23,9 @@ TEST_F(WaitTest, DetectModelFindsEachModelByItsExactName)
     for (int i = 0; i < 7; ++i) {
         SCOPED_TRACE(names[i]);
         answerFrame(kModelQuery, {{20, withZero(names[i])}});
-        std::string message;
-        EXPECT_EQ(DetectModel(link, message), i);
-        EXPECT_EQ(message, "OK");
+        Status st;
+        EXPECT_EQ(detect(link, st), i);
+        EXPECT_EQ(st.text, "OK");
         EXPECT_FALSE(cmd.isOpen());
     }
 }
@@ -33,8 +33,8 @@ TEST_F(WaitTest, DetectModelFindsEachModelByItsExactName)
 TEST_F(WaitTest, DetectModelTracesOnlyTheAnswer)
 {
     answerFrame(kModelQuery, {{20, withZero("KT710-II")}});
-    std::string message;
-    EXPECT_EQ(DetectModel(link, message), 6);
+    Status st;
+    EXPECT_EQ(detect(link, st), 6);
     EXPECT_EQ(line.written(), kModelQuery);
     EXPECT_EQ(traces, std::vector<std::string>{"<---- 4B543731302D494900"});
 }
@@ -44,18 +44,18 @@ TEST_F(WaitTest, DetectModelUnknownOrWrongCaseNameIsUnknown)
     for (const char* name : {"KT999", "kt710-II", "KT710-II ", "KT710-II\x01", ""}) {
         SCOPED_TRACE(name);
         answerFrame(kModelQuery, {{20, withZero(name)}});
-        std::string message;
-        EXPECT_EQ(DetectModel(link, message), -1);
-        EXPECT_EQ(message, "Unknown model !");
+        Status st;
+        EXPECT_EQ(detect(link, st), -1);
+        EXPECT_EQ(st.text, "Unknown model !");
     }
 }
 
 TEST_F(WaitTest, DetectModelWithoutTerminatorTimesOut86_4msAfterThePause)
 {
     answerFrame(kModelQuery, {{20, "KT710-II"}});
-    std::string message;
-    EXPECT_EQ(DetectModel(link, message), -1);
-    EXPECT_EQ(message, "Not found Device : Time out !");
+    Status st;
+    EXPECT_EQ(detect(link, st), -1);
+    EXPECT_EQ(st.text, "Not found Device : Time out !");
     const double took = clock.nowMs() - line.writes.at(0).at;
     EXPECT_GT(took, 186.4);
     EXPECT_LE(took, 186.4 + line.readStepMs + 1e-9);
@@ -65,9 +65,9 @@ TEST_F(WaitTest, DetectModelWithoutTerminatorTimesOut86_4msAfterThePause)
 
 TEST_F(WaitTest, DetectModelOnASilentLineAlsoTimesOutAt86_4ms)
 {
-    std::string message;
-    EXPECT_EQ(DetectModel(link, message), -1);
-    EXPECT_EQ(message, "Not found Device : Time out !");
+    Status st;
+    EXPECT_EQ(detect(link, st), -1);
+    EXPECT_EQ(st.text, "Not found Device : Time out !");
     const double took = clock.nowMs() - line.writes.at(0).at;
     EXPECT_GT(took, 186.4);
     EXPECT_LE(took, 186.4 + line.readStepMs + 1e-9);
@@ -76,8 +76,8 @@ TEST_F(WaitTest, DetectModelOnASilentLineAlsoTimesOutAt86_4ms)
 TEST_F(WaitTest, DetectModelJoinsAnAnswerInThreePieces)
 {
     answerFrame(kModelQuery, {{40, "KT3"}, {130, "10-I"}, {185, Bytes("ID\0", 3)}});
-    std::string message;
-    EXPECT_EQ(DetectModel(link, message), 3);
+    Status st;
+    EXPECT_EQ(detect(link, st), 3);
     EXPECT_EQ(traces, std::vector<std::string>{"<---- 4B543331302D49494400"});
 }
 
@@ -88,8 +88,8 @@ TEST_F(WaitTest, DetectModelTimeEqualToTheLimitStillWaits)
     line.readStepMs = 21.6;
     answerFrame(kModelQuery, {{50, "KT7"}, {100 + 20, "10"}, {100 + 40, "-"}, {100 + 60, "I"},
                               {100 + 80, "I"}, {100 + 100, Bytes(1, '\0')}});
-    std::string message;
-    EXPECT_EQ(DetectModel(link, message), 6) << message;
+    Status st;
+    EXPECT_EQ(detect(link, st), 6) << st.text;
 }
 
 TEST_F(WaitTest, DetectModelTimeJustPastTheLimitTimesOut)
@@ -97,27 +97,27 @@ TEST_F(WaitTest, DetectModelTimeJustPastTheLimitTimesOut)
     line.readStepMs = 21.6003;  // the fourth read ends at 86.4012 ms
     answerFrame(kModelQuery, {{50, "KT7"}, {100 + 20, "10"}, {100 + 40, "-"}, {100 + 60, "I"},
                               {100 + 80, "I"}, {100 + 100, Bytes(1, '\0')}});
-    std::string message;
-    EXPECT_EQ(DetectModel(link, message), -1);
-    EXPECT_EQ(message, "Not found Device : Time out !");
+    Status st;
+    EXPECT_EQ(detect(link, st), -1);
+    EXPECT_EQ(st.text, "Not found Device : Time out !");
 }
 
 TEST_F(WaitTest, DetectModelOpenFailureSendsNothing)
 {
     line.failOpen = true;
     link.SysLangId = 2052;
-    std::string message;
-    EXPECT_EQ(DetectModel(link, message), -1);
-    EXPECT_EQ(message, " 打开串口出错，此串口不存在或被占用!");
+    Status st;
+    EXPECT_EQ(detect(link, st), -1);
+    EXPECT_EQ(st.text, " 打开串口出错，此串口不存在或被占用!");
     EXPECT_TRUE(line.writes.empty());
 }
 
 TEST_F(WaitTest, DetectModelEndsPromptlyWhenTheLineHangsUp)
 {
     line.onWrite = [](FakeLine& l, const Bytes&) { l.hangUp = true; };
-    std::string message;
-    EXPECT_EQ(DetectModel(link, message), -1);
-    EXPECT_NE(message.find("hung up"), std::string::npos) << message;
+    Status st;
+    EXPECT_EQ(detect(link, st), -1);
+    EXPECT_NE(st.text.find("hung up"), std::string::npos) << st.text;
     EXPECT_LT(clock.nowMs() - line.writes.at(0).at, 101);
     EXPECT_FALSE(cmd.isOpen());
 }
@@ -125,9 +125,9 @@ TEST_F(WaitTest, DetectModelEndsPromptlyWhenTheLineHangsUp)
 TEST_F(WaitTest, DetectModelWriteFailureIsReported)
 {
     line.failWrites = true;
-    std::string message;
-    EXPECT_EQ(DetectModel(link, message), -1);
-    EXPECT_EQ(message, "Write failed: Input/output error");
+    Status st;
+    EXPECT_EQ(detect(link, st), -1);
+    EXPECT_EQ(st.text, "Write failed: Input/output error");
     EXPECT_FALSE(cmd.isOpen());
 }
 
@@ -136,27 +136,27 @@ TEST_F(WaitTest, DetectModelWriteFailureIsReported)
 
 TEST_F(WaitTest, ProbeModelOutcomesAndTraces)
 {
-    std::string message;
-    EXPECT_FALSE(ProbeModel(link, message));  // CmdPort closed: the write fails
-    EXPECT_EQ(message, "3: 6");
+    Status st;
+    EXPECT_FALSE((st = ProbeModel(link)));  // CmdPort closed: the write fails
+    EXPECT_EQ(st.text, "3: 6");
     EXPECT_TRUE(traces.empty());
 
     ASSERT_EQ(cmd.open(link.PortName, link.BaudRate).code, kOpenOk);
     answerFrame(kModelQuery, {{30, withZero("KT310--IIB")}});
-    EXPECT_TRUE(ProbeModel(link, message));
-    EXPECT_EQ(message, "OK");
+    EXPECT_TRUE((st = ProbeModel(link)));
+    EXPECT_EQ(st.text, "OK");
     EXPECT_EQ(traces, (std::vector<std::string>{"----> 02071601", "<---- 4B543331302D2D49494200"}));
     EXPECT_TRUE(cmd.isOpen());
 
     answerFrame(kModelQuery, {{30, withZero("XYZ")}});
-    EXPECT_FALSE(ProbeModel(link, message));
-    EXPECT_EQ(message, "Unknown model !");
+    EXPECT_FALSE((st = ProbeModel(link)));
+    EXPECT_EQ(st.text, "Unknown model !");
 
     // Nothing arrived during the pause: no further waiting.
     answerFrame(kModelQuery, {{150, withZero("KT710-II")}});
     const double before = clock.nowMs();
-    EXPECT_FALSE(ProbeModel(link, message));
-    EXPECT_EQ(message, "Failed to read data");
+    EXPECT_FALSE((st = ProbeModel(link)));
+    EXPECT_EQ(st.text, "Failed to read data");
     EXPECT_LT(clock.nowMs() - before, 101);
     line.clearInput();
 
@@ -166,17 +166,17 @@ TEST_F(WaitTest, ProbeModelOutcomesAndTraces)
         for (int t = 10; t < 400; t += 10)
             l.answer("K", t);
     };
-    EXPECT_FALSE(ProbeModel(link, message));
-    EXPECT_EQ(message, "Not found Device : Time out !");
+    EXPECT_FALSE((st = ProbeModel(link)));
+    EXPECT_EQ(st.text, "Not found Device : Time out !");
     EXPECT_TRUE(cmd.isOpen());
 }
 
 TEST_F(WaitTest, WaitDeviceReadyTries51TimesOnASilentLine)
 {
     const double start = clock.nowMs();
-    std::string message;
-    EXPECT_FALSE(WaitDeviceReady(link, false, message));
-    EXPECT_EQ(message, "Failed to read data");
+    Status st;
+    EXPECT_FALSE((st = WaitDeviceReady(link, false)));
+    EXPECT_EQ(st.text, "Failed to read data");
     EXPECT_EQ(line.writes.size(), 51u);
     for (const auto& w : line.writes)
         EXPECT_EQ(w.data, kModelQuery);
@@ -195,14 +195,14 @@ TEST_F(WaitTest, WaitDeviceReadyStopsAtTheFirstAnswer)
             l.answer(withZero("KT710-II"), 20);
     };
     const double start = clock.nowMs();
-    std::string message;
-    EXPECT_TRUE(WaitDeviceReady(link, true, message) == false);  // keepOpen with a closed port
-    EXPECT_EQ(message, "Serial Port Not Opened!");
+    Status st;
+    EXPECT_FALSE((st = WaitDeviceReady(link, true)));  // keepOpen with a closed port
+    EXPECT_EQ(st.text, "Serial Port Not Opened!");
     EXPECT_EQ(probes, 0);
 
     ASSERT_EQ(cmd.open(link.PortName, link.BaudRate).code, kOpenOk);
-    EXPECT_TRUE(WaitDeviceReady(link, true, message));
-    EXPECT_EQ(message, "OK");
+    EXPECT_TRUE((st = WaitDeviceReady(link, true)));
+    EXPECT_EQ(st.text, "OK");
     EXPECT_EQ(probes, 3);
     EXPECT_NEAR(clock.nowMs() - start, 3 * 200.0, 1.0);
     EXPECT_TRUE(cmd.isOpen());  // kept open
@@ -211,16 +211,16 @@ TEST_F(WaitTest, WaitDeviceReadyStopsAtTheFirstAnswer)
 TEST_F(WaitTest, WaitDeviceReadyOpenFailureAndHangUp)
 {
     line.failOpen = true;
-    std::string message;
-    EXPECT_FALSE(WaitDeviceReady(link, false, message));
-    EXPECT_EQ(message, " Error opening serial port!");
+    Status st;
+    EXPECT_FALSE((st = WaitDeviceReady(link, false)));
+    EXPECT_EQ(st.text, " Error opening serial port!");
     EXPECT_TRUE(line.writes.empty());
 
     line.failOpen = false;
     line.onWrite = [](FakeLine& l, const Bytes&) { l.hangUp = true; };
-    EXPECT_FALSE(WaitDeviceReady(link, false, message));
+    EXPECT_FALSE((st = WaitDeviceReady(link, false)));
     EXPECT_EQ(line.writes.size(), 1u);  // a hung-up line is not probed 51 times
-    EXPECT_NE(message.find("hung up"), std::string::npos) << message;
+    EXPECT_NE(st.text.find("hung up"), std::string::npos) << st.text;
     EXPECT_FALSE(cmd.isOpen());
 }
 
@@ -234,9 +234,9 @@ TEST_F(WaitTest, ReadVersionReadsTheAnswerAsOneHexNumber)
                           {hexBytes({0x0B}), 11}};
     for (const auto& c : cases) {
         answerFrame(kVersionQuery, {{50, c.answer}});
-        std::string message;
-        EXPECT_EQ(ReadVersion(link, message), c.version);
-        EXPECT_EQ(message, "OK");
+        Status st;
+        EXPECT_EQ(readVersion(link, st), c.version);
+        EXPECT_EQ(st.text, "OK");
         EXPECT_FALSE(cmd.isOpen());
     }
     EXPECT_EQ(line.writes.back().data, kVersionQuery);
@@ -245,14 +245,14 @@ TEST_F(WaitTest, ReadVersionReadsTheAnswerAsOneHexNumber)
 
 TEST_F(WaitTest, ReadVersionWithoutAnswerIsZero)
 {
-    std::string message;
-    EXPECT_EQ(ReadVersion(link, message), 0);
-    EXPECT_EQ(message, "Read Version Error !");
+    Status st;
+    EXPECT_EQ(readVersion(link, st), 0);
+    EXPECT_EQ(st.text, "Read Version Error !");
     // One read after the pause: an answer arriving later is not waited for.
     answerFrame(kVersionQuery, {{150, hexBytes({0x0C})}});
-    EXPECT_EQ(ReadVersion(link), 0);
+    EXPECT_EQ(readVersion(link), 0);
     line.failOpen = true;
-    EXPECT_EQ(ReadVersion(link), 0);
+    EXPECT_EQ(readVersion(link), 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -263,10 +263,10 @@ TEST_F(WaitTest, GetConfigurationReturnsTheDocumentWithItsFinalZero)
     const Bytes doc = "{\"wel_mess1\":\"Caf\xE9\"}";
     answerFrame(kConfigQuery, {{120, doc.substr(0, 10)}, {700, doc.substr(10) + '\0'}});
     Bytes reply = "stale";
-    std::string message;
-    EXPECT_TRUE(GetConfiguration(link, reply, message));
+    Status st;
+    EXPECT_TRUE((st = GetConfiguration(link, reply)));
     EXPECT_EQ(reply, doc + '\0');
-    EXPECT_EQ(message, "OK");
+    EXPECT_EQ(st.text, "OK");
     EXPECT_FALSE(cmd.isOpen());
     EXPECT_TRUE(traces.empty());
 }
@@ -275,9 +275,9 @@ TEST_F(WaitTest, GetConfigurationWithBytesAfterTheZeroNeverCompletes)
 {
     answerFrame(kConfigQuery, {{50, Bytes("{}\0xy", 5)}});
     Bytes reply;
-    std::string message;
-    EXPECT_FALSE(GetConfiguration(link, reply, message));
-    EXPECT_EQ(message, "Get configuration: Time out !");
+    Status st;
+    EXPECT_FALSE((st = GetConfiguration(link, reply)));
+    EXPECT_EQ(st.text, "Get configuration: Time out !");
     EXPECT_TRUE(reply.empty());
     const double took = clock.nowMs() - line.writes.at(0).at;
     EXPECT_GT(took, 100 + 1296.0);
@@ -290,8 +290,8 @@ TEST_F(WaitTest, GetConfigurationTimeEqualToTheLimitStillWaits)
     answerFrame(kConfigQuery, {{50, "{"}, {100 + 300, "\""}, {100 + 600, "a"}, {100 + 900, "\""},
                                {100 + 1200, "}"}, {100 + 1400, Bytes(1, '\0')}});
     Bytes reply;
-    std::string message;
-    EXPECT_TRUE(GetConfiguration(link, reply, message)) << message;
+    Status st;
+    EXPECT_TRUE((st = GetConfiguration(link, reply))) << st.text;
     EXPECT_EQ(reply, Bytes("{\"a\"}\0", 6));
 }
 
@@ -302,28 +302,28 @@ TEST_F(WaitTest, EchoedCommandsSendTheirFramesAndAcceptTheirEcho)
 {
     struct Case {
         const char* name;
-        std::function<bool(Link&, std::string&)> run;
+        std::function<Status(Link&)> run;
         Bytes frame;
     };
     const std::uint32_t red255blue128 = 0x800000 | 0xFF;
     const std::vector<Case> cases = {
-        {"TextHeader", [&](Link& l, std::string& m) { return SetTextColor(l, ColorArea::Header, 0x332211, m); },
+        {"TextHeader", [&](Link& l) { return SetTextColor(l, ColorArea::Header, 0x332211); },
          hexBytes({0x02, 0x07, 0x0B, 0x11, 0x22, 0x33})},
-        {"TextMain", [&](Link& l, std::string& m) { return SetTextColor(l, ColorArea::MainText, 0xFFFFFF, m); },
+        {"TextMain", [&](Link& l) { return SetTextColor(l, ColorArea::MainText, 0xFFFFFF); },
          hexBytes({0x02, 0x07, 0x0E, 0xFF, 0xFF, 0xFF})},
-        {"TextFooter", [&](Link& l, std::string& m) { return SetTextColor(l, ColorArea::Footer, red255blue128, m); },
+        {"TextFooter", [&](Link& l) { return SetTextColor(l, ColorArea::Footer, red255blue128); },
          hexBytes({0x02, 0x07, 0x10, 0xFF, 0x00, 0x80})},
-        {"BackHeader", [&](Link& l, std::string& m) { return SetBackColor(l, ColorArea::Header, 0x0000FF, m); },
+        {"BackHeader", [&](Link& l) { return SetBackColor(l, ColorArea::Header, 0x0000FF); },
          hexBytes({0x02, 0x07, 0x0C, 0xFF, 0x00, 0x00})},
-        {"BackMain", [&](Link& l, std::string& m) { return SetBackColor(l, ColorArea::MainText, 0x00FF00, m); },
+        {"BackMain", [&](Link& l) { return SetBackColor(l, ColorArea::MainText, 0x00FF00); },
          hexBytes({0x02, 0x07, 0x0F, 0x00, 0xFF, 0x00})},
-        {"BackFooter", [&](Link& l, std::string& m) { return SetBackColor(l, ColorArea::Footer, 0, m); },
+        {"BackFooter", [&](Link& l) { return SetBackColor(l, ColorArea::Footer, 0); },
          hexBytes({0x02, 0x07, 0x11, 0x00, 0x00, 0x00})},
-        {"TitleText", [&](Link& l, std::string& m) { return SetTitleMode(l, kTitleShowsText, m); },
+        {"TitleText", [&](Link& l) { return SetTitleMode(l, kTitleShowsText); },
          hexBytes({0x02, 0x07, 0x0A})},
-        {"TitlePicture", [&](Link& l, std::string& m) { return SetTitleMode(l, kTitleShowsPicture, m); },
+        {"TitlePicture", [&](Link& l) { return SetTitleMode(l, kTitleShowsPicture); },
          hexBytes({0x02, 0x07, 0x09})},
-        {"MainTextLines", [&](Link& l, std::string& m) { return SetMainTextLines(l, 2, m); },
+        {"MainTextLines", [&](Link& l) { return SetMainTextLines(l, 2); },
          hexBytes({0x02, 0x07, 0x14, 0x02})},
     };
     for (const auto& c : cases) {
@@ -331,9 +331,9 @@ TEST_F(WaitTest, EchoedCommandsSendTheirFramesAndAcceptTheirEcho)
         traces.clear();
         line.writes.clear();
         answerFrame(c.frame, {{300, c.frame}});
-        std::string message;
-        EXPECT_TRUE(c.run(link, message));
-        EXPECT_EQ(message, "OK");
+        Status st;
+        EXPECT_TRUE((st = c.run(link)));
+        EXPECT_EQ(st.text, "OK");
         ASSERT_EQ(line.writes.size(), 1u);
         EXPECT_EQ(line.writes[0].data, c.frame);
         const std::string hex = traces.empty() ? "" : traces[0].substr(6);
@@ -347,42 +347,42 @@ TEST_F(WaitTest, EchoWithASeventhByteIsAnError)
 {
     const Bytes frame = hexBytes({0x02, 0x07, 0x10, 0xFF, 0x00, 0x80});
     answerFrame(frame, {{100, frame + '\x55'}});
-    std::string message;
-    EXPECT_FALSE(SetTextColor(link, ColorArea::Footer, 0x8000FF, message));
-    EXPECT_EQ(message, "Set TextColor Error!");
+    Status st;
+    EXPECT_FALSE((st = SetTextColor(link, ColorArea::Footer, 0x8000FF)));
+    EXPECT_EQ(st.text, "Set TextColor Error!");
     EXPECT_EQ(traces, (std::vector<std::string>{"----> 020710FF0080", "<---- 020710FF008055"}));
 }
 
 TEST_F(WaitTest, WrongEchoGivesTheCommandsErrorText)
 {
     answerFrame(hexBytes({0x02, 0x07, 0x0C, 0x01, 0x02, 0x03}), {{100, hexBytes({0x02, 0x07, 0x0C, 0x01, 0x02, 0x04})}});
-    std::string message;
-    EXPECT_FALSE(SetBackColor(link, ColorArea::Header, 0x030201, message));
-    EXPECT_EQ(message, "Set BackgroudColor Error!");
+    Status st;
+    EXPECT_FALSE((st = SetBackColor(link, ColorArea::Header, 0x030201)));
+    EXPECT_EQ(st.text, "Set BackgroudColor Error!");
     answerFrame(hexBytes({0x02, 0x07, 0x0A}), {{100, hexBytes({0x02, 0x07, 0x09})}});
-    EXPECT_FALSE(SetTitleMode(link, kTitleShowsText, message));
-    EXPECT_EQ(message, "Set Title mode Error!");
+    EXPECT_FALSE((st = SetTitleMode(link, kTitleShowsText)));
+    EXPECT_EQ(st.text, "Set Title mode Error!");
 }
 
 TEST_F(WaitTest, EchoInPiecesIsJoined)
 {
     const Bytes frame = hexBytes({0x02, 0x07, 0x0E, 0x10, 0x20, 0x30});
     answerFrame(frame, {{520, frame.substr(0, 2)}, {900, frame.substr(2, 3)}, {1400, frame.substr(5)}});
-    std::string message;
-    EXPECT_TRUE(SetTextColor(link, ColorArea::MainText, 0x302010, message)) << message;
+    Status st;
+    EXPECT_TRUE((st = SetTextColor(link, ColorArea::MainText, 0x302010))) << st.text;
 }
 
 TEST_F(WaitTest, EchoOfFiveBytesEndsAfter1728msWithTheTimeOutText)
 {
     struct Case {
-        std::function<bool(Link&, std::string&)> run;
+        std::function<Status(Link&)> run;
         Bytes frame;
         const char* timeOut;
     };
     const std::vector<Case> cases = {
-        {[](Link& l, std::string& m) { return SetTextColor(l, ColorArea::Footer, 0x8000FF, m); },
+        {[](Link& l) { return SetTextColor(l, ColorArea::Footer, 0x8000FF); },
          hexBytes({0x02, 0x07, 0x10, 0xFF, 0x00, 0x80}), "Set TextColor Error : Time out !"},
-        {[](Link& l, std::string& m) { return SetBackColor(l, ColorArea::Footer, 0x8000FF, m); },
+        {[](Link& l) { return SetBackColor(l, ColorArea::Footer, 0x8000FF); },
          hexBytes({0x02, 0x07, 0x11, 0xFF, 0x00, 0x80}), "Set BackgroudColor Error : Time out !"},
     };
     for (const auto& c : cases) {
@@ -390,9 +390,9 @@ TEST_F(WaitTest, EchoOfFiveBytesEndsAfter1728msWithTheTimeOutText)
         traces.clear();
         answerFrame(c.frame, {{100, c.frame.substr(0, 5)}});
         const double start = clock.nowMs();
-        std::string message;
-        EXPECT_FALSE(c.run(link, message));
-        EXPECT_EQ(message, c.timeOut);
+        Status st;
+        EXPECT_FALSE((st = c.run(link)));
+        EXPECT_EQ(st.text, c.timeOut);
         const double waited = clock.nowMs() - start - 500;
         EXPECT_GT(waited, 1728.0);
         EXPECT_LE(waited, 1728.0 + 100 + line.readStepMs);
@@ -401,9 +401,9 @@ TEST_F(WaitTest, EchoOfFiveBytesEndsAfter1728msWithTheTimeOutText)
     }
     // Title mode waits for 3 bytes: two bytes never complete it.
     answerFrame(hexBytes({0x02, 0x07, 0x09}), {{100, hexBytes({0x02, 0x07})}});
-    std::string message;
-    EXPECT_FALSE(SetTitleMode(link, kTitleShowsPicture, message));
-    EXPECT_EQ(message, "Set Title mode Error : Time out !");
+    Status st;
+    EXPECT_FALSE((st = SetTitleMode(link, kTitleShowsPicture)));
+    EXPECT_EQ(st.text, "Set Title mode Error : Time out !");
 }
 
 // Reads end 8 ms after each check, checks are 108 ms apart: the 16th check falls at
@@ -413,22 +413,22 @@ TEST_F(WaitTest, EchoTimeEqualToTheLimitStillWaits)
     line.readStepMs = 8;
     const Bytes frame = hexBytes({0x02, 0x07, 0x10, 0xFF, 0x00, 0x80});
     answerFrame(frame, {{100, frame.substr(0, 5)}, {500 + 1730, frame.substr(5)}});
-    std::string message;
-    EXPECT_TRUE(SetTextColor(link, ColorArea::Footer, 0x8000FF, message)) << message;
+    Status st;
+    EXPECT_TRUE((st = SetTextColor(link, ColorArea::Footer, 0x8000FF))) << st.text;
 
     line.readStepMs = 8.001;  // the 16th check falls just past the limit
     answerFrame(frame, {{100, frame.substr(0, 5)}, {500 + 1730, frame.substr(5)}});
-    EXPECT_FALSE(SetTextColor(link, ColorArea::Footer, 0x8000FF, message));
-    EXPECT_EQ(message, "Set TextColor Error : Time out !");
+    EXPECT_FALSE((st = SetTextColor(link, ColorArea::Footer, 0x8000FF)));
+    EXPECT_EQ(st.text, "Set TextColor Error : Time out !");
 }
 
 TEST_F(WaitTest, EchoWaitEndsPromptlyWhenTheLineHangsUp)
 {
     line.onWrite = [](FakeLine& l, const Bytes&) { l.hangUp = true; };
     const double start = clock.nowMs();
-    std::string message;
-    EXPECT_FALSE(SetTitleMode(link, kTitleShowsText, message));
-    EXPECT_NE(message.find("hung up"), std::string::npos) << message;
+    Status st;
+    EXPECT_FALSE((st = SetTitleMode(link, kTitleShowsText)));
+    EXPECT_NE(st.text.find("hung up"), std::string::npos) << st.text;
     EXPECT_LT(clock.nowMs() - start, 600);
     EXPECT_FALSE(cmd.isOpen());
 }
@@ -436,20 +436,20 @@ TEST_F(WaitTest, EchoWaitEndsPromptlyWhenTheLineHangsUp)
 TEST_F(WaitTest, MainTextLinesTakesOneReadAfterItsPause)
 {
     const Bytes frame = hexBytes({0x02, 0x07, 0x14, 0x01});
-    std::string message;
-    EXPECT_FALSE(SetMainTextLines(link, 1, message));  // silent
-    EXPECT_EQ(message, "Set Main Text Lines Error!");
+    Status st;
+    EXPECT_FALSE((st = SetMainTextLines(link, 1)));  // silent
+    EXPECT_EQ(st.text, "Set Main Text Lines Error!");
     EXPECT_EQ(traces, std::vector<std::string>{"----> 02071401"});
 
     traces.clear();
     answerFrame(frame, {{600, frame}});  // too late for the single read
-    EXPECT_FALSE(SetMainTextLines(link, 1, message));
-    EXPECT_EQ(message, "Set Main Text Lines Error!");
+    EXPECT_FALSE((st = SetMainTextLines(link, 1)));
+    EXPECT_EQ(st.text, "Set Main Text Lines Error!");
     line.clearInput();
 
     traces.clear();
     answerFrame(frame, {{200, frame + '\x00'}});
-    EXPECT_FALSE(SetMainTextLines(link, 1, message));
+    EXPECT_FALSE((st = SetMainTextLines(link, 1)));
     EXPECT_EQ(traces, (std::vector<std::string>{"----> 02071401", "<---- 0207140100"}));
     EXPECT_FALSE(cmd.isOpen());
 }

@@ -50,8 +50,7 @@ TEST_F(TappedLink, AGetSettingExchangeShowsItsBytesBothWays)
             l.answer(reply, 30);
     };
     Bytes got;
-    std::string message;
-    ASSERT_TRUE(GetConfiguration(link, got, message)) << message;
+    ASSERT_EQ(GetConfiguration(link, got), Status::success());
     ASSERT_EQ(got, reply);
 
     const auto l = lines();
@@ -68,7 +67,7 @@ TEST_F(TappedLink, AGetSettingExchangeShowsItsBytesBothWays)
             l.answer(Bytes("KT310-IID") + '\0', 20);
     };
     ASSERT_TRUE(cmd.open(link.PortName, 9600).ok());
-    ASSERT_TRUE(ProbeModel(link, message)) << message;
+    ASSERT_EQ(ProbeModel(link), Status::success());
     const auto probe = lines();
     ASSERT_EQ(probe.size(), 9u);
     EXPECT_EQ(probe[5].substr(10), " --> ttyFAKE0  " + hexColumn("02 07 16 01") + "  |....|");

@@ -18,9 +18,10 @@ const char* const kInjectedDocument = R"({"wel_mess1":"A\u0000\u0002\u0007\u0015
 TEST(HostileTexts, FileWithInjectedTextsLoadsPlainWithAWarningNamingTheKeys)
 {
     DefaultState s;
-    bool applied = false;
-    const Notice notice = ApplySettingsFile(Bytes(kInjectedDocument), s.info, s.values, &applied);
-    EXPECT_TRUE(applied);
+    const ApplyResult result = ApplySettingsFile(Bytes(kInjectedDocument), s.info, s.values);
+    const Notice notice = ApplyNotice(result);
+    EXPECT_TRUE(result.applied);
+    EXPECT_EQ(result.cleanedKeys, (std::vector<std::string>{"wel_mess1", "wel_mess2", "main_str"}));
     EXPECT_EQ(notice.flags, kBoxWarning);
     EXPECT_EQ(notice.text.rfind("Load Settings Success!\n\n", 0), 0u) << notice.text;
     EXPECT_NE(notice.text.find("\"wel_mess1\", \"wel_mess2\", \"main_str\""), std::string::npos) << notice.text;
@@ -33,15 +34,17 @@ TEST(HostileTexts, FileWithInjectedTextsLoadsPlainWithAWarningNamingTheKeys)
 
     // A clean file says only that it loaded; a repeated key whose last value is clean
     // is not named.
-    const Notice clean = ApplySettingsFile(Bytes(R"({"wel_mess1":"x\u0001","wel_mess1":"ok"})"), s.info, s.values);
+    const Notice clean = ApplyNotice(ApplySettingsFile(Bytes(R"({"wel_mess1":"x\u0001","wel_mess1":"ok"})"), s.info, s.values));
     EXPECT_EQ(clean, (Notice{"Load Settings Success!", kBoxInfo}));
     EXPECT_EQ(s.info.wel_mess1, "ok");
-    const Notice last = ApplySettingsFile(Bytes(R"({"main_str":"ok","main_str":"x\t"})"), s.info, s.values);
+    const Notice last = ApplyNotice(ApplySettingsFile(Bytes(R"({"main_str":"ok","main_str":"x\t"})"), s.info, s.values));
     EXPECT_EQ(last.text, "Load Settings Success!\n\n" + CleanedTextsWarning({"main_str"}));
     EXPECT_NE(last.text.find("The text of \"main_str\" held control characters"), std::string::npos);
 
-    EXPECT_EQ(ApplySettingsFile(Bytes(), s.info, s.values, &applied), (Notice{"Load Settings Error!", kBoxWarning}));
-    EXPECT_FALSE(applied);
+    const ApplyResult empty = ApplySettingsFile(Bytes(), s.info, s.values);
+    EXPECT_EQ(ApplyNotice(empty), (Notice{"Load Settings Error!", kBoxWarning}));
+    EXPECT_EQ(empty.status.code, Code::BadInput);
+    EXPECT_FALSE(empty.applied);
 }
 
 TEST(HostileTexts, DisplayReplyWithInjectedTextsIsAppliedPlainWithAWarning)
@@ -49,9 +52,9 @@ TEST(HostileTexts, DisplayReplyWithInjectedTextsIsAppliedPlainWithAWarning)
     DefaultState s;
     // The reply as the display sends it: the document's bytes and its final 00.
     const Bytes reply = Bytes(kInjectedDocument) + '\0';
-    bool applied = false;
-    const Notice notice = ApplyDisplaySettings(reply, s.info, s.values, &applied);
-    EXPECT_TRUE(applied);
+    const ApplyResult result = ApplyDisplaySettings(reply, s.info, s.values);
+    const Notice notice = ApplyNotice(result);
+    EXPECT_TRUE(result.applied);
     EXPECT_EQ(notice.flags, kBoxWarning);
     EXPECT_EQ(notice.text, "Get Settings from Display Success!\n\n" +
                                CleanedTextsWarning({"wel_mess1", "wel_mess2", "main_str"}));
@@ -70,9 +73,8 @@ TEST(HostileTexts, EverySettingSendsOnlyText)
     s.info.wel_mess2 = Bytes("B\0\x02\x07\x05\0", 6);
     s.info.main_str = Bytes("M\0\x02\x07\x15''", 7);
 
-    RunWelcomeSetting(rig.link, rig.outlets, s.info);
-    EXPECT_EQ(rig.outlets.lastBox().text, kDone);
-    RunTextSetting(rig.link, rig.outlets, s.info);
+    EXPECT_TRUE(RunWelcomeSetting(rig.link, s.info).ok());
+    EXPECT_TRUE(RunTextSetting(rig.link, s.info).ok());
     RunAllDownload(rig.link, rig.outlets, s.info);
 
     const auto frames = rig.commandFrames();

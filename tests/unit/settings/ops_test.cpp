@@ -14,7 +14,10 @@ TEST(AllDownload, SendsEveryGroupAndReportsSuccess)
     s.values.rg_brightness = 3; // "100%"
     GatherSettings(s.values, s.info);
     ASSERT_TRUE(ConfirmAllDownload(rig.outlets));
-    const std::string report = RunAllDownload(rig.link, rig.outlets, s.info);
+    const ProcedureReport outcome = RunAllDownload(rig.link, rig.outlets, s.info);
+    const std::string report = AllDownloadReportText(outcome);
+    EXPECT_TRUE(outcome.ok());
+    ASSERT_EQ(outcome.steps.size(), 14u);
 
     const auto frames = rig.commandFrames();
     ASSERT_EQ(frames.size(), 14u);
@@ -37,9 +40,7 @@ TEST(AllDownload, SendsEveryGroupAndReportsSuccess)
     EXPECT_NE(report.find("Brightness adjustment :       Success \r\n"), std::string::npos);
     EXPECT_NE(report.find("CodePage Setting :            Success \r\n"), std::string::npos);
     EXPECT_EQ(report.find("Failed"), std::string::npos);
-    const auto box = rig.outlets.lastBox();
-    EXPECT_EQ(box.text, report);
-    EXPECT_EQ(box.flags, kBoxInfo);
+    EXPECT_EQ(rig.outlets.boxes.size(), 1u); // only the question
 
     // Six groups with their step texts; progress starts and ends.
     const auto statuses = rig.outlets.callsNamed("status");
@@ -76,8 +77,11 @@ TEST(AllDownload, SilentDisplayRunsAllCommandsAndWarns)
     DefaultState s;
     GatherSettings(s.values, s.info);
     const double before = rig.clock.nowMs();
-    const std::string report = RunAllDownload(rig.link, rig.outlets, s.info);
+    const ProcedureReport outcome = RunAllDownload(rig.link, rig.outlets, s.info);
+    const std::string report = AllDownloadReportText(outcome);
     EXPECT_EQ(rig.commandFrames().size(), 14u);
+    // The first failure is the outcome: the header's echo never came.
+    EXPECT_EQ(outcome.status, Status::failure(Code::TimedOut, "Set TextColor Error : Time out !"));
     // Thirteen waits of 51 probes each.
     EXPECT_EQ(rig.line.writes.size() - 14, 13u * 51u);
     EXPECT_GT(rig.clock.nowMs() - before, 13 * 51 * 200.0);
@@ -85,7 +89,6 @@ TEST(AllDownload, SilentDisplayRunsAllCommandsAndWarns)
     EXPECT_NE(report.find(AllDownloadReportLine("Header TextColor :", false)), std::string::npos);
     EXPECT_NE(report.find(AllDownloadReportLine("Main Mode :", false)), std::string::npos);
     EXPECT_NE(report.find(AllDownloadReportLine("Line1 Setting :", true)), std::string::npos);
-    EXPECT_EQ(rig.outlets.lastBox().flags, kBoxWarning);
 }
 
 TEST(AllDownload, NoSendsNothing)
@@ -101,22 +104,20 @@ TEST(DeviceOps, ResetRestartAndFormat)
 {
     DisplayRig rig;
     rig.outlets.answer(kAnswerNo);
-    RunResetDisplay(rig.link, rig.outlets);
+    EXPECT_EQ(RunResetDisplay(rig.link, rig.outlets).code, Code::Declined);
     rig.outlets.answer(kAnswerNo);
-    RunFormat(rig.link, rig.outlets);
+    EXPECT_EQ(RunFormat(rig.link, rig.outlets).code, Code::Declined);
     EXPECT_TRUE(rig.line.writes.empty());
 
-    RunResetDisplay(rig.link, rig.outlets);
-    RunFormat(rig.link, rig.outlets);
-    RunRestartDisplay(rig.link, rig.outlets);
+    EXPECT_TRUE(RunResetDisplay(rig.link, rig.outlets));
+    EXPECT_TRUE(RunFormat(rig.link, rig.outlets));
+    EXPECT_TRUE(RunRestartDisplay(rig.link));
     EXPECT_EQ(rig.line.written("text"), bytesOf({0x02, 0x07, 0x15, 0x27, 0x27, 0x02, 0x1D, 0xAA, 0x55}));
     EXPECT_EQ(rig.line.written("cmd"), bytesOf({0x02, 0x07, 0x05, 0x00}));
     EXPECT_EQ(rig.outlets.boxes.size(), 4u); // only the questions
 
     rig.line.failOpen = true;
-    RunRestartDisplay(rig.link, rig.outlets);
-    EXPECT_EQ(rig.outlets.lastBox().flags, kBoxError);
-    EXPECT_FALSE(rig.outlets.lastBox().text.empty());
+    EXPECT_EQ(RunRestartDisplay(rig.link), Status::failure(Code::PortError, " Error opening serial port!"));
 }
 
 TEST(SettingButtons, CodePageSettingTurkeyCp857)
@@ -127,10 +128,8 @@ TEST(SettingButtons, CodePageSettingTurkeyCp857)
     SyncFromInterChar(s.values);
     EXPECT_EQ(s.values.rg_Down_CodePage, 6); // CP857
     GatherSettings(s.values, s.info);
-    RunCodePageSetting(rig.link, rig.outlets, s.info);
+    EXPECT_TRUE(RunCodePageSetting(rig.link, s.info).ok());
     EXPECT_EQ(rig.line.written(), bytesOf({0x02, 0x05, 0x11, 0x02, 0x06, 0x09}));
-    ASSERT_EQ(rig.outlets.boxes.size(), 1u);
-    EXPECT_EQ(rig.outlets.lastBox().text, kDone);
     EXPECT_GE(rig.clock.nowMs() - rig.line.writes.back().at, 1000.0);
 }
 
@@ -140,17 +139,16 @@ TEST(SettingButtons, WelcomeStopsWhenTheDisplayDoesNotAnswer)
     rig.silent = true;
     DefaultState s;
     GatherSettings(s.values, s.info);
-    RunWelcomeSetting(rig.link, rig.outlets, s.info);
+    const ProcedureReport report = RunWelcomeSetting(rig.link, s.info);
     const auto frames = rig.commandFrames();
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].substr(0, 4), bytesOf({0x02, 0x07, 0x16, 0x06}));
-    EXPECT_EQ(rig.outlets.lastBox().text, std::string(kNotFoundDevice) + "Failed to read data");
-    EXPECT_EQ(rig.outlets.lastBox().flags, kBoxError);
+    EXPECT_EQ(report.status, Status::failure(Code::NoDisplay, std::string(kNotFoundDevice) + "Failed to read data"));
+    ASSERT_EQ(report.steps.size(), 2u); // line 1 went out, the wait failed
 
     DisplayRig ok;
-    RunWelcomeSetting(ok.link, ok.outlets, s.info);
+    EXPECT_TRUE(RunWelcomeSetting(ok.link, s.info).ok());
     EXPECT_EQ(ok.commandFrames().size(), 3u);
-    EXPECT_EQ(ok.outlets.lastBox().text, kDone);
 }
 
 TEST(SettingButtons, HeaderStopsAtTheFirstFailure)
@@ -164,10 +162,10 @@ TEST(SettingButtons, HeaderStopsAtTheFirstFailure)
         else
             l.answer(bytesOf({0x02, 0x07, 0x0C, 0, 0, 0}), 5); // wrong colour echoed
     };
-    RunHeaderSetting(rig.link, rig.outlets, s.info);
+    const ProcedureReport report = RunHeaderSetting(rig.link, s.info);
     EXPECT_EQ(rig.line.writes.size(), 2u);
-    EXPECT_EQ(rig.outlets.lastBox().text, "Set BackgroudColor Error!");
-    EXPECT_EQ(rig.outlets.lastBox().flags, kBoxError);
+    EXPECT_EQ(report.status, Status::failure(Code::Refused, "Set BackgroudColor Error!"));
+    EXPECT_EQ(report.steps.size(), 2u);
 }
 
 TEST(SettingButtons, TextFooterBrightnessPlay)
@@ -179,32 +177,29 @@ TEST(SettingButtons, TextFooterBrightnessPlay)
     s.values.ud_PlayInterval = 5;
     GatherSettings(s.values, s.info);
 
-    RunTextSetting(rig.link, rig.outlets, s.info);
+    EXPECT_TRUE(RunTextSetting(rig.link, s.info).ok());
     auto frames = rig.commandFrames();
     ASSERT_EQ(frames.size(), 4u);
     EXPECT_EQ(frames[3], bytesOf({0x02, 0x07, 0x18}) + s.info.main_str);
-    EXPECT_EQ(rig.outlets.lastBox().text, kDone);
 
     rig.line.writes.clear();
-    RunFooterSetting(rig.link, rig.outlets, s.info);
+    EXPECT_TRUE(RunFooterSetting(rig.link, s.info).ok());
     EXPECT_EQ(rig.commandFrames().size(), 2u);
 
     rig.line.writes.clear();
-    rig.outlets.clear();
-    RunBrightnessSetting(rig.link, rig.outlets, s.info);
+    EXPECT_TRUE(RunBrightnessSetting(rig.link, s.info));
     EXPECT_EQ(rig.line.written(), bytesOf({0x1F, 0x58, 0x02}));
-    EXPECT_TRUE(rig.outlets.boxes.empty());
 
     rig.line.writes.clear();
-    RunPlaySetting(rig.link, rig.outlets, s.info);
+    EXPECT_TRUE(RunPlaySetting(rig.link, s.info).ok());
     EXPECT_EQ(rig.line.written(), bytesOf({0x02, 0x07, 0x28, 0x02, 0x01, 0x02, 0x07, 0x1C, 0x1E, 0x02, 0x07, 0x1B, 0x05}));
-    EXPECT_EQ(rig.outlets.lastBox().text, kDone);
 
     rig.line.writes.clear();
     rig.line.failWrites = true;
-    RunPlaySetting(rig.link, rig.outlets, s.info);
+    const ProcedureReport failed = RunPlaySetting(rig.link, s.info);
     EXPECT_TRUE(rig.line.writes.empty());
-    EXPECT_EQ(rig.outlets.lastBox().flags, kBoxError);
+    EXPECT_EQ(failed.status.code, Code::PortError);
+    EXPECT_EQ(failed.steps.size(), 1u); // the first failure stops the rest
 }
 
 TEST(SettingButtons, BaudRateAndCommandSet)
@@ -213,60 +208,63 @@ TEST(SettingButtons, BaudRateAndCommandSet)
     DefaultState s;
     s.values.cbb_down_BaudRate = 4;
     GatherSettings(s.values, s.info);
-    EXPECT_EQ(RunBaudRateSetting(rig.link, rig.outlets, s.info), 4);
+    int row = -1;
+    EXPECT_TRUE(RunBaudRateSetting(rig.link, s.info, row));
+    EXPECT_EQ(row, 4);
     EXPECT_EQ(rig.line.written(), bytesOf({0x02, 0x42, 0x34}));
     EXPECT_EQ(rig.link.BaudRate, 115200);
-    EXPECT_EQ(rig.outlets.lastBox().text, kDone);
 
     rig.line.writes.clear();
-    RunCommandSetSetting(rig.link, rig.outlets, 14);
-    RunCommandSetSetting(rig.link, rig.outlets, 0);
+    EXPECT_TRUE(RunCommandSetSetting(rig.link, 14));
+    EXPECT_TRUE(RunCommandSetSetting(rig.link, 0));
     EXPECT_EQ(rig.line.written(), bytesOf({0x02, 0x43, 0x31, 0x34, 0x02, 0x43, 0x30}));
 
     rig.line.failOpen = true;
     s.info.Baud_Rate = 0;
-    EXPECT_EQ(RunBaudRateSetting(rig.link, rig.outlets, s.info), -1);
+    EXPECT_EQ(RunBaudRateSetting(rig.link, s.info, row).code, Code::PortError);
+    EXPECT_EQ(row, -1);
     EXPECT_EQ(rig.link.BaudRate, 115200);
-    EXPECT_EQ(rig.outlets.lastBox().text, kFail);
-    EXPECT_EQ(rig.outlets.lastBox().flags, kBoxWarning);
-    RunCommandSetSetting(rig.link, rig.outlets, 1);
-    EXPECT_EQ(rig.outlets.lastBox().text, kFail);
+    EXPECT_EQ(RunCommandSetSetting(rig.link, 1).code, Code::PortError);
 
     // A baud code or command-set row that no selector row offers (left by a
     // document) is refused: nothing sent, the link keeps its speed.
     rig.line.failOpen = false;
     rig.line.writes.clear();
-    rig.outlets.clear();
     s.info.Baud_Rate = 7;
-    EXPECT_EQ(RunBaudRateSetting(rig.link, rig.outlets, s.info, [](int) { ADD_FAILURE() << "box moved"; }), -1);
-    RunCommandSetSetting(rig.link, rig.outlets, -1);
-    RunCommandSetSetting(rig.link, rig.outlets, 15);
+    EXPECT_EQ(RunBaudRateSetting(rig.link, s.info, row, [](int) { ADD_FAILURE() << "box moved"; }).code,
+              Code::BadInput);
+    EXPECT_EQ(RunCommandSetSetting(rig.link, -1).code, Code::BadInput);
+    EXPECT_EQ(RunCommandSetSetting(rig.link, 15).code, Code::BadInput);
     EXPECT_TRUE(rig.line.writes.empty());
     EXPECT_EQ(rig.link.BaudRate, 115200);
-    ASSERT_EQ(rig.outlets.boxes.size(), 3u);
-    for (const auto& box : rig.outlets.boxes) {
-        EXPECT_EQ(box.text, kFail);
-        EXPECT_EQ(box.flags, kBoxWarning);
-    }
 }
 
 TEST(DisplayTest, TextClearAndQrCode)
 {
     DisplayRig rig;
     const Text fifty = Text(25, u'a') + Text(25, u'b');
-    RunDisplayText(rig.link, rig.outlets, fifty, 0, true, 5, 2);
+    TextChanges changes;
+    EXPECT_TRUE(RunDisplayText(rig.link, fifty, 0, true, 5, 2, &changes));
     EXPECT_EQ(rig.line.written(), bytesOf({0x1F, 0x24, 0x05, 0x02}) + Bytes(25, 'a') + Bytes(15, 'b'));
+    EXPECT_EQ(changes.cutBytes, 10u); // said, not silently
+    EXPECT_EQ(changes.replaced, 0);
     rig.line.writes.clear();
-    RunDisplayText(rig.link, rig.outlets, u"\u00E9", 20, false, 1, 1);
+    EXPECT_TRUE(RunDisplayText(rig.link, u"\u00E9", 20, false, 1, 1, &changes));
     EXPECT_EQ(rig.line.written(), bytesOf({0xE9}));
+    EXPECT_FALSE(changes.changed());
+    // A character the code page lacks goes out as "?", and is counted; a "?" typed is not.
     rig.line.writes.clear();
-    RunClearDisplay(rig.link, rig.outlets);
+    EXPECT_TRUE(RunDisplayText(rig.link, u"\u20AC? \u0416", 0, false, 1, 1, &changes));
+    EXPECT_EQ(rig.line.written(), "?? ?");
+    EXPECT_EQ(changes.replaced, 2);
+    rig.line.writes.clear();
+    EXPECT_TRUE(RunClearDisplay(rig.link));
     EXPECT_EQ(rig.line.written(), bytesOf({0x0C}));
 
     rig.line.writes.clear();
-    EXPECT_FALSE(RunShowQrCodeAt(rig.link, rig.outlets, 0, u"x", 1, 5));
+    EXPECT_EQ(RunShowQrCodeAt(rig.link, 0, u"x", 1, 5).code, Code::BadInput);
     EXPECT_TRUE(rig.line.writes.empty());
-    EXPECT_TRUE(RunShowQrCodeAt(rig.link, rig.outlets, 3, u"caf\u00E9", 1, 5));
+    EXPECT_TRUE(RunShowQrCodeAt(rig.link, 3, u"caf\u00E9", 1, 5));
     EXPECT_EQ(rig.line.written(), bytesOf({0x02, 0x07, 0x1E, 0x02, 0x05, 'c', 'a', 'f', 0xE9, 0x00}));
     EXPECT_TRUE(rig.outlets.boxes.empty());
 }
@@ -292,7 +290,8 @@ TEST(DisplayTest, CodePagePatterns)
     EXPECT_TRUE(CodePageTestPattern(100).empty());
 
     DisplayRig rig;
-    RunCodePageTest(rig.link, rig.outlets, 202);
+    EXPECT_TRUE(RunCodePageTest(rig.link, 202));
+    EXPECT_EQ(RunCodePageTest(rig.link, 100).code, Code::BadInput);
     EXPECT_EQ(rig.line.written("text"), CodePageTestPattern(202));
 }
 
@@ -304,18 +303,24 @@ TEST(GetSetting, ReplyInPiecesIsJoinedAndApplied)
         l.answer("2}", 300);
         l.answer(Bytes(1, '\0'), 400);
     };
-    const Bytes reply = ReadDisplaySettings(rig.link);
+    Bytes reply;
+    EXPECT_TRUE(ReadDisplaySettings(rig.link, reply));
     EXPECT_EQ(reply, Bytes("{\"Comm_No\":2}") + '\0');
     DefaultState s;
-    EXPECT_EQ(ApplyDisplaySettings(reply, s.info, s.values), (Notice{"Get Settings from Display Success!", kBoxInfo}));
+    const ApplyResult applied = ApplyDisplaySettings(reply, s.info, s.values);
+    EXPECT_TRUE(applied.applied);
+    EXPECT_EQ(ApplyNotice(applied), (Notice{"Get Settings from Display Success!", kBoxInfo}));
     EXPECT_EQ(s.values.cbb_down_CommandMode, 2);
 
-    EXPECT_EQ(ApplyDisplaySettings(Bytes(), s.info, s.values), (Notice{kGetSettingsError, kBoxWarning}));
-    EXPECT_EQ(ApplyDisplaySettings(Bytes(1, '\0'), s.info, s.values), (Notice{kParsingFailed, kBoxWarning}));
+    EXPECT_EQ(ApplyNotice(ApplyDisplaySettings(Bytes(), s.info, s.values)), (Notice{kGetSettingsError, kBoxWarning}));
+    const ApplyResult bad = ApplyDisplaySettings(Bytes(1, '\0'), s.info, s.values);
+    EXPECT_EQ(bad.status, Status::failure(Code::Refused, kParsingFailed));
+    EXPECT_EQ(ApplyNotice(bad), (Notice{kParsingFailed, kBoxWarning}));
 
     DisplayRig silent;
     silent.silent = true;
-    EXPECT_TRUE(ReadDisplaySettings(silent.link).empty());
+    EXPECT_EQ(ReadDisplaySettings(silent.link, reply), Status::failure(Code::TimedOut, "Get configuration: Time out !"));
+    EXPECT_TRUE(reply.empty());
 }
 
 TEST(EditingAids, CenterText)

@@ -32,7 +32,14 @@ struct RunTest : ::testing::Test {
     Link link{cmd, text, clock};
     RecordingOutlets out;
     DownloadRun run{link, out};
+    RunReport report; // what the last run returned
     std::filesystem::path root;
+
+    RunOutcome started(RunReport r)
+    {
+        report = std::move(r);
+        return report.end;
+    }
 
     void SetUp() override
     {
@@ -148,10 +155,12 @@ TEST_F(RunTest, FontDownloadOnAnAddressedModelSendsTheSmallScreenImages)
     writePack();
     ScriptedDisplay display(line, "KT310--IIA");
     run.setModelIndex(0);
-    EXPECT_EQ(run.StartFontDownload(), RunOutcome::Finished);
+    EXPECT_EQ(started(run.StartFontDownload()), RunOutcome::Finished);
 
-    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 74 / Failed 0]");
-    EXPECT_EQ(out.lastBox().flags, kBoxInfo);
+    EXPECT_EQ(report.tallyText(), "Done! [Succeed 74 / Failed 0]");
+    EXPECT_EQ(report.status.code, Code::Ok);
+    EXPECT_EQ(report.items.size(), 74u);
+    EXPECT_EQ(report.skipped.size(), 3u);
     EXPECT_EQ(logLines(true), (std::vector<std::string>{"CP437_40x40 [Failed]:not suport",
                                                          "CP936_GBK [Failed]:not suport",
                                                          "big52gbk [Failed]:not suport"}));
@@ -191,7 +200,7 @@ TEST_F(RunTest, FontDownloadOnAnAddressedModelSendsTheSmallScreenImages)
     EXPECT_GT(lastWriteOf(kSwitchTo9600), lastWriteOf(StartDownloadFrame()));
     EXPECT_FALSE(cmd.isOpen());
     EXPECT_EQ(line.currentBaud, 9600);
-    EXPECT_EQ(out.calls.back().name, "reset");
+    EXPECT_TRUE(out.boxes.empty()); // the caller shows the tally
 }
 
 TEST_F(RunTest, AWrongEndCrcFailsOnlyThatItem)
@@ -200,9 +209,12 @@ TEST_F(RunTest, AWrongEndCrcFailsOnlyThatItem)
     ScriptedDisplay display(line, "KT310--IIA");
     display.wrongEndCrcForItem = 1; // the second item sent: CP737
     run.setModelIndex(0);
-    EXPECT_EQ(run.StartFontDownload(), RunOutcome::Finished);
-    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 73 / Failed 1]");
-    EXPECT_EQ(out.lastBox().flags, kBoxWarning); // any failed item: the warning icon
+    EXPECT_EQ(started(run.StartFontDownload()), RunOutcome::Finished);
+    EXPECT_EQ(report.tallyText(), "Done! [Succeed 73 / Failed 1]");
+    // Any failed item fails the run, and the report names it.
+    EXPECT_EQ(report.status.code, Code::Refused);
+    EXPECT_EQ(report.items[1].name, "CP737");
+    EXPECT_EQ(report.items[1].status, Status::failure(Code::Refused, "CRC check error"));
     const auto red = logLines(true);
     ASSERT_EQ(red.size(), 4u);
     EXPECT_EQ(red[0], "CP437_40x40 [Failed]:not suport");
@@ -218,7 +230,7 @@ TEST_F(RunTest, SingleItemFromAFile)
     const auto file = writeFile("own.bin", content);
     ScriptedDisplay display(line, "KT310--IIA");
     run.setModelIndex(0);
-    EXPECT_EQ(run.StartSingleDownload(6, file), RunOutcome::Finished);
+    EXPECT_EQ(started(run.StartSingleDownload(6, file)), RunOutcome::Finished);
     EXPECT_EQ(display.byAddress[0x00032000], content);
     EXPECT_EQ(logLines(false), (std::vector<std::string>{"CP850 [Succeed]"}));
     EXPECT_EQ(out.callsNamed("max").back().a, 2);        // 300 div 256 + 1
@@ -227,7 +239,7 @@ TEST_F(RunTest, SingleItemFromAFile)
     // The same file as "firmware" on a named-file model goes out as firmware.bin.
     ScriptedDisplay named(line, "KT310-II");
     run.setModelIndex(5);
-    EXPECT_EQ(run.StartSingleDownload(93, file), RunOutcome::Finished);
+    EXPECT_EQ(started(run.StartSingleDownload(93, file)), RunOutcome::Finished);
     EXPECT_EQ(named.byName["firmware.bin"], content);
 }
 
@@ -239,7 +251,7 @@ TEST_F(RunTest, SingleItemFromANamedPipeIsRefusedUnread)
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     ScriptedDisplay display(line, "KT310--IIA");
     run.setModelIndex(0);
-    EXPECT_EQ(run.StartSingleDownload(6, fifo), RunOutcome::Finished);
+    EXPECT_EQ(started(run.StartSingleDownload(6, fifo)), RunOutcome::Finished);
     EXPECT_EQ(logLines(true),
               (std::vector<std::string>{"CP850 [Failed]:cannot read " + fifo + " (not a regular file (a named pipe))"}));
     EXPECT_EQ(display.setupFrames, 0);
@@ -252,7 +264,7 @@ TEST_F(RunTest, StepsOfOneItemInOrder)
     const auto file = writeFile("own.bin", Bytes(300, 's'));
     ScriptedDisplay display(line, "KT310--IIA");
     run.setModelIndex(0);
-    EXPECT_EQ(run.StartSingleDownload(6, file), RunOutcome::Finished);
+    EXPECT_EQ(started(run.StartSingleDownload(6, file)), RunOutcome::Finished);
     const Bytes query = bytesOf({0x02, 0x07, 0x16, 0x01});
     const Bytes setup = DownloadServiceSetupFrame(0x00032000, 300);
     std::vector<std::string> order;
@@ -281,8 +293,9 @@ TEST_F(RunTest, AnEmptyFileIsSkippedAndTheTallyComesAtOnce)
     const auto file = writeFile("empty.bin", "");
     ScriptedDisplay display(line, "KT310--IIA");
     run.setModelIndex(0);
-    EXPECT_EQ(run.StartSingleDownload(6, file), RunOutcome::Finished);
-    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 0 / Failed 0]");
+    EXPECT_EQ(started(run.StartSingleDownload(6, file)), RunOutcome::Finished);
+    EXPECT_EQ(report.tallyText(), "Done! [Succeed 0 / Failed 0]");
+    EXPECT_EQ(report.status.code, Code::BadInput); // nothing reached the display
     EXPECT_EQ(display.setupFrames, 0);
     EXPECT_TRUE(out.callsNamed("status").empty());
     EXPECT_TRUE(out.callsNamed("log").empty());
@@ -294,12 +307,11 @@ TEST_F(RunTest, SilentDisplayDuringBlocksTimesOutWithoutSpeedRestore)
     ScriptedDisplay display(line, "KT310--IIA");
     display.silentAfterBlocks = 3;
     run.setModelIndex(0);
-    EXPECT_EQ(run.StartFontDownload(), RunOutcome::TimedOut);
-    EXPECT_EQ(out.lastBox().text, "Download: \r\n\r\nTime Out!");
-    EXPECT_EQ(out.lastBox().flags, kBoxError);
+    EXPECT_EQ(started(run.StartFontDownload()), RunOutcome::TimedOut);
+    EXPECT_EQ(report.status, Status::failure(Code::TimedOut, "Time Out!"));
+    EXPECT_EQ(report.reportText, "Download: \r\n\r\n");
     EXPECT_FALSE(cmd.isOpen());
     EXPECT_EQ(lastWriteOf(kSwitchTo9600), -1); // the display stays at 115200
-    EXPECT_EQ(out.callsNamed("reset").size(), 1u);
     EXPECT_EQ(display.blockFramesReceived, 3);
 
     // A single download keeps the heading of the last run; a fresh one has none.
@@ -309,8 +321,8 @@ TEST_F(RunTest, SilentDisplayDuringBlocksTimesOutWithoutSpeedRestore)
     ScriptedDisplay again(line, "KT310--IIA");
     again.silentAfterBlocks = 1;
     const double before = clock.nowMs();
-    EXPECT_EQ(fresh.StartSingleDownload(6, writeFile("f.bin", Bytes(1000, 'q'))), RunOutcome::TimedOut);
-    EXPECT_EQ(out.lastBox().text, "Time Out!");
+    EXPECT_EQ(started(fresh.StartSingleDownload(6, writeFile("f.bin", Bytes(1000, 'q')))), RunOutcome::TimedOut);
+    EXPECT_EQ(report.reportText, "");
     EXPECT_LT(clock.nowMs() - before, 2000); // the shortened time-out is used
 }
 
@@ -320,11 +332,10 @@ TEST_F(RunTest, HangUpEndsTheRunAtOnceWithAClearError)
     ScriptedDisplay display(line, "KT310--IIA");
     display.hangUpAfterBlocks = 2;
     run.setModelIndex(0);
-    EXPECT_EQ(run.StartFontDownload(), RunOutcome::HungUp);
-    EXPECT_NE(out.lastBox().text.find("hung up"), std::string::npos);
-    EXPECT_EQ(out.lastBox().flags, kBoxError);
+    EXPECT_EQ(started(run.StartFontDownload()), RunOutcome::HungUp);
+    EXPECT_EQ(report.status.code, Code::HungUp);
+    EXPECT_NE(report.status.text.find("hung up"), std::string::npos);
     EXPECT_FALSE(cmd.isOpen());
-    EXPECT_EQ(out.callsNamed("reset").size(), 1u);
 }
 
 TEST_F(RunTest, FailedSetupOrMakeFileAbandonsTheRunWithSpeedRestore)
@@ -333,20 +344,19 @@ TEST_F(RunTest, FailedSetupOrMakeFileAbandonsTheRunWithSpeedRestore)
     ScriptedDisplay display(line, "KT310--IIA");
     display.extraEchoByte = true;
     run.setModelIndex(0);
-    EXPECT_EQ(run.StartFontDownload(), RunOutcome::Abandoned);
-    EXPECT_EQ(out.lastBox().text, "Download service setup failed !");
+    EXPECT_EQ(started(run.StartFontDownload()), RunOutcome::Abandoned);
+    EXPECT_EQ(report.status, Status::failure(Code::Refused, "Download service setup failed !"));
     EXPECT_EQ(display.setupFrames, 1); // later positions are not processed
     EXPECT_GT(lastWriteOf(kSwitchTo9600), findWrite(kSwitchTo115200));
     EXPECT_FALSE(cmd.isOpen());
-    EXPECT_EQ(out.calls.back().name, "reset");
 
     out.clear();
     line.writes.clear();
     ScriptedDisplay named(line, "KT310-IID");
     named.refuseMakeFile = true;
     run.setModelIndex(3);
-    EXPECT_EQ(run.StartFontDownload(), RunOutcome::Abandoned);
-    EXPECT_EQ(out.lastBox().text, "Make Flie failed !");
+    EXPECT_EQ(started(run.StartFontDownload()), RunOutcome::Abandoned);
+    EXPECT_EQ(report.status, Status::failure(Code::Refused, "Make Flie failed !"));
     EXPECT_GE(lastWriteOf(kSwitchTo9600), 0);
 }
 
@@ -356,8 +366,8 @@ TEST_F(RunTest, WrongFileCrcOnANamedFileModelFailsTheItem)
     ScriptedDisplay display(line, "KT310-IID");
     display.wrongFileCrc = true;
     run.setModelIndex(3);
-    EXPECT_EQ(run.StartSingleDownload(1, file), RunOutcome::Finished);
-    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 0 / Failed 1]");
+    EXPECT_EQ(started(run.StartSingleDownload(1, file)), RunOutcome::Finished);
+    EXPECT_EQ(report.tallyText(), "Done! [Succeed 0 / Failed 1]");
     EXPECT_EQ(logLines(true), (std::vector<std::string>{"CP437 [Failed]:CRC check error"}));
     // A failed item's bytes are behind the run all the same.
     EXPECT_EQ(out.bytes.back().runDone, 700u);
@@ -369,8 +379,8 @@ TEST_F(RunTest, FontDownloadOnANamedFileModelReportsEveryPieceWritten)
     writePack();
     ScriptedDisplay display(line, "KT310-IID");
     run.setModelIndex(3);
-    EXPECT_EQ(run.StartFontDownload(), RunOutcome::Finished);
-    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 77 / Failed 0]");
+    EXPECT_EQ(started(run.StartFontDownload()), RunOutcome::Finished);
+    EXPECT_EQ(report.tallyText(), "Done! [Succeed 77 / Failed 0]");
     expectByteReportsHoldTogether(out.bytes, storedBytes(display.byName), 77);
     // One report as each item starts and one per piece written (the stream's last
     // piece is empty when the size is a multiple of 256).
@@ -389,14 +399,14 @@ TEST_F(RunTest, NoDeviceOrNoPortStopsBeforeTheRun)
 {
     writePack();
     run.setModelIndex(0);
-    EXPECT_EQ(run.StartFontDownload(), RunOutcome::NotStarted);
-    EXPECT_EQ(out.lastBox().text, "Not found the devies!Failed to read data");
+    EXPECT_EQ(started(run.StartFontDownload()), RunOutcome::NotStarted);
+    EXPECT_EQ(report.status, Status::failure(Code::NoDisplay, "Not found the devies!Failed to read data"));
     EXPECT_FALSE(cmd.isOpen());
     EXPECT_EQ(findWrite(kSwitchTo115200), -1);
 
     link.PortName.clear();
-    EXPECT_EQ(run.StartFontDownload(), RunOutcome::NotStarted);
-    EXPECT_EQ(out.lastBox().text, " Error opening serial port!");
+    EXPECT_EQ(started(run.StartFontDownload()), RunOutcome::NotStarted);
+    EXPECT_EQ(report.status, Status::failure(Code::PortError, " Error opening serial port!"));
 }
 
 TEST_F(RunTest, MissingImagesAreNamedWithTheFoldersSearched)
@@ -404,18 +414,19 @@ TEST_F(RunTest, MissingImagesAreNamedWithTheFoldersSearched)
     ScriptedDisplay display(line, "KT310--IIA");
     run.setModelIndex(0);
     // No images at all: one message, nothing opened.
-    EXPECT_EQ(run.StartFontDownload(), RunOutcome::NotStarted);
-    EXPECT_EQ(out.boxes.size(), 1u);
-    EXPECT_NE(out.lastBox().text.find((root / "pack").string()), std::string::npos);
-    EXPECT_NE(out.lastBox().text.find("resource pack"), std::string::npos);
+    EXPECT_EQ(started(run.StartFontDownload()), RunOutcome::NotStarted);
+    EXPECT_TRUE(out.boxes.empty());
+    EXPECT_EQ(report.status.code, Code::BadInput);
+    EXPECT_NE(report.status.text.find((root / "pack").string()), std::string::npos);
+    EXPECT_NE(report.status.text.find("resource pack"), std::string::npos);
     EXPECT_TRUE(line.openBauds.empty());
 
     // Some images: the missing ones are logged in red with the folders.
     std::filesystem::create_directories(root / "pack");
     std::ofstream(root / "pack/cp850_480X272.bin", std::ios::binary) << Bytes(600, 'c');
     out.clear();
-    EXPECT_EQ(run.StartFontDownload(), RunOutcome::Finished);
-    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 1 / Failed 0]");
+    EXPECT_EQ(started(run.StartFontDownload()), RunOutcome::Finished);
+    EXPECT_EQ(report.tallyText(), "Done! [Succeed 1 / Failed 0]");
     const auto red = logLines(true);
     ASSERT_EQ(red.size(), 73u + 3u);
     EXPECT_EQ(red[0].rfind("CP437 [Failed]:no image CP437_480x272.bin in " + (root / "pack").string(), 0), 0u);
@@ -429,7 +440,7 @@ TEST_F(RunTest, FirmwareUpdateThroughTheLoaderEntry)
     display.version = 11;
     display.syncGarbage = 2;
     run.setModelIndex(2);
-    EXPECT_EQ(run.StartFirmwareUpdate(), RunOutcome::Finished);
+    EXPECT_EQ(started(run.StartFirmwareUpdate()), RunOutcome::Finished);
     EXPECT_EQ(out.boxes.front().text, "Do you want to upgrade the firmware?");
     EXPECT_EQ(out.boxes.front().flags, kBoxQuestion);
     EXPECT_EQ(line.written("text"), bytesOf({0x02, 0x1D, 0xAA, 0x55}));
@@ -439,7 +450,7 @@ TEST_F(RunTest, FirmwareUpdateThroughTheLoaderEntry)
     EXPECT_EQ(findWrite(StartDownloadFrame()), -1);
     // Version 11: big52gbk is selected too, and not supported by this model.
     EXPECT_EQ(logLines(true), (std::vector<std::string>{"big52gbk [Failed]:not suport"}));
-    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 1 / Failed 0]");
+    EXPECT_EQ(report.tallyText(), "Done! [Succeed 1 / Failed 0]");
     const auto status = out.callsNamed("status");
     ASSERT_EQ(status.size(), 1u);
     EXPECT_EQ(status[0].text, "Firmware Updating......");
@@ -458,17 +469,17 @@ TEST_F(RunTest, FirmwareUpdateOnANamedFileModel)
     ScriptedDisplay display(line, "KT310-IID");
     display.version = 0;
     run.setModelIndex(3);
-    EXPECT_EQ(run.StartFirmwareUpdate(), RunOutcome::Finished);
+    EXPECT_EQ(started(run.StartFirmwareUpdate()), RunOutcome::Finished);
     EXPECT_EQ(line.written("text"), Bytes()); // no restart for this model
     EXPECT_EQ(display.byName["firmware.bin"], LoadResource("KT310II"));
     EXPECT_EQ(display.byName["big52gbk.bin"], LoadResource("big52gbk"));
-    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 2 / Failed 0]");
+    EXPECT_EQ(report.tallyText(), "Done! [Succeed 2 / Failed 0]");
 
     // Version 12: only the firmware.
     out.clear();
     display.byName.clear();
     display.version = 12;
-    EXPECT_EQ(run.StartFirmwareUpdate(), RunOutcome::Finished);
+    EXPECT_EQ(started(run.StartFirmwareUpdate()), RunOutcome::Finished);
     EXPECT_EQ(display.byName.size(), 1u);
 }
 
@@ -478,17 +489,18 @@ TEST_F(RunTest, FirmwareUpdateDeclinedOrWithoutImage)
     ScriptedDisplay display(line, "KT310--IIA");
     run.setModelIndex(0);
     out.answer(kAnswerNo);
-    EXPECT_EQ(run.StartFirmwareUpdate(), RunOutcome::NotStarted);
+    EXPECT_EQ(started(run.StartFirmwareUpdate()), RunOutcome::NotStarted);
+    EXPECT_EQ(report.status.code, Code::Declined);
     EXPECT_TRUE(line.writes.empty());
     EXPECT_TRUE(line.openBauds.empty());
 
     for (int model : {4, 6}) {
         out.clear();
         run.setModelIndex(model);
-        EXPECT_EQ(run.StartFirmwareUpdate(), RunOutcome::NotStarted);
-        ASSERT_EQ(out.boxes.size(), 1u);
-        EXPECT_EQ(out.lastBox().flags, kBoxError);
-        EXPECT_NE(out.lastBox().text.find("KT710II"), std::string::npos);
+        EXPECT_EQ(started(run.StartFirmwareUpdate()), RunOutcome::NotStarted);
+        EXPECT_TRUE(out.boxes.empty()); // not even the question
+        EXPECT_EQ(report.status.code, Code::BadInput);
+        EXPECT_NE(report.status.text.find("KT710II"), std::string::npos);
         EXPECT_TRUE(line.writes.empty());
     }
 }
@@ -503,10 +515,10 @@ TEST_F(RunTest, PictureRunSendsTheSlotsThatHoldPictures)
         asked.push_back(pos);
         return pos == 78 ? logo : Bytes();
     };
-    EXPECT_EQ(run.StartPictureDownload({78, 80}, source), RunOutcome::Finished);
+    EXPECT_EQ(started(run.StartPictureDownload({78, 80}, source)), RunOutcome::Finished);
     EXPECT_EQ(asked, (std::vector<int>{78, 80}));
     EXPECT_EQ(display.byAddress[0x00F43000], logo);
-    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 1 / Failed 0]");
+    EXPECT_EQ(report.tallyText(), "Done! [Succeed 1 / Failed 0]");
     EXPECT_EQ(out.callsNamed("start").front().b, 2);
     EXPECT_EQ(out.callsNamed("status").front().text, "Download logo_Head");
     EXPECT_EQ(out.callsNamed("status").front().a, 78);
@@ -517,7 +529,7 @@ TEST_F(RunTest, PictureRunSendsTheSlotsThatHoldPictures)
 
     out.clear();
     line.openBauds.clear();
-    EXPECT_EQ(run.StartPictureDownload({}, source), RunOutcome::NotStarted);
+    EXPECT_EQ(started(run.StartPictureDownload({}, source)), RunOutcome::NotStarted);
     EXPECT_TRUE(out.calls.empty());
     EXPECT_TRUE(line.openBauds.empty());
 }
@@ -535,7 +547,7 @@ TEST_F(RunTest, CancelMidItemPutsTheDisplayBackToItsSpeedAndSaysSo)
         if (display.blockFramesReceived == 5)
             token.cancel();
     };
-    EXPECT_EQ(run.StartFontDownload(), RunOutcome::Cancelled);
+    EXPECT_EQ(started(run.StartFontDownload()), RunOutcome::Cancelled);
     EXPECT_FALSE(cmd.isOpen());
     EXPECT_EQ(display.blockFramesReceived, 5) << "not one block after the cancel";
     // The display was told to go back to its own speed, and the PC followed it.
@@ -544,11 +556,12 @@ TEST_F(RunTest, CancelMidItemPutsTheDisplayBackToItsSpeedAndSaysSo)
     EXPECT_NE(line.written("cmd").find(back), Bytes::npos);
     ASSERT_FALSE(line.localBauds.empty());
     EXPECT_EQ(line.localBauds.back(), 9600);
-    EXPECT_EQ(out.callsNamed("reset").size(), 1u);
-    ASSERT_EQ(out.boxes.size(), 1u);
-    EXPECT_EQ(out.boxes[0].text, "The font download was cancelled. [Succeed 1 / Failed 0]\n"
-                                 "The item being sent when it was cancelled is incomplete in the display.");
-    EXPECT_EQ(out.boxes[0].flags, kBoxInfo);
+    EXPECT_TRUE(out.boxes.empty());
+    EXPECT_EQ(report.status.code, Code::Cancelled);
+    EXPECT_TRUE(report.displayBack);
+    EXPECT_EQ(report.cancelledText(link.BaudRate), "The font download was cancelled. [Succeed 1 / Failed 0]\n"
+                                                   "The item being sent when it was cancelled is incomplete in the "
+                                                   "display.");
 }
 
 TEST_F(RunTest, CancelledFirmwareUpdateWarnsOfTheIncompleteImage)
@@ -565,12 +578,12 @@ TEST_F(RunTest, CancelledFirmwareUpdateWarnsOfTheIncompleteImage)
         if (display.announceFrames == 1 && display.blockFramesReceived == 2)
             token.cancel();
     };
-    EXPECT_EQ(run.StartFirmwareUpdate(), RunOutcome::Cancelled);
+    EXPECT_EQ(started(run.StartFirmwareUpdate()), RunOutcome::Cancelled);
     EXPECT_FALSE(cmd.isOpen());
-    ASSERT_FALSE(out.boxes.empty());
-    EXPECT_NE(out.boxes.back().text.find("The firmware update was cancelled."), std::string::npos);
-    EXPECT_NE(out.boxes.back().text.find("incomplete firmware image"), std::string::npos) << out.boxes.back().text;
-    EXPECT_EQ(out.boxes.back().flags, kBoxWarning);
+    EXPECT_TRUE(report.firmwareTouched);
+    const std::string text = report.cancelledText(link.BaudRate);
+    EXPECT_NE(text.find("The firmware update was cancelled."), std::string::npos);
+    EXPECT_NE(text.find("incomplete firmware image"), std::string::npos) << text;
 }
 TEST_F(RunTest, DownListHelpers)
 {
@@ -592,7 +605,7 @@ TEST_F(RunTest, ARunCancelledBeforeItBeginsSendsNothing)
     CancelToken token;
     token.cancel();
     const CancelScope scope(link, &token);
-    EXPECT_EQ(run.StartFontDownload(), RunOutcome::Cancelled);
+    EXPECT_EQ(started(run.StartFontDownload()), RunOutcome::Cancelled);
     EXPECT_FALSE(cmd.isOpen());
     EXPECT_EQ(display.setupFrames, 0);
     EXPECT_TRUE(line.writes.empty());
@@ -604,8 +617,8 @@ TEST_F(RunTest, FontDownloadOfNamedItemsOnly)
     ScriptedDisplay display(line, "KT310-IID");
     run.setModelIndex(3);
     // Positions that are not fonts are ignored; big52gbk is one.
-    EXPECT_EQ(run.StartFontDownload({31, 80, 1, 92, 93}), RunOutcome::Finished);
-    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 3 / Failed 0]");
+    EXPECT_EQ(started(run.StartFontDownload({31, 80, 1, 92, 93})), RunOutcome::Finished);
+    EXPECT_EQ(report.tallyText(), "Done! [Succeed 3 / Failed 0]");
     EXPECT_EQ(display.byName.size(), 3u);
     EXPECT_EQ(display.byName["437_80x40.bin"], LoadResource(ResourceName(1, 3)));
     EXPECT_EQ(display.byName["850_48x24.bin"], LoadResource(ResourceName(31, 3)));
@@ -615,7 +628,8 @@ TEST_F(RunTest, FontDownloadOfNamedItemsOnly)
     // Nothing that is a font: nothing happens.
     out.clear();
     line.writes.clear();
-    EXPECT_EQ(run.StartFontDownload({77, 93}), RunOutcome::NotStarted);
+    EXPECT_EQ(started(run.StartFontDownload({77, 93})), RunOutcome::NotStarted);
+    EXPECT_TRUE(report.ok());
     EXPECT_TRUE(out.boxes.empty());
     EXPECT_TRUE(line.writes.empty());
 }
@@ -630,17 +644,17 @@ TEST_F(RunTest, FirmwareUpdateFromAGivenFile)
     for (std::size_t i = 0; i < image.size(); ++i)
         image[i] = static_cast<char>(i * 7 + 1);
     run.setFirmwareFile(writeFile("update.bin", image));
-    EXPECT_EQ(run.StartFirmwareUpdate(), RunOutcome::Finished);
+    EXPECT_EQ(started(run.StartFirmwareUpdate()), RunOutcome::Finished);
     EXPECT_EQ(display.firmware, image);
-    EXPECT_EQ(out.lastBox().text, "Done! [Succeed 1 / Failed 0]");
+    EXPECT_EQ(report.tallyText(), "Done! [Succeed 1 / Failed 0]");
 
     // A file that is not there: said before the question, nothing sent.
     out.clear();
     line.writes.clear();
     run.setFirmwareFile((root / "missing.bin").string());
-    EXPECT_EQ(run.StartFirmwareUpdate(), RunOutcome::NotStarted);
-    ASSERT_EQ(out.boxes.size(), 1u);
-    EXPECT_EQ(out.lastBox().flags, kBoxError);
-    EXPECT_NE(out.lastBox().text.find("missing.bin"), std::string::npos);
+    EXPECT_EQ(started(run.StartFirmwareUpdate()), RunOutcome::NotStarted);
+    EXPECT_TRUE(out.boxes.empty());
+    EXPECT_EQ(report.status.code, Code::BadInput);
+    EXPECT_NE(report.status.text.find("missing.bin"), std::string::npos);
     EXPECT_TRUE(line.writes.empty());
 }

@@ -38,27 +38,24 @@ struct ProtocolTest : ::testing::Test {
 TEST_F(ProtocolTest, EveryOperationNeedsTheOpenPort)
 {
     cmd.close();
-    std::string msg;
-    EXPECT_FALSE(DownloadServiceSetup(link, "00000000", "00000010", msg));
-    EXPECT_EQ(msg, "Serial Port Not Opened!");
-    msg.clear();
-    EXPECT_FALSE(WaitUpgradeReady(link, msg));
-    EXPECT_EQ(msg, "Serial Port Not Opened!");
-    msg.clear();
-    EXPECT_FALSE(MakeFile(link, "a.bin", "1", "2", msg));
-    EXPECT_EQ(msg, "Serial Port Not Opened!");
-    msg.clear();
-    EXPECT_FALSE(WaitFileCrc(link, "1", msg));
-    EXPECT_EQ(msg, "Serial Port Not Opened!");
-    EXPECT_FALSE(SendBlock(link, Bytes(4, '\0'), "x"));
+    Status st;
+    EXPECT_FALSE((st = DownloadServiceSetup(link, "00000000", "00000010")));
+    EXPECT_EQ(st.text, "Serial Port Not Opened!");
+    EXPECT_FALSE((st = WaitUpgradeReady(link)));
+    EXPECT_EQ(st.text, "Serial Port Not Opened!");
+    EXPECT_FALSE((st = MakeFile(link, "a.bin", "1", "2")));
+    EXPECT_EQ(st.text, "Serial Port Not Opened!");
+    EXPECT_FALSE((st = WaitFileCrc(link, "1")));
+    EXPECT_EQ(st.text, "Serial Port Not Opened!");
+    EXPECT_EQ(SendBlock(link, Bytes(4, '\0'), "x").code, Code::PortError);
     EXPECT_TRUE(line.writes.empty());
 }
 
 TEST_F(ProtocolTest, ServiceSetupChecksTheWholeEcho)
 {
     ScriptedDisplay display(line, "KT310--IIA");
-    std::string msg;
-    ASSERT_TRUE(DownloadServiceSetup(link, "001A9000", "0000012C", msg)) << msg;
+    Status st;
+    ASSERT_TRUE((st = DownloadServiceSetup(link, "001A9000", "0000012C"))) << st.text;
     const Bytes frame = bytesOf({0x02, 0x10, 0x00, 0x1A, 0x90, 0x00, 0x00, 0x00, 0x01, 0x2C});
     EXPECT_EQ(line.written("cmd"), frame);
     ASSERT_EQ(traces.size(), 2u);
@@ -67,14 +64,14 @@ TEST_F(ProtocolTest, ServiceSetupChecksTheWholeEcho)
 
     // Eleven bytes fail even though the first ten are the frame.
     display.extraEchoByte = true;
-    EXPECT_FALSE(DownloadServiceSetup(link, "001A9000", "0000012C", msg));
-    EXPECT_EQ(msg, "Download service setup failed !");
+    EXPECT_FALSE((st = DownloadServiceSetup(link, "001A9000", "0000012C")));
+    EXPECT_EQ(st.text, "Download service setup failed !");
 
     // A silent display: the first poll after the pause finds nothing.
     line.onWrite = nullptr;
     const double before = clock.nowMs();
-    EXPECT_FALSE(DownloadServiceSetup(link, "001A9000", "0000012C", msg));
-    EXPECT_EQ(msg, "Failed to read data");
+    EXPECT_FALSE((st = DownloadServiceSetup(link, "001A9000", "0000012C")));
+    EXPECT_EQ(st.text, "Failed to read data");
     EXPECT_NEAR(clock.nowMs() - before, 200, 1);
 }
 
@@ -84,23 +81,23 @@ TEST_F(ProtocolTest, ServiceSetupJoinsAnEchoInPieces)
         l.answer(data.substr(0, 4), 150);
         l.answer(data.substr(4), 250); // arrives between the first and second poll
     };
-    std::string msg;
-    EXPECT_TRUE(DownloadServiceSetup(link, "00000000", "00000001", msg)) << msg;
+    Status st;
+    EXPECT_TRUE((st = DownloadServiceSetup(link, "00000000", "00000001"))) << st.text;
 }
 
 TEST_F(ProtocolTest, UpgradeSyncDropsNoiseOneByteAtATime)
 {
     ScriptedDisplay display(line, "KT310--IIC");
     display.syncGarbage = 3; // "?" "?" "?" then "A", one per sync write
-    std::string msg;
-    ASSERT_TRUE(WaitUpgradeReady(link, msg)) << msg;
+    Status st;
+    ASSERT_TRUE((st = WaitUpgradeReady(link))) << st.text;
     EXPECT_TRUE(traces.empty()); // the sync is not traced
 
     // Noise already waiting: every dropped byte costs one more sync write.
     line.onWrite = nullptr;
     line.writes.clear();
     line.answer("xyzA");
-    ASSERT_TRUE(WaitUpgradeReady(link, msg));
+    ASSERT_TRUE((st = WaitUpgradeReady(link)));
     EXPECT_EQ(line.writes.size(), 4u);
     for (const auto& w : line.writes)
         EXPECT_EQ(w.data, UpgradeSyncFrame());
@@ -108,60 +105,60 @@ TEST_F(ProtocolTest, UpgradeSyncDropsNoiseOneByteAtATime)
 
 TEST_F(ProtocolTest, UpgradeSyncTimesOutAndNoiseCannotHoldItForever)
 {
-    std::string msg;
+    Status st;
     const double before = clock.nowMs();
-    EXPECT_FALSE(WaitUpgradeReady(link, msg));
-    EXPECT_EQ(msg, "Upgrade Failed: Time out 1!");
+    EXPECT_FALSE((st = WaitUpgradeReady(link)));
+    EXPECT_EQ(st.text, "Upgrade Failed: Time out 1!");
     EXPECT_GT(clock.nowMs() - before, 8640);
     EXPECT_LT(clock.nowMs() - before, 8640 + 110);
 
     // A loader that answers every sync with noise still ends at the limit.
     line.onWrite = [](FakeLine& l, const Bytes&) { l.answer("??"); };
-    EXPECT_FALSE(WaitUpgradeReady(link, msg));
-    EXPECT_EQ(msg, "Upgrade Failed: Time out 1!");
+    EXPECT_FALSE((st = WaitUpgradeReady(link)));
+    EXPECT_EQ(st.text, "Upgrade Failed: Time out 1!");
 }
 
 TEST_F(ProtocolTest, MakeFileAnswers)
 {
     line.onWrite = [](FakeLine& l, const Bytes&) { l.answer("OK\r\nleftover", 10); };
-    std::string msg;
-    EXPECT_TRUE(MakeFile(link, "P1.jpg", "9600", "4660", msg)) << msg;
+    Status st;
+    EXPECT_TRUE((st = MakeFile(link, "P1.jpg", "9600", "4660"))) << st.text;
     EXPECT_EQ(line.written("cmd"), bytesOf({2, 7, 5, 1}) + "P1.jpg,9600,4660\n");
     EXPECT_EQ(cmd.bytesWaiting(), 0); // the rest of the answer is purged
     ASSERT_EQ(traces.size(), 2u);
 
     line.onWrite = [](FakeLine& l, const Bytes&) { l.answer("NO!", 10); };
-    EXPECT_FALSE(MakeFile(link, "P1.jpg", "9600", "4660", msg));
-    EXPECT_EQ(msg, "Make Flie failed !");
+    EXPECT_FALSE((st = MakeFile(link, "P1.jpg", "9600", "4660")));
+    EXPECT_EQ(st.text, "Make Flie failed !");
 
     line.onWrite = [](FakeLine& l, const Bytes&) { l.answer("OK", 10); }; // never 3 bytes
     const double before = clock.nowMs();
-    EXPECT_FALSE(MakeFile(link, "P1.jpg", "9600", "4660", msg));
-    EXPECT_EQ(msg, "Make File failed : Time out !");
+    EXPECT_FALSE((st = MakeFile(link, "P1.jpg", "9600", "4660")));
+    EXPECT_EQ(st.text, "Make File failed : Time out !");
     EXPECT_GT(clock.nowMs() - before, 50 + 864);
     EXPECT_LT(clock.nowMs() - before, 50 + 864 + 60);
 }
 
 TEST_F(ProtocolTest, FileCrcLine)
 {
-    std::string msg;
+    Status st;
     line.answer("4660\n");
-    EXPECT_TRUE(WaitFileCrc(link, "4660", msg)) << msg;
+    EXPECT_TRUE((st = WaitFileCrc(link, "4660"))) << st.text;
     EXPECT_EQ(traces.back(), "<---- 343636300A");
 
     line.answer("4661\n");
-    EXPECT_FALSE(WaitFileCrc(link, "4660", msg));
-    EXPECT_EQ(msg, "Download failed : Crc");
+    EXPECT_FALSE((st = WaitFileCrc(link, "4660")));
+    EXPECT_EQ(st.text, "Download failed : Crc");
 
-    EXPECT_FALSE(WaitFileCrc(link, "4660", msg)); // nothing at the first poll
-    EXPECT_EQ(msg, "Failed to read data");
+    EXPECT_FALSE((st = WaitFileCrc(link, "4660"))); // nothing at the first poll
+    EXPECT_EQ(st.text, "Failed to read data");
 
     // A line that trickles in without its end times out.
     for (int i = 0; i < 10; ++i)
         line.answer("1", 50.0 + 100.0 * i);
     line.answer("1");
-    EXPECT_FALSE(WaitFileCrc(link, "1111", msg));
-    EXPECT_EQ(msg, "Download failed : Time out !");
+    EXPECT_FALSE((st = WaitFileCrc(link, "1111")));
+    EXPECT_EQ(st.text, "Download failed : Time out !");
 }
 
 TEST_F(ProtocolTest, StreamWritesPiecesOf256AndAnEmptyLastPiece)
@@ -170,8 +167,8 @@ TEST_F(ProtocolTest, StreamWritesPiecesOf256AndAnEmptyLastPiece)
     std::vector<int> progress;
     StreamOptions options;
     options.onPieceSent = [&](int k) { progress.push_back(k); };
-    std::string msg;
-    EXPECT_EQ(StreamFile(link, file, options, msg), StreamEnd::Completed);
+    Status st;
+    EXPECT_EQ(StreamFile(link, file, options), Status::success());
     EXPECT_EQ(progress, (std::vector<int>{1, 2, 3}));
     ASSERT_EQ(line.writes.size(), 2u); // the empty third piece writes nothing
     EXPECT_EQ(line.written("cmd"), file);
@@ -179,12 +176,12 @@ TEST_F(ProtocolTest, StreamWritesPiecesOf256AndAnEmptyLastPiece)
 
     progress.clear();
     line.writes.clear();
-    EXPECT_EQ(StreamFile(link, fileOf(300), options, msg), StreamEnd::Completed);
+    EXPECT_EQ(StreamFile(link, fileOf(300), options), Status::success());
     EXPECT_EQ(progress, (std::vector<int>{1, 2}));
     EXPECT_EQ(line.writes[1].data.size(), 44u);
 
     line.hangUp = true;
-    EXPECT_EQ(StreamFile(link, file, options, msg), StreamEnd::HungUp);
+    EXPECT_EQ(StreamFile(link, file, options).code, Code::HungUp);
 }
 
 TEST_F(ProtocolTest, BlockPhaseAnswersEveryRequestAndReportsTheEndCrc)
@@ -192,10 +189,10 @@ TEST_F(ProtocolTest, BlockPhaseAnswersEveryRequestAndReportsTheEndCrc)
     ScriptedDisplay display(line, "KT310--IIA");
     display.garbageBeforeRequests = "noise";
     display.splitRequests = true;
-    std::string msg;
+    Status st;
     const Bytes file = fileOf(1000);
-    ASSERT_TRUE(DownloadServiceSetup(link, "00010000", "000003E8", msg));
-    ASSERT_TRUE(SendStartDownload(link, msg));
+    ASSERT_TRUE((st = DownloadServiceSetup(link, "00010000", "000003E8")));
+    ASSERT_TRUE((st = SendStartDownload(link)));
     FrameAssembler assembler;
     std::vector<std::uint32_t> progress;
     std::vector<double> turnaround;
@@ -203,7 +200,7 @@ TEST_F(ProtocolTest, BlockPhaseAnswersEveryRequestAndReportsTheEndCrc)
     options.onBlockSent = [&](std::uint32_t n) { progress.push_back(n); };
     options.turnaroundMs = &turnaround;
     const auto result = RunBlockPhase(link, assembler, file, Crc16(file), options);
-    EXPECT_EQ(result.end, BlockPhaseEnd::Completed);
+    EXPECT_TRUE(result.completed());
     EXPECT_TRUE(result.crcMatches);
     EXPECT_EQ(result.blocksSent, 4u);
     EXPECT_EQ(progress, (std::vector<std::uint32_t>{0, 1, 2, 3}));
@@ -217,8 +214,8 @@ TEST_F(ProtocolTest, BlockPhaseAnswersEveryRequestAndReportsTheEndCrc)
     EXPECT_EQ(traces[2].substr(0, 30), "----> 4143543D302C4C3D3130302C");
 
     display.wrongEndCrc = true;
-    ASSERT_TRUE(DownloadServiceSetup(link, "00010000", "000003E8", msg));
-    ASSERT_TRUE(SendStartDownload(link, msg));
+    ASSERT_TRUE((st = DownloadServiceSetup(link, "00010000", "000003E8")));
+    ASSERT_TRUE((st = SendStartDownload(link)));
     EXPECT_FALSE(RunBlockPhase(link, assembler, file, Crc16(file), options).crcMatches);
 }
 
@@ -226,19 +223,19 @@ TEST_F(ProtocolTest, BlockPhaseTimeOutIsRestartedByEveryRequest)
 {
     ScriptedDisplay display(line, "KT310--IIA");
     display.silentAfterBlocks = 2;
-    std::string msg;
+    Status st;
     const Bytes file = fileOf(2000);
     display.answerDelayMs = 0.5;
-    ASSERT_TRUE(DownloadServiceSetup(link, "00010000", "000007D0", msg));
+    ASSERT_TRUE((st = DownloadServiceSetup(link, "00010000", "000007D0")));
     display.answerDelayMs = 3000;
-    ASSERT_TRUE(SendStartDownload(link, msg));
+    ASSERT_TRUE((st = SendStartDownload(link)));
     double lastWrite = 0;
     BlockPhaseOptions options;
     options.timeoutMs = 10000;
     options.onBlockSent = [&](std::uint32_t) { lastWrite = clock.nowMs(); };
     FrameAssembler assembler;
     const auto result = RunBlockPhase(link, assembler, file, Crc16(file), options);
-    EXPECT_EQ(result.end, BlockPhaseEnd::TimedOut);
+    EXPECT_EQ(result.status.code, Code::TimedOut);
     EXPECT_EQ(result.blocksSent, 2u);
     EXPECT_NEAR(clock.nowMs() - lastWrite, 10000, 1);
 }
@@ -247,15 +244,15 @@ TEST_F(ProtocolTest, BlockPhaseEndsAtOnceOnHangUpAndOnCancel)
 {
     ScriptedDisplay display(line, "KT310--IIA");
     display.hangUpAfterBlocks = 1;
-    std::string msg;
+    Status st;
     const Bytes file = fileOf(2000);
-    ASSERT_TRUE(DownloadServiceSetup(link, "00010000", "000007D0", msg));
-    ASSERT_TRUE(SendStartDownload(link, msg));
+    ASSERT_TRUE((st = DownloadServiceSetup(link, "00010000", "000007D0")));
+    ASSERT_TRUE((st = SendStartDownload(link)));
     FrameAssembler assembler;
     BlockPhaseOptions options;
     const double before = clock.nowMs();
     auto result = RunBlockPhase(link, assembler, file, Crc16(file), options);
-    EXPECT_EQ(result.end, BlockPhaseEnd::HungUp);
+    EXPECT_EQ(result.status.code, Code::HungUp);
     EXPECT_LT(clock.nowMs() - before, 50);
 
     line.hangUp = false;
@@ -265,6 +262,6 @@ TEST_F(ProtocolTest, BlockPhaseEndsAtOnceOnHangUpAndOnCancel)
     token.cancel();
     const double cancelledAt = clock.nowMs();
     result = RunBlockPhase(link, assembler, file, Crc16(file), options);
-    EXPECT_EQ(result.end, BlockPhaseEnd::Cancelled);
+    EXPECT_EQ(result.status.code, Code::Cancelled);
     EXPECT_DOUBLE_EQ(clock.nowMs(), cancelledAt) << "a cancelled job waits for nothing";
 }

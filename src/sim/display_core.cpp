@@ -54,7 +54,7 @@ enum class DisplayCore::Cmd {
     ShowQrCodeAt, QrPictureStart, SwitchDeviceBaud, FactoryReset, StartDownload,
     DownloadServiceSetup, SetInterChar, SetCodePage, SetDeviceBaud, SetCommandSet,
     RestartDisplay, UpgradeSync, ClearDisplay, HomeAndText, SetBrightness, SendTextAt,
-    Control, Escape, Block, Announce, Unknown, Text,
+    Control, Escape, Block, Announce, Unknown, Text, Ignored,
 };
 
 struct DisplayCore::Match {
@@ -162,16 +162,27 @@ DisplayCore::Match DisplayCore::match(bool quiet) const
         m.name = name;
         return m;
     };
-    // Plain text from `from` up to the next command byte (or `stop` only), or the quiet gap.
-    auto textRun = [&](std::size_t from, Cmd cmd, const char* name, bool onlyStx) {
+    // Plain text from `from` up to the next command byte, or the quiet gap.
+    auto textRun = [&](std::size_t from, Cmd cmd, const char* name) {
         std::size_t i = from;
-        while (i < n && !(onlyStx ? at(b, i) == 0x02 : startsCommand(at(b, i))))
+        while (i < n && !startsCommand(at(b, i)))
             ++i;
         if (i == n && !quiet) {
             m.needMore = true;
             return m;
         }
         m.length = i;
+        m.cmd = cmd;
+        m.name = name;
+        return m;
+    };
+    // Everything up to the quiet gap, whatever the bytes are.
+    auto untilQuiet = [&](Cmd cmd, const char* name) {
+        if (!quiet) {
+            m.needMore = true;
+            return m;
+        }
+        m.length = n;
         m.cmd = cmd;
         m.name = name;
         return m;
@@ -209,25 +220,36 @@ DisplayCore::Match DisplayCore::match(bool quiet) const
         return m;
     }
     const std::uint8_t c0 = at(b, 0);
+    const std::size_t k = n < 5 ? n : 5;
 
-    // Transfer frames start with "ACT=".
-    if (c0 == 'A') {
+    // Waiting for a block, the display listens for block frames only: anything else,
+    // up to the next "A" or the quiet gap, is heard and dropped.
+    if (m_pull) {
         static const Bytes act0 = "ACT=0";
-        static const Bytes act1 = "ACT=1";
-        const bool wantBlock = m_pull.has_value();
-        const bool wantAnnounce = m_model->firmwareLoader;
-        const std::size_t k = n < 5 ? n : 5;
-        if (wantBlock && b.compare(0, k, act0, 0, k) == 0) {
-            if (n < 5 && quiet)
-                return textRun(1, Cmd::Text, "Text", false);
+        if (b.compare(0, k, act0, 0, k) == 0 && !(n < 5 && quiet))
             return fixed(kBlockFrameSize, Cmd::Block, "Block");
+        std::size_t i = 1;
+        while (i < n && at(b, i) != 'A')
+            ++i;
+        if (i == n && !quiet) {
+            m.needMore = true;
+            return m;
         }
-        if (wantAnnounce && b.compare(0, k, act1, 0, k) == 0) {
+        m.length = i;
+        m.cmd = Cmd::Ignored;
+        m.name = "IgnoredDuringTransfer";
+        return m;
+    }
+
+    // The firmware announce frame starts with "ACT=1".
+    if (c0 == 'A') {
+        static const Bytes act1 = "ACT=1";
+        if (m_model->firmwareLoader && b.compare(0, k, act1, 0, k) == 0) {
             if (n < 5 && quiet)
-                return textRun(1, Cmd::Text, "Text", false);
+                return textRun(1, Cmd::Text, "Text");
             return fixed(20, Cmd::Announce, "Announce");
         }
-        return textRun(1, Cmd::Text, "Text", false);
+        return textRun(1, Cmd::Text, "Text");
     }
 
     switch (c0) {
@@ -255,7 +277,9 @@ DisplayCore::Match DisplayCore::match(bool quiet) const
             case 0x0C: case 0x0F: case 0x11: return fixed(6, Cmd::SetBackColor, "SetBackColor");
             case 0x09: case 0x0A: return fixed(3, Cmd::SetTitleMode, "SetTitleMode");
             case 0x14: return fixed(4, Cmd::SetMainTextLines, "SetMainTextLines");
-            case 0x18: return textRun(3, Cmd::SetMainText, "SetMainText", true);
+            // The main text has no end marker: it ends when the line falls quiet, and
+            // every byte before that (a 02 too) is text.
+            case 0x18: return untilQuiet(Cmd::SetMainText, "SetMainText");
             case 0x1A: return fixed(4, Cmd::ShowPicture, "ShowPicture");
             case 0x28: return fixed(5, Cmd::SetPlayList, "SetPlayList");
             case 0x1C: return fixed(4, Cmd::SetStandbyTime, "SetStandbyTime");
@@ -310,10 +334,10 @@ DisplayCore::Match DisplayCore::match(bool quiet) const
             m.needMore = true;
             return m;
         }
-        return textRun(i, Cmd::Text, "Text", false);
+        return textRun(i, Cmd::Text, "Text");
     }
     case 0x0C: return fixed(1, Cmd::ClearDisplay, "ClearDisplay");
-    case 0x0B: return textRun(1, Cmd::HomeAndText, "HomeAndText", false);
+    case 0x0B: return textRun(1, Cmd::HomeAndText, "HomeAndText");
     case 0x1F:
         if (n < 2)
             return fixed(2, Cmd::Control, "Control");
@@ -322,11 +346,11 @@ DisplayCore::Match DisplayCore::match(bool quiet) const
         if (at(b, 1) == 0x24) {
             if (n < 4)
                 return fixed(4, Cmd::SendTextAt, "SendTextAt");
-            return textRun(4, Cmd::SendTextAt, "SendTextAt", false);
+            return textRun(4, Cmd::SendTextAt, "SendTextAt");
         }
         return fixed(2, Cmd::Control, "Control");
     case 0x1B: return fixed(2, Cmd::Escape, "Escape");
-    default: return textRun(1, Cmd::Text, "Text", false);
+    default: return textRun(1, Cmd::Text, "Text");
     }
 }
 
@@ -334,7 +358,9 @@ DisplayCore::Match DisplayCore::match(bool quiet) const
 
 std::vector<Action> DisplayCore::receive(const Bytes& bytes, double nowMs)
 {
-    std::vector<Action> out;
+    // What time alone would have done by now comes first: a caller that woke late must
+    // not join a frame that the quiet gap has ended to the bytes that follow it.
+    std::vector<Action> out = tick(nowMs);
     if (m_hungUp || bytes.empty())
         return out;
     if (restarting(nowMs)) {
@@ -390,11 +416,12 @@ void DisplayCore::parse(double nowMs, bool quiet, std::vector<Action>& out)
         if (m.needMore) {
             if (!quiet)
                 return;
-            // The line went quiet in the middle of a frame: keep what came as text.
+            // The line went quiet in the middle of a frame: keep what came as text (or,
+            // waiting for a block, drop the broken frame).
             m.needMore = false;
             m.length = m_buf.size();
-            m.cmd = Cmd::Text;
-            m.name = "Text";
+            m.cmd = m_pull ? Cmd::Ignored : Cmd::Text;
+            m.name = m_pull ? "IgnoredDuringTransfer" : "Text";
         }
         if (m.length == 0)
             m.length = 1;
@@ -409,23 +436,28 @@ std::vector<Action> DisplayCore::tick(double nowMs)
     std::vector<Action> out;
     if (m_hungUp)
         return out;
-    if (!m_buf.empty() && nowMs - m_lastInput >= m_config.quietGapMs)
+    // Deadlines are compared as nextDeadline() computes them, so that a caller that
+    // comes exactly at the deadline it was given finds it due.
+    if (!m_buf.empty() && nowMs >= m_lastInput + m_config.quietGapMs)
         parse(nowMs, true, out);
-    if (m_qr && nowMs - m_qr->lastMs >= m_config.quietGapMs) {
+    if (m_qr && nowMs >= m_qr->lastMs + m_config.quietGapMs) {
         const Bytes& d = m_qr->picture.bytes;
         if (d.size() >= 4 && d.compare(d.size() - 4, 4, kQrTrailer) == 0)
             finishQr(nowMs);
-        else if (nowMs - m_qr->lastMs >= kQrTimeoutMs) {
+        else if (nowMs >= m_qr->lastMs + kQrTimeoutMs) {
             record("QrPictureAbandoned", d, nowMs);
             m_qr.reset();
         }
     }
-    if (m_pull && nowMs - m_pull->lastMs >= m_config.transferTimeoutMs) {
-        m_transfers[m_pull->transfer].endMs = nowMs;
-        m_transfers[m_pull->transfer].finished = true;
-        m_pull.reset();
+    if (m_pull && nowMs >= m_pull->requestedMs + m_config.blockRetryMs) {
+        if (m_pull->silentRetries < m_config.blockRetries) {
+            ++m_pull->silentRetries;
+            requestBlock(nowMs, out);
+        } else {
+            abandonPull(nowMs);
+        }
     }
-    if (m_stream && nowMs - m_stream->lastMs >= m_config.streamGapMs) {
+    if (m_stream && nowMs >= m_stream->lastMs + m_config.streamGapMs) {
         m_transfers[m_stream->transfer].endMs = nowMs;
         m_transfers[m_stream->transfer].finished = true;
         m_stream.reset();
@@ -446,7 +478,7 @@ double DisplayCore::nextDeadline() const
         t = std::min(t, m_qr->lastMs + (trailer ? m_config.quietGapMs : kQrTimeoutMs));
     }
     if (m_pull)
-        t = std::min(t, m_pull->lastMs + m_config.transferTimeoutMs);
+        t = std::min(t, m_pull->requestedMs + m_config.blockRetryMs);
     if (m_stream)
         t = std::min(t, m_stream->lastMs + m_config.streamGapMs);
     return t;
@@ -609,8 +641,8 @@ void DisplayCore::handle(const Match& m, const Bytes& f, double nowMs, std::vect
         break;
     case Cmd::ShowPicture: case Cmd::ShowQrCode: case Cmd::ShowQrCodeAt: case Cmd::ClearDisplay:
     case Cmd::HomeAndText: case Cmd::SendTextAt: case Cmd::Control: case Cmd::Escape:
-    case Cmd::Unknown: case Cmd::Text:
-        break; // shown on the screen, or not understood: recorded only
+    case Cmd::Unknown: case Cmd::Text: case Cmd::Ignored:
+        break; // shown on the screen, not understood, or not listened to: recorded only
     }
 }
 
@@ -631,20 +663,34 @@ void DisplayCore::startPull(Transfer::Method method, std::uint32_t address, std:
     p.method = method;
     p.address = address;
     p.length = length;
-    p.lastMs = nowMs;
     p.transfer = m_transfers.size() - 1;
     m_pull = std::move(p);
     if (length == 0)
         finishPull(nowMs, out);
     else
-        requestBlock(out);
+        requestBlock(nowMs, out);
 }
 
-void DisplayCore::requestBlock(std::vector<Action>& out)
+void DisplayCore::requestBlock(double nowMs, std::vector<Action>& out)
 {
     Bytes req = "ACT=0,L=100,";
     putBe32(req, m_pull->block);
+    // The wait for the block starts when the request leaves.
+    m_pull->requestedMs = nowMs + m_config.faults.slowMs;
     answer(out, req);
+}
+
+void DisplayCore::abandonPull(double nowMs)
+{
+    // Given up without a word: nothing stored, no end frame, the speed left as it is.
+    Bytes req = "ACT=0,L=100,";
+    putBe32(req, m_pull->block);
+    Transfer& t = m_transfers[m_pull->transfer];
+    t.endMs = nowMs;
+    t.finished = true;
+    t.complete = false;
+    m_pull.reset();
+    record("TransferAbandoned", req, nowMs);
 }
 
 bool DisplayCore::countBlock(std::vector<Action>& out)
@@ -667,7 +713,6 @@ void DisplayCore::onBlockFrame(const Bytes& f, double nowMs, std::vector<Action>
 {
     Pull& p = *m_pull;
     Transfer& t = m_transfers[p.transfer];
-    p.lastMs = nowMs;
     const std::uint16_t frameCrc = static_cast<std::uint16_t>((at(f, 272) << 8) | at(f, 273));
     const bool good = crc16(f.data(), 272) == frameCrc && f.compare(0, 12, "ACT=0,L=100,") == 0
         && be32(f, 12) == p.block;
@@ -678,10 +723,11 @@ void DisplayCore::onBlockFrame(const Bytes& f, double nowMs, std::vector<Action>
             finishPull(nowMs, out); // gives up; its CRC tells the PC the file is not whole
             return;
         }
-        requestBlock(out);
+        requestBlock(nowMs, out);
         return;
     }
     p.retries = 0;
+    p.silentRetries = 0;
     const std::size_t take = std::min<std::size_t>(256, p.length - p.data.size());
     p.data.append(f, 16, take);
     t.receivedLength = p.data.size();
@@ -692,7 +738,7 @@ void DisplayCore::onBlockFrame(const Bytes& f, double nowMs, std::vector<Action>
         return;
     }
     ++p.block;
-    requestBlock(out);
+    requestBlock(nowMs, out);
 }
 
 void DisplayCore::finishPull(double nowMs, std::vector<Action>& out)

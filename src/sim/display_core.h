@@ -49,7 +49,7 @@ struct Transfer {
     std::size_t receivedLength = 0;
     std::optional<std::uint16_t> announcedCrc; // named file and firmware: the PC's CRC
     std::uint16_t crc = 0xFFFF;   // the display's CRC of what it received
-    bool finished = false;        // ended: stored, given up or timed out
+    bool finished = false;        // ended: stored, given up or abandoned
     bool complete = false;        // every byte arrived and the file was stored
     int badBlocks = 0;            // block frames refused (CRC or block number wrong)
     double startMs = 0;
@@ -78,7 +78,8 @@ public:
         int version = 12;
         double restartSilenceMs = 300;  // deaf and mute after the restart command
         double quietGapMs = 20;         // frames without an end marker end after this quiet
-        double transferTimeoutMs = 15000; // a block transfer with no frame for this long is dropped
+        double blockRetryMs = 1000;     // a block request with no block frame this long is sent again ...
+        int blockRetries = 3;           // ... this many times; this long after the last, the transfer is given up
         double streamGapMs = 2000;      // a named file whose data stops for this long is dropped
         std::uint32_t seed = 1;         // garbage bytes
         Faults faults;
@@ -93,10 +94,12 @@ public:
     explicit DisplayCore(Config config);
 
     // Bytes that reached the display at its own speed at time nowMs (ms, any origin).
+    // Deadlines up to nowMs that tick() has not been called for are met first.
     std::vector<Action> receive(const Bytes& bytes, double nowMs);
     // Bytes sent at another line speed: recorded as "Noise", otherwise ignored.
     void noise(const Bytes& bytes, double nowMs);
-    // Time passes: ends open frames after a quiet gap, ends the restart, drops stale transfers.
+    // Time passes: ends open frames after a quiet gap, asks again for a block that does
+    // not come (and abandons the transfer in the end), drops a stream that stopped.
     std::vector<Action> tick(double nowMs);
     // When tick() next has something to do; +infinity when nothing is pending.
     double nextDeadline() const;
@@ -130,8 +133,9 @@ private:
         std::size_t length = 0;
         Bytes data;
         std::uint32_t block = 0;
-        int retries = 0;
-        double lastMs = 0;
+        int retries = 0;          // refused block frames for this block
+        int silentRetries = 0;    // requests repeated because no block frame came
+        double requestedMs = 0;   // when the last block request left
         std::size_t transfer = 0; // index in m_transfers
     };
     struct Stream {
@@ -156,7 +160,8 @@ private:
 
     void startPull(Transfer::Method method, std::uint32_t address, std::size_t length,
                    std::optional<std::uint16_t> announcedCrc, double nowMs, std::vector<Action>& out);
-    void requestBlock(std::vector<Action>& out);
+    void requestBlock(double nowMs, std::vector<Action>& out);
+    void abandonPull(double nowMs);
     void onBlockFrame(const Bytes& frame, double nowMs, std::vector<Action>& out);
     void finishPull(double nowMs, std::vector<Action>& out);
     void onMakeFile(const Bytes& frame, double nowMs, std::vector<Action>& out);

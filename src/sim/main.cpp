@@ -36,6 +36,10 @@ void printHelp()
         "  --no-register    do not create the link; use the printed /dev/pts path\n"
         "  --no-pacing      answer at once instead of at the line rate (10 bits a byte)\n"
         "  --restart-ms N   how long it is deaf after the restart command (default 300)\n"
+        "  --block-retry-ms N\n"
+        "                   how long it waits for a block frame before it sends its\n"
+        "                   block request again (default 1000); after three such\n"
+        "                   repeats and as long again it abandons the transfer\n"
         "  --fault FAULT    misbehave; may be given several times. FAULT is one of:\n"
         "                     silent            answer nothing at all\n"
         "                     garbage=N         N random bytes before every answer\n"
@@ -144,6 +148,12 @@ int main(int argc, char** argv)
                 return 2;
             }
             options.restartSilenceMs = n;
+        } else if (arg == "--block-retry-ms") {
+            if (!parseInt(value("milliseconds"), n) || n <= 0) {
+                std::fprintf(stderr, "tarsel-display-sim: --block-retry-ms needs a number above 0\n");
+                return 2;
+            }
+            options.blockRetryMs = n;
         } else if (arg == "--fault") {
             const std::string fault = value("a fault");
             if (!parseFault(fault, options.faults)) {

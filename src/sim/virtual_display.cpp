@@ -113,7 +113,8 @@ bool VirtualDisplay::start(std::string* error)
     cfg.version = m_options.version;
     cfg.restartSilenceMs = m_options.restartSilenceMs;
     cfg.quietGapMs = m_options.quietGapMs;
-    cfg.transferTimeoutMs = m_options.transferTimeoutMs;
+    cfg.blockRetryMs = m_options.blockRetryMs;
+    cfg.blockRetries = m_options.blockRetries;
     cfg.streamGapMs = m_options.streamGapMs;
     cfg.seed = m_options.seed;
     cfg.faults = m_options.faults;
@@ -464,6 +465,10 @@ void VirtualDisplay::pumpOutput(double now)
     if (!sent.empty()) {
         // Sent at a speed the program is not listening at: it would only see garbage.
         m_lineSpeed = readLineSpeed(m_master);
+        // The program may have opened the port since the last look: an answer to it must
+        // not be taken for one to nobody.
+        if (m_inotify >= 0 && m_openers == 0)
+            handleInotify();
         if (m_lineSpeed != m_core->speed()) {
             if (m_options.log)
                 m_options.log("-- lost at the wrong speed: " + hexSpaced(sent));

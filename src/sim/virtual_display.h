@@ -42,7 +42,8 @@ struct Options {
     bool raisePriority = true;       // answer from a real-time thread where allowed
     double restartSilenceMs = 300;   // deaf after the restart command
     double quietGapMs = 20;          // frames without an end marker end after this quiet
-    double transferTimeoutMs = 15000;  // a block transfer with no frame for this long is dropped
+    double blockRetryMs = 1000;      // a block request with no block frame this long is sent again ...
+    int blockRetries = 3;            // ... this many times; this long after the last, the transfer is given up
     double streamGapMs = 2000;         // a named file whose data stops for this long is dropped
     std::uint32_t seed = 1;          // garbage bytes
     Faults faults;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <stdexcept>
 
 using namespace tarsel;
@@ -223,6 +224,33 @@ TEST(DisplayCoreTest, OpenEndedFramesEndAtTheQuietGap)
     EXPECT_EQ(r.back().bytes, bytesOf({0x1F, 0x24, 0x05, 0x02}) + "Hi there");
 }
 
+TEST(DisplayCoreTest, MainTextTakesEverythingUpToTheQuietGap)
+{
+    // Frames written right behind the main text are part of it, as on a real display.
+    DisplayCore core = makeCore();
+    const Bytes playList = bytesOf({0x02, 0x07, 0x28, 0x02, 0x03});
+    const Bytes standby = bytesOf({0x02, 0x07, 0x1C, 0x78});
+    core.receive(bytesOf({0x02, 0x07, 0x18}) + "Total 12.50", 0);
+    core.receive(playList, 5);
+    core.receive(standby, 19.9);
+    EXPECT_TRUE(core.tick(39.8).empty());
+    EXPECT_TRUE(core.records().empty());
+    EXPECT_DOUBLE_EQ(core.nextDeadline(), 39.9);
+    core.tick(39.9);
+    EXPECT_EQ(names(core), std::vector<std::string>{"SetMainText"});
+    EXPECT_EQ(core.settings().text("main_str"), "Total 12.50" + playList + standby);
+    EXPECT_EQ(core.settings().number("pic_reg"), 0);
+    EXPECT_EQ(core.settings().number("into_lun_bo"), SettingsDocument().number("into_lun_bo"));
+
+    // After the gap the next frame is a frame of its own, even when the caller did not
+    // tick in between.
+    core.receive(bytesOf({0x02, 0x07, 0x18}) + "Thanks", 100);
+    core.receive(playList, 120);
+    EXPECT_EQ(names(core), (std::vector<std::string>{"SetMainText", "SetMainText", "SetPlayList"}));
+    EXPECT_EQ(core.settings().text("main_str"), "Thanks");
+    EXPECT_EQ(core.settings().number("pic_reg"), 0x0203);
+}
+
 TEST(DisplayCoreTest, SwitchesSpeedAfterTheSpeedFrames)
 {
     DisplayCore core = makeCore("KT310--IIA", 9600);
@@ -298,6 +326,72 @@ TEST(DisplayCoreTest, GivesUpAfterRepeatedBadBlocks)
     EXPECT_EQ(static_cast<std::uint8_t>(last[14]) << 8 | static_cast<std::uint8_t>(last[15]), crc16(Bytes()));
     EXPECT_TRUE(core.blocks().empty());
     EXPECT_FALSE(core.transfers()[0].complete);
+}
+
+TEST(DisplayCoreTest, AsksAgainForAMissingBlockThenAbandonsTheTransfer)
+{
+    DisplayCore core = makeCore("KT310--IIB", 9600);
+    const Bytes file = pattern(1000);
+    const Bytes modelQuery = bytesOf({0x02, 0x07, 0x16, 0x01});
+    core.receive(bytesOf({0x02, 0x07, 0x04, 0x00, 0x01, 0xC2, 0x00}), 0);
+    ASSERT_EQ(core.speed(), 115200);
+    core.receive(bytesOf({0x02, 0x10}) + be32(0x4000) + be32(1000), 10);
+    EXPECT_EQ(sent(core.receive(bytesOf({0x02, 0x07, 0x27, 0x27, 0x27}), 20)), request(0));
+    EXPECT_EQ(sent(core.receive(blockFrame(0, file), 500)), request(1));
+
+    // No block 1: the same request a second after each, three times.
+    for (double t : {1500.0, 2500.0, 3500.0}) {
+        EXPECT_DOUBLE_EQ(core.nextDeadline(), t);
+        EXPECT_TRUE(core.tick(t - 0.001).empty()) << t;
+        EXPECT_EQ(sent(core.tick(t)), request(1)) << t;
+        // Waiting for the block it answers nothing else.
+        EXPECT_TRUE(sent(core.receive(modelQuery, t + 10)).empty()) << t;
+        EXPECT_TRUE(sent(core.tick(t + 30)).empty()) << t;
+        EXPECT_EQ(core.records().back().name, "IgnoredDuringTransfer");
+        EXPECT_EQ(core.records().back().bytes, modelQuery);
+    }
+    // A second after the third repeat it gives up: no end frame, nothing stored, and it
+    // stays at the transfer speed.
+    EXPECT_DOUBLE_EQ(core.nextDeadline(), 4500.0);
+    EXPECT_TRUE(core.tick(4500).empty());
+    EXPECT_EQ(core.records().back().name, "TransferAbandoned");
+    ASSERT_EQ(core.transfers().size(), 1u);
+    EXPECT_TRUE(core.transfers()[0].finished);
+    EXPECT_FALSE(core.transfers()[0].complete);
+    EXPECT_EQ(core.transfers()[0].receivedLength, 256u);
+    EXPECT_DOUBLE_EQ(core.transfers()[0].endMs, 4500.0);
+    EXPECT_TRUE(core.blocks().empty());
+    EXPECT_EQ(core.speed(), 115200);
+    EXPECT_EQ(core.nextDeadline(), std::numeric_limits<double>::infinity());
+    EXPECT_EQ(sent(core.receive(modelQuery, 4600)), Bytes("KT310--IIB") + '\0');
+}
+
+TEST(DisplayCoreTest, AGoodBlockRestartsTheRepeatsAndOtherBytesDoNotDisturbIt)
+{
+    DisplayCore core = makeCore("KT310--IIC");
+    const Bytes image = pattern(600);
+    const std::uint16_t crc = crc16(image);
+    // The firmware entry pulls its blocks the same way.
+    core.receive(withCrc("ACT=1,L=002," + be32(600) + bytesOf({std::uint8_t(crc >> 8), std::uint8_t(crc)})), 0);
+    EXPECT_EQ(sent(core.tick(1000)), request(0));
+    EXPECT_EQ(sent(core.tick(2000)), request(0));
+    // A probe right in front of the block is heard and dropped; the block is taken.
+    const Bytes probe = bytesOf({0x02, 0x07, 0x16, 0x01});
+    EXPECT_EQ(sent(core.receive(probe + blockFrame(0, image), 2100)), request(1));
+    EXPECT_EQ(core.records()[core.records().size() - 2].name, "IgnoredDuringTransfer");
+    // The count starts again: three more repeats of block 1 before it would give up.
+    for (double t : {3100.0, 4100.0, 5100.0})
+        EXPECT_EQ(sent(core.tick(t)), request(1)) << t;
+    // A refused block is asked for again at once, and the wait starts again from there.
+    Bytes bad = blockFrame(1, image);
+    bad[30] ^= 1;
+    EXPECT_EQ(sent(core.receive(bad, 5500)), request(1));
+    EXPECT_DOUBLE_EQ(core.nextDeadline(), 6500.0);
+    EXPECT_EQ(sent(core.receive(blockFrame(1, image), 6000)), request(2));
+    const Bytes end = sent(core.receive(blockFrame(2, image), 6001));
+    EXPECT_EQ(end.substr(0, 5), "ACT=9");
+    ASSERT_TRUE(core.firmware());
+    EXPECT_EQ(*core.firmware(), image);
 }
 
 TEST(DisplayCoreTest, EmptyBlockFileEndsAtOnce)
@@ -402,9 +496,13 @@ TEST(DisplayCoreTest, TransferFaults)
         core.receive(bytesOf({0x02, 0x07, 0x27, 0x27, 0x27}), 1);
         EXPECT_EQ(sent(core.receive(blockFrame(0, file), 2)), request(1));
         EXPECT_TRUE(core.receive(blockFrame(1, file), 3).empty());
-        EXPECT_TRUE(core.receive(bytesOf({0x02, 0x07, 0x16, 0x01}), 4).empty());
+        // Silent from here on; it still gives the transfer up in the end.
+        for (double t = 1003; t <= 4003; t += 1000)
+            EXPECT_TRUE(core.tick(t).empty()) << t;
+        EXPECT_TRUE(core.transfers()[0].finished);
+        EXPECT_TRUE(core.receive(bytesOf({0x02, 0x07, 0x16, 0x01}), 4010).empty());
         core.setFaults({});
-        EXPECT_FALSE(core.receive(bytesOf({0x02, 0x07, 0x16, 0x01}), 5).empty());
+        EXPECT_FALSE(core.receive(bytesOf({0x02, 0x07, 0x16, 0x01}), 4020).empty());
     }
     {
         DisplayCore core = makeCore("KT710-II");

@@ -11,9 +11,10 @@ namespace tarsel::preview {
 
 namespace {
 
-// A render draws at most a few hundred distinct glyphs; the bound only keeps a long
-// session of edits across sizes and code pages from growing without end.
-constexpr std::size_t kMaxGlyphs = 8192;
+// A render draws at most a few hundred distinct glyphs (a few kilobytes each); the
+// bound only keeps a long session of edits across sizes and code pages from growing
+// without end.
+constexpr std::size_t kMaxGlyphBytes = 16u << 20;
 
 FT_Library ftLibrary(void* p) { return static_cast<FT_Library>(p); }
 
@@ -206,8 +207,11 @@ std::shared_ptr<const Glyph> FontSet::glyph(char32_t ch, int pixelSize, int maxA
             }
         }
     }
-    if (m_glyphs.size() >= kMaxGlyphs)
+    if (m_glyphBytes > kMaxGlyphBytes) {
         m_glyphs.clear(); // glyphs still in use stay alive through their shared pointers
+        m_glyphBytes = 0;
+    }
+    m_glyphBytes += sizeof(Glyph) + glyph->coverage.size();
     m_glyphs.emplace(key, glyph);
     return glyph;
 }

@@ -72,6 +72,7 @@ private:
     std::vector<std::unique_ptr<Face>> m_faces; // fontconfig's order
     std::vector<std::string> m_used;
     std::unordered_map<std::uint64_t, std::shared_ptr<const Glyph>> m_glyphs;
+    std::size_t m_glyphBytes = 0;
     std::unordered_map<char32_t, int> m_faceOfChar; // index into m_faces, -1 for none
     std::unordered_map<int, LineMetrics> m_metrics;
     std::string m_error;

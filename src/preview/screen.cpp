@@ -164,6 +164,14 @@ void drawWelcomeLine(TextPainter& painter, const TextGrid& grid, const CellLine&
         painter.drawLine(grid, line, x, 0, colour);
 }
 
+// Display bytes cut into the grid's lines from its top-left cell.
+void drawTextLines(TextPainter& painter, const TextGrid& grid, const Bytes& bytes, int codePage, Rgb colour)
+{
+    const auto lines = SplitLines(DecodeDisplayText(bytes, codePage), grid.cells, grid.lines);
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        painter.drawLine(grid, lines[i], grid.area.left, static_cast<int>(i), colour);
+}
+
 void drawQrCode(Image& img, const PixelRect& area, const QrBitmap& qr, int align)
 {
     const int s = qr.size;
@@ -220,22 +228,15 @@ void drawMainArea(Image& img, TextPainter& painter, const Layout& layout, const 
     case Sent::QrCode:
         drawQrCode(img, layout.main, input.qrCode, input.qrAlign);
         return;
-    case Sent::Text: {
-        const TextGrid grid = MainTextGrid(layout, 2);
-        const auto lines = SplitLines(DecodeDisplayText(input.sentText, codePage), grid.cells, grid.lines);
-        for (std::size_t i = 0; i < lines.size(); ++i)
-            painter.drawLine(grid, lines[i], grid.area.left, static_cast<int>(i), foreground);
+    case Sent::Text:
+        drawTextLines(painter, MainTextGrid(layout, 2), input.sentText, codePage, foreground);
         return;
-    }
     case Sent::Nothing:
         break;
     }
     if (drawPicture(img, layout.main, carouselPicture(input, t)))
         return;
-    const TextGrid grid = MainTextGrid(layout, info.line_mode == 2 ? 4 : 2);
-    const auto lines = SplitLines(DecodeDisplayText(info.main_str, codePage), grid.cells, grid.lines);
-    for (std::size_t i = 0; i < lines.size(); ++i)
-        painter.drawLine(grid, lines[i], grid.area.left, static_cast<int>(i), foreground);
+    drawTextLines(painter, MainTextGrid(layout, info.line_mode == 2 ? 4 : 2), info.main_str, codePage, foreground);
 }
 
 } // namespace

@@ -209,7 +209,8 @@ void TstTransfer::cancelEndsTheRunAndGivesTheButtonsBack()
     auto* cancel = s.window->transferController().cancelButton();
     QVERIFY(!cancel->isHidden());
     cancel->click();
-    QVERIFY(waitIdle(*s.window, 5000));
+    // The display asks for the cut block again a few times before it lets go.
+    QVERIFY(waitIdle(*s.window, 20000));
     QCOMPARE(s.controller->lastOutcome(), tarsel::RunOutcome::Cancelled);
     QVERIFY(!s.window->link().CmdPort.isOpen());
     QVERIFY(cancel->isHidden());

@@ -79,9 +79,9 @@ TEST_F(VirtualLineAt9600, ASilentDisplayTimesTheModelQueryOutAtItsLimit)
     sim::Faults f;
     f.silent = true;
     line.withDisplay([&](sim::DisplayCore& d) { d.setFaults(f); });
-    std::string message;
-    EXPECT_EQ(DetectModel(link, message), -1);
-    EXPECT_EQ(message, "Not found Device : Time out !");
+    int model = 0;
+    EXPECT_EQ(DetectModel(link, model), Status::failure(Code::TimedOut, "Not found Device : Time out !"));
+    EXPECT_EQ(model, -1);
     const auto w = line.writes();
     ASSERT_EQ(w.size(), 1u);
     EXPECT_EQ(w[0].bytes, kModelQuery);

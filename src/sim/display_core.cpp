@@ -493,7 +493,7 @@ void DisplayCore::handle(const Match& m, const Bytes& f, double nowMs, std::vect
     SettingsDocument& s = m_settings;
     switch (m.cmd) {
     case Cmd::ModelQuery: {
-        Bytes name = m_model->name;
+        Bytes name = m_config.answerName.empty() ? Bytes(m_model->name) : Bytes(m_config.answerName);
         name.push_back('\0');
         answer(out, name);
         break;

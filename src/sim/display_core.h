@@ -82,6 +82,7 @@ public:
         int blockRetries = 3;           // ... this many times; this long after the last, the transfer is given up
         double streamGapMs = 2000;      // a named file whose data stops for this long is dropped
         std::uint32_t seed = 1;         // garbage bytes
+        std::string answerName;         // what it answers the model query with (empty: its model's name)
         Faults faults;
         SettingsDocument settings;      // what it keeps at power-on (factory settings)
     };

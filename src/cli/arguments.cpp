@@ -33,6 +33,11 @@ int numberIn(const std::string& text, int low, int high)
     return v >= low && v <= high ? v : -1;
 }
 
+bool endsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 bool isFontItem(int position) { return (position >= kFirstFontPos && position <= kLastFontPos) || position == kBig52GbkPos; }
 
 const char* const kDescription =
@@ -195,6 +200,18 @@ struct Parser {
             ->type_name("GROUP")
             ->allow_extra_args(false)
             ->check(CLI::IsMember(groupNames));
+        CLI::App* apply = command(settings, "apply",
+                                  "Apply a settings file idempotently: read the display's settings, send only "
+                                  "the groups whose keys differ from the file's (the baud rate last), then read "
+                                  "them back and compare. Exit 0 when the display holds the file afterwards, "
+                                  "changed or not; 1 when a group failed or the read-back differs",
+                                  Command::SettingsApply);
+        apply->add_option("FILE", inv.file, "The settings file; a partial file changes only its keys")->required();
+        apply->add_flag("--check", inv.check, "Read and compare only: send no setting, say what would change");
+        apply->add_option("--only", inv.groups, "Apply only the keys of these groups (repeat for several)")
+            ->type_name("GROUP")
+            ->allow_extra_args(false)
+            ->check(CLI::IsMember(groupNames));
         command(settings, "diff",
                 "Compare the display's settings with a settings file, key by key (exit 1 when they differ)",
                 Command::SettingsDiff)
@@ -271,6 +288,10 @@ struct Parser {
                          "\"fonts\": \"all\" or [ITEM...], \"firmware\": true or FILE}; paths are relative "
                          "to the profile")
             ->required();
+        commands.back().first->add_option("--report", inv.reportFile,
+                                          "Write one record per port to FILE: JSON (.json) or CSV with a header "
+                                          "row (.csv)")
+            ->type_name("FILE");
     }
 
     // After a successful parse: the command chosen and the arguments in their final form.
@@ -296,6 +317,10 @@ struct Parser {
         if (inv.command == Command::Provision) {
             if (inv.ports.empty()) {
                 error = "provision needs a --port for every display";
+                return false;
+            }
+            if (!inv.reportFile.empty() && !endsWith(inv.reportFile, ".json") && !endsWith(inv.reportFile, ".csv")) {
+                error = "provision --report needs a file ending in .json or .csv";
                 return false;
             }
         } else if (inv.ports.size() > 1) {

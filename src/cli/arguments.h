@@ -18,7 +18,7 @@ enum ExitCode : int {
 };
 
 enum class Command {
-    Ports, Detect, SettingsGet, SettingsPut, SettingsDiff, Text, Clear, Qr, ShowPicture,
+    Ports, Detect, SettingsGet, SettingsPut, SettingsDiff, SettingsApply, Text, Clear, Qr, ShowPicture,
     Fonts, Item, Picture, Firmware, Reset, Restart, Format, Provision,
 };
 
@@ -41,6 +41,8 @@ struct Invocation {
     bool trace = false;             // --trace: every frame on standard error
     bool noProgress = false;        // --no-progress: no progress bar on a terminal
     bool clear = false;             // detect --clear: clear the display once found
+    bool check = false;             // settings apply --check: compare only, send nothing
+    std::string reportFile;         // provision --report FILE (.json or .csv)
 
     std::string file;               // settings FILE, item FILE, firmware FILE, PROFILE,
                                     // picture FILE, settings get -o FILE

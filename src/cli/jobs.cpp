@@ -437,8 +437,11 @@ Status PutSettings(DisplaySession& session, const SettingsToSend& settings, cons
 
     std::vector<std::string> keys(settings.keys.begin(), settings.keys.end());
     result["file-keys"] = keys;
-    out.note("Keys set by " + settings.name + ": " + (keys.empty() ? std::string("none") : join(keys)) +
-             "; every other key keeps the display's value.");
+    if (keys.size() >= 21) // the document's 21 keys
+        out.note("Every key is set by " + settings.name + ".");
+    else
+        out.note("Keys set by " + settings.name + ": " + (keys.empty() ? std::string("none") : join(keys)) +
+                 "; every other key keeps the display's value.");
 
     std::vector<std::string> order;
     if (groups.empty()) {
@@ -495,6 +498,125 @@ Status PutSettings(DisplaySession& session, const SettingsToSend& settings, cons
     if (!first.ok())
         result["error"] = first.text;
     return first;
+}
+
+namespace {
+
+// The order apply sends groups in: the baud rate last, so that everything before it
+// goes out at the speed the display listens at.
+const char* const kApplyOrder[] = {"welcome", "header", "footer", "brightness", "text",
+                                   "code-page", "command-set", "play-list", "baud-rate"};
+
+nlohmann::ordered_json differencesJson(const std::vector<SettingDifference>& differences)
+{
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const auto& d : differences)
+        list.push_back({{"key", d.key}, {"caption", d.caption}, {"display", d.display}, {"file", d.file}});
+    return list;
+}
+
+std::string differencesText(const std::vector<SettingDifference>& differences)
+{
+    std::size_t width = 0;
+    for (const auto& d : differences)
+        width = std::max(width, d.caption.size() + d.key.size() + 3);
+    std::string text;
+    for (const auto& d : differences) {
+        std::string name = d.caption + " (" + d.key + ")";
+        name.resize(width, ' ');
+        text += "  " + name + "  " + d.display + " -> " + d.file + "\n";
+    }
+    return text;
+}
+
+} // namespace
+
+Status ApplySettings(DisplaySession& session, const SettingsToSend& settings, const std::vector<std::string>& groups,
+                     bool check, nlohmann::ordered_json& result, ApplyOutcome* outcome)
+{
+    ConsoleOutlets& out = session.outlets();
+    ApplyOutcome local;
+    ApplyOutcome& o = outcome ? *outcome : local;
+    o = {};
+    // The keys to bring about: the file's, only those of the groups asked for, and
+    // only those a command carries.
+    std::set<std::string> keys;
+    for (const std::string& key : settings.keys) {
+        const std::string group = GroupOfKey(key);
+        if (group.empty())
+            continue;
+        if (groups.empty() || std::find(groups.begin(), groups.end(), group) != groups.end())
+            keys.insert(key);
+    }
+    SettingsState display;
+    if (Status read = ReadDisplayState(session, display); !read.ok())
+        return finishWith(out, read, result);
+    SettingsState target = display;
+    std::string error;
+    if (!ApplyDocument(settings.content, target, error))
+        return finishWith(out, Status::failure(Code::BadInput, settings.name + ": " + error), result);
+
+    o.differences = CompareSettings(display, target, keys);
+    for (const char* group : kApplyOrder)
+        for (const auto& d : o.differences)
+            if (GroupOfKey(d.key) == group) {
+                o.groups.emplace_back(group);
+                break;
+            }
+    result["differences"] = differencesJson(o.differences);
+    result["groups"] = o.groups;
+
+    if (check || o.differences.empty()) {
+        o.changed = check && !o.differences.empty();
+        o.verified = o.differences.empty();
+        result["changed"] = o.changed;
+        result["verified"] = o.verified;
+        result["outcome"] = CodeName(Code::Ok);
+        if (o.differences.empty())
+            out.note("The display holds " + settings.name + ": nothing to change.");
+        else
+            out.note("Would change (" + join(o.groups) + "), display -> " + settings.name + ":\n" +
+                     differencesText(o.differences) + plural(o.differences.size(), "setting differs.", "settings differ."));
+        return Status::success();
+    }
+
+    Status first;
+    for (const std::string& group : o.groups) {
+        const ProcedureReport report = SendSettingsGroup(session, target, group);
+        if (report.status.cancelled() || session.cancelled())
+            return finishWith(out, Status::failure(Code::Cancelled, kCancelledText), result);
+        o.changed = true;
+        if (!report.ok()) {
+            out.note(groupFailure(group, report), "error");
+            first = report.status;
+            break; // nothing more goes out, least of all a new speed
+        }
+    }
+    result["changed"] = o.changed;
+
+    // Read back what the display holds now.
+    SettingsState after;
+    if (Status read = ReadDisplayState(session, after); !read.ok()) {
+        result["verified"] = false;
+        return finishWith(out, first.ok() ? read : first, result);
+    }
+    o.remaining = CompareSettings(after, target, keys);
+    o.verified = o.remaining.empty();
+    result["verified"] = o.verified;
+    if (!o.remaining.empty())
+        result["remaining"] = differencesJson(o.remaining);
+    if (!first.ok())
+        return finishWith(out, first, result);
+    if (!o.verified)
+        return finishWith(out,
+                          Status::failure(Code::Refused, "the display does not hold " + settings.name +
+                                                             " after it was sent: " +
+                                                             plural(o.remaining.size(), "setting differs", "settings differ") +
+                                                             " (display -> file):\n" + differencesText(o.remaining)),
+                          result);
+    out.note("Changed " + join(o.groups) + "; read back: the display holds " + settings.name + ".");
+    result["outcome"] = CodeName(Code::Ok);
+    return Status::success();
 }
 
 // ---------------------------------------------------------------------------
@@ -658,6 +780,7 @@ Status prepare(const Invocation& inv, Prepared& prepared)
     auto unusable = [](const std::string& text) { return Status::failure(Code::BadInput, text); };
     switch (inv.command) {
     case Command::SettingsPut:
+    case Command::SettingsApply:
     case Command::SettingsDiff: {
         std::string error;
         if (!LoadSettingsFile(inv.file, prepared.settings.content, error))
@@ -864,6 +987,8 @@ Status onDisplay(DisplaySession& session, const Invocation& inv, const Prepared&
         return PutSettings(session, prepared.settings, inv.groups, result);
     case Command::SettingsDiff:
         return settingsDiff(session, inv, prepared, console, result);
+    case Command::SettingsApply:
+        return ApplySettings(session, prepared.settings, inv.groups, inv.check, result);
     case Command::Text: {
         TextChanges changes;
         const Status status =

@@ -139,6 +139,23 @@ struct SettingsToSend {
 // out for which the file holds keys (the baud rate last), or only `groups`.
 Status PutSettings(DisplaySession& session, const SettingsToSend& settings, const std::vector<std::string>& groups,
                    nlohmann::ordered_json& result);
+// `settings apply`: the display's settings are read and compared key by key with
+// the keys the file holds (only those of `groups` when given); only the groups whose
+// keys differ are sent, with the window's own commands (the baud rate last, the line
+// following the display to its new speed); then the settings are read back and
+// compared again. With `check` nothing is sent. The outcome: ok when the display
+// holds the file afterwards (or, with check, when it could be read); Refused when the
+// read-back differs; a group's failure.
+struct ApplyOutcome {
+    bool changed = false;   // setting frames were sent (with check: would be)
+    bool verified = false;  // the display holds the file's keys (read back)
+    std::vector<SettingDifference> differences; // before: display's value -> file's value
+    std::vector<SettingDifference> remaining;   // after the read-back
+    std::vector<std::string> groups;            // the groups sent (or to send)
+};
+Status ApplySettings(DisplaySession& session, const SettingsToSend& settings, const std::vector<std::string>& groups,
+                     bool check, nlohmann::ordered_json& result, ApplyOutcome* outcome = nullptr);
+
 Status DownloadPictures(DisplaySession& session, const std::vector<std::pair<int, std::string>>& pictures,
                         nlohmann::ordered_json& result);
 Status DownloadFonts(DisplaySession& session, const std::vector<int>& positions, nlohmann::ordered_json& result);

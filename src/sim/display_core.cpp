@@ -488,6 +488,19 @@ double DisplayCore::nextDeadline() const
 
 void DisplayCore::handle(const Match& m, const Bytes& f, double nowMs, std::vector<Action>& out)
 {
+    // A display that forgets some settings: whatever a command does to them is undone.
+    const SettingsDocument before = m_config.faults.unkeptKeys.empty() ? SettingsDocument() : m_settings;
+    handleFrame(m, f, nowMs, out);
+    for (const std::string& key : m_config.faults.unkeptKeys) {
+        if (key == "wel_mess1" || key == "wel_mess2" || key == "main_str")
+            m_settings.setText(key, before.text(key));
+        else
+            m_settings.setNumber(key, before.number(key));
+    }
+}
+
+void DisplayCore::handleFrame(const Match& m, const Bytes& f, double nowMs, std::vector<Action>& out)
+{
     if (m.cmd != Cmd::Block && m.cmd != Cmd::Announce)
         record(m.name, f, nowMs); // transfer frames are recorded once they are checked
     SettingsDocument& s = m_settings;

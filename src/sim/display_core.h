@@ -27,6 +27,7 @@ struct Faults {
     int hangUpAfterBlocks = -1;   // hangs the line up at that point instead; -1 never
     int slowMs = 0;               // every answer leaves this many ms late
     bool refuseMakeFile = false;  // make-file is answered "NO"
+    std::vector<std::string> unkeptKeys; // settings it takes (and echoes) but does not keep
 
     bool operator==(const Faults&) const = default;
 };
@@ -154,6 +155,7 @@ private:
     Match match(bool quiet) const;
     void parse(double nowMs, bool quiet, std::vector<Action>& out);
     void handle(const Match& m, const Bytes& frame, double nowMs, std::vector<Action>& out);
+    void handleFrame(const Match& m, const Bytes& frame, double nowMs, std::vector<Action>& out);
     void record(const std::string& name, const Bytes& bytes, double nowMs, std::size_t length = 0);
     void answer(std::vector<Action>& out, const Bytes& bytes);
     void echo(std::vector<Action>& out, const Bytes& frame);

@@ -214,6 +214,129 @@ TEST_F(CliOnVirtualLine, DiffExitsOneWhenTheSettingsDiffer)
 }
 
 // ---------------------------------------------------------------------------
+// settings apply
+
+// The setting frames the display has heard (everything but finding it and reading it).
+std::size_t settingFrames(VirtualLine& line)
+{
+    std::size_t n = 0;
+    for (const auto& rec : line.records())
+        n += rec.name != "ModelQuery" && rec.name != "GetConfiguration" && rec.name != "ReadVersion";
+    return n;
+}
+
+TEST_F(CliOnVirtualLine, ApplySendsOnlyWhatDiffersVerifiesAndIsIdempotent)
+{
+    auto doc = nlohmann::ordered_json::parse(DefaultSettingsJson);
+    doc["tp_font_rgb"] = 31;  // header text blue
+    doc["lun_time"] = 6;      // play interval
+    doc["main_str"] = "NEW MAIN TEXT       SECOND              ";
+    const std::string f = settingsFile("shop.ini", doc);
+
+    // --check: what would change, nothing sent.
+    const CliRun check = cli({"--json", "settings", "apply", f, "--check"});
+    ASSERT_EQ(check.exit, 0) << check.out;
+    EXPECT_EQ(check.result["changed"], true);
+    EXPECT_EQ(check.result["verified"], false);
+    EXPECT_EQ(check.result["differences"].size(), 3u);
+    EXPECT_EQ(check.result["groups"], nlohmann::json::array({"header", "text", "play-list"}));
+    EXPECT_EQ(settingFrames(line), 0u);
+
+    // The first apply changes and verifies; only the three groups went out.
+    const CliRun first = cli({"--json", "settings", "apply", f});
+    ASSERT_EQ(first.exit, 0) << first.out;
+    EXPECT_EQ(first.result["changed"], true);
+    EXPECT_EQ(first.result["verified"], true);
+    EXPECT_EQ(held().number("tp_font_rgb"), 31);
+    EXPECT_EQ(held().number("lun_time"), 6);
+    EXPECT_TRUE(line.recordsNamed("SetLine1Text").empty()); // the welcome group was the same
+    EXPECT_TRUE(line.recordsNamed("SetBrightness").empty());
+
+    // The second sends no setting frame at all.
+    const std::size_t frames = settingFrames(line);
+    const CliRun second = cli({"--json", "settings", "apply", f});
+    ASSERT_EQ(second.exit, 0) << second.out;
+    EXPECT_EQ(second.result["changed"], false);
+    EXPECT_EQ(second.result["verified"], true);
+    EXPECT_TRUE(second.result["differences"].empty());
+    EXPECT_EQ(settingFrames(line), frames);
+}
+
+TEST_F(CliOnVirtualLine, ApplyOfAPartialFileAndOfANewSpeed)
+{
+    // Only the file's keys count: the rest of the display is left alone.
+    const std::string partial = settingsFile("partial.ini", {{"Comm_No", 4}, {"Baud_Rate", 3}});
+    const CliRun r = cli({"--json", "settings", "apply", partial});
+    ASSERT_EQ(r.exit, 0) << r.out;
+    EXPECT_EQ(r.result["groups"], nlohmann::json::array({"command-set", "baud-rate"}));
+    EXPECT_EQ(held().number("Comm_No"), 4);
+    // The baud rate went last; the read-back came at the display's new speed.
+    EXPECT_EQ(line.displaySpeed(), 57600);
+    EXPECT_EQ(r.result["verified"], true);
+    EXPECT_EQ(line.recordsNamed("SetBrightness").size(), 0u);
+    const CliRun again = cli({"--json", "settings", "apply", partial});
+    EXPECT_EQ(again.exit, 0);
+    EXPECT_EQ(again.result["changed"], false);
+    EXPECT_EQ(again.result["baud"], 57600); // found at once at the speed it was left at
+}
+
+class CliForgetfulDisplay : public CliOnVirtualLine {
+protected:
+    static sim::DisplayCore::Config config()
+    {
+        auto c = displayConfig("KT310-II", 9600);
+        c.faults.unkeptKeys = {"lun_time"};
+        return c;
+    }
+    CliForgetfulDisplay() : CliOnVirtualLine(config()) {}
+};
+
+TEST_F(CliForgetfulDisplay, ApplyFailsWhenTheReadBackDiffers)
+{
+    const std::string f = settingsFile("s.ini", {{"lun_time", 8}, {"into_lun_bo", 40}});
+    const CliRun r = cli({"--json", "settings", "apply", f});
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_EQ(r.result["outcome"], "refused");
+    EXPECT_EQ(r.result["changed"], true);
+    EXPECT_EQ(r.result["verified"], false);
+    ASSERT_EQ(r.result["remaining"].size(), 1u);
+    EXPECT_EQ(r.result["remaining"][0]["key"], "lun_time");
+    EXPECT_EQ(held().number("into_lun_bo"), 40);
+}
+
+TEST_F(CliOnVirtualLine, ProvisionReportsEachDisplayAsJsonAndCsv)
+{
+    const std::string settings = settingsFile("shop.ini", {{"wel_mess1", "SHOP 7"}, {"Comm_No", 5}});
+    const std::string profile = file("profile.json", R"({"settings": "shop.ini"})");
+    const std::string json = (root / "report.json").string();
+    const CliRun r = cli({"provision", profile, "--report", json});
+    ASSERT_EQ(r.exit, 0) << r.err;
+    const auto report = nlohmann::json::parse(ReadFileBytes(json));
+    ASSERT_EQ(report.size(), 1u);
+    const auto& rec = report[0];
+    EXPECT_EQ(rec["port"], line.portName());
+    EXPECT_EQ(rec["model"], "KT310-II");
+    EXPECT_EQ(rec["firmware"], 12);
+    EXPECT_EQ(rec["baud"], 9600);
+    EXPECT_EQ(rec["outcome"], "ok");
+    EXPECT_EQ(rec["steps"][0]["step"], "settings");
+    EXPECT_EQ(rec["steps"][0]["outcome"], "ok");
+    EXPECT_EQ(rec["settings"]["changed"], true);
+    EXPECT_EQ(rec["settings"]["verified"], true);
+    EXPECT_GT(rec["duration_s"].get<double>(), 0.5);
+    EXPECT_EQ(held().number("Comm_No"), 5);
+
+    // Again, as CSV: nothing to change this time.
+    const std::string csv = (root / "report.csv").string();
+    ASSERT_EQ(cli({"provision", profile, "--report", csv}).exit, 0);
+    const std::string table = ReadFileBytes(csv);
+    EXPECT_EQ(table.substr(0, table.find("\r\n")),
+              "port,stable_name,serial,model,firmware,baud,outcome,message,firmware,fonts,pictures,settings,"
+              "settings_changed,settings_verified,items,start,duration_s");
+    EXPECT_NE(table.find("," + std::string("KT310-II,12,9600,ok,,-,-,-,ok,false,true,,")), std::string::npos) << table;
+}
+
+// ---------------------------------------------------------------------------
 // settings get
 
 TEST_F(CliOnVirtualLine, GetPrintsTheFilesBytesAndJsonCarriesTextsWithoutLoss)

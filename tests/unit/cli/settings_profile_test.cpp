@@ -188,11 +188,24 @@ TEST(PortChoice, ByNameByEnvironmentOrTheOnlyAdapter)
                          "/dev/ttyS0             built-in  built-in serial port\n");
 }
 
+ProvisionRow row(const std::string& port, const std::string& model, std::vector<std::string> steps, int exit,
+                 const std::string& message)
+{
+    ProvisionRow r;
+    r.port = port;
+    r.model = model;
+    r.steps = std::move(steps);
+    r.exit = exit;
+    r.message = message;
+    return r;
+}
+
 TEST(Provision, TableAndExitStatus)
 {
-    ProvisionRow good{"/dev/a", "KT310-IID", {"-", "ok", "ok", "ok"}, 0, ""};
-    ProvisionRow bad{"/dev/longer-name", "KT710--II", {"-", "ok", "failed", "skipped"}, 1, "Time Out!"};
-    ProvisionRow none{"/dev/c", "", {"skipped", "skipped", "skipped", "skipped"}, 4, "Not found Device : Time out !"};
+    const ProvisionRow good = row("/dev/a", "KT310-IID", {"-", "ok", "ok", "ok"}, 0, "");
+    const ProvisionRow bad = row("/dev/longer-name", "KT710--II", {"-", "ok", "failed", "skipped"}, 1, "Time Out!");
+    const ProvisionRow none =
+        row("/dev/c", "", {"skipped", "skipped", "skipped", "skipped"}, 4, "Not found Device : Time out !");
     EXPECT_EQ(ProvisionTable({good, bad, none}),
               "PORT              MODEL      FIRMWARE  FONTS    PICTURES  SETTINGS  RESULT\n"
               "/dev/a            KT310-IID  -         ok       ok        ok        ok\n"
@@ -205,6 +218,47 @@ TEST(Provision, TableAndExitStatus)
     EXPECT_EQ(ProvisionExitCode({none, none}, false), 4);
     EXPECT_EQ(ProvisionExitCode({none, bad}, false), 1);
     EXPECT_EQ(ProvisionExitCode({good, good}, true), 130);
+}
+
+TEST(Provision, ReportRecordsAsJsonAndCsv)
+{
+    ProvisionRow r = row("/dev/ttyUSB0", "KT310--IIA", {"-", "ok", "-", "ok"}, 0, "");
+    r.stableName = "/dev/serial/by-id/usb-X_Y_A1B2C3-if00-port0";
+    r.serial = SerialNumberOf("FTDI FT232R USB UART, serial A1B2C3");
+    r.baud = 38400;
+    r.outcomes = {std::nullopt, Status::success(), std::nullopt, Status::success()};
+    r.settingsChanged = true;
+    r.settingsVerified = true;
+    r.items = {{1, "CP437", Status::success(), 4864, 0x1A2B}, {6, "CP850", Status::failure(Code::Refused, "x"), 10, 7}};
+    r.start = "2026-12-09T10:00:00Z";
+    r.durationS = 12.5;
+    ProvisionRow lost = row("/dev/ttyUSB1", "", {"skipped", "skipped", "skipped", "skipped"}, 4, "No display answered, \"really\"");
+    lost.status = Status::failure(Code::NoDisplay, lost.message);
+
+    EXPECT_EQ(r.serial, "A1B2C3");
+    const auto json = ProvisionReportJson({r, lost});
+    ASSERT_EQ(json.size(), 2u);
+    EXPECT_EQ(json[0]["serial"], "A1B2C3");
+    EXPECT_EQ(json[0]["firmware"], nullptr); // this model reports no version
+    EXPECT_EQ(json[0]["outcome"], "ok");
+    EXPECT_EQ(json[0]["steps"].size(), 2u); // only the steps the profile has
+    EXPECT_EQ(json[0]["steps"][0]["step"], "fonts");
+    EXPECT_EQ(json[0]["items"][0]["crc"], "1A2B");
+    EXPECT_EQ(json[0]["items"][1]["stored"], false);
+    EXPECT_EQ(json[0]["settings"]["verified"], true);
+    EXPECT_EQ(json[1]["outcome"], "no-display");
+    EXPECT_EQ(json[1]["model"], nullptr);
+
+    const std::string csv = ProvisionReportCsv({r, lost});
+    const auto firstLine = csv.substr(0, csv.find("\r\n"));
+    EXPECT_EQ(firstLine, "port,stable_name,serial,model,firmware,baud,outcome,message,firmware,fonts,pictures,settings,"
+                         "settings_changed,settings_verified,items,start,duration_s");
+    EXPECT_NE(csv.find("\r\n/dev/ttyUSB0,/dev/serial/by-id/usb-X_Y_A1B2C3-if00-port0,A1B2C3,KT310--IIA,,38400,ok,,-,"
+                       "ok,-,ok,true,true,CP437:1A2B;CP850:0007:failed,2026-12-09T10:00:00Z,12.500\r\n"),
+              std::string::npos)
+        << csv;
+    // A message with a comma and quotes stays one field.
+    EXPECT_NE(csv.find(",no-display,\"No display answered, \"\"really\"\"\","), std::string::npos) << csv;
 }
 
 } // namespace

@@ -1146,6 +1146,14 @@ int RunInvocation(const Invocation& inv, Console& console, const CancelToken& ca
     else
         result["version"] = nullptr;
     result["stable-name"] = session.stableName();
+    for (const PortInfo& p : ports) {
+        if (p.path != choice.path)
+            continue;
+        result["device"] = p.device;
+        result["description"] = p.description;
+        const std::string serial = SerialNumberOf(p.description);
+        result["serial"] = serial.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(serial);
+    }
     const Status status = onDisplay(session, inv, prepared, console, result);
     return finish(ExitFor(status.code));
 }

@@ -86,13 +86,13 @@ int main(int argc, char** argv)
     run("480 x 272, texts only", standby(1), renders);
 
     Input pictures = standby(6);
-    pictures.slots[74] = gradient(240, 80);
-    pictures.slots[75] = gradient(560, 80);
+    pictures.slotPictures[74] = gradient(240, 80);
+    pictures.slotPictures[75] = gradient(560, 80);
     pictures.info.tp_mode = 9;
     run("800 x 480, title logo and head picture", pictures, renders);
 
     Input carousel = pictures;
-    carousel.slots[76] = gradient(800, 480);
+    carousel.slotPictures[76] = gradient(800, 480);
     carousel.info.into_lun_bo = 1;
     carousel.info.pic_reg = 1;
     run("800 x 480, carousel picture scaled to 800 x 360", carousel, renders);

@@ -59,8 +59,8 @@ void fillRect(Image& img, const PixelRect& rect, Rgb c)
 // The slot's picture, or nullptr when the slot holds nothing.
 const Image* slotPicture(const Input& input, int slot)
 {
-    auto it = input.slots.find(slot);
-    if (it == input.slots.end() || !it->second || it->second->empty())
+    auto it = input.slotPictures.find(slot);
+    if (it == input.slotPictures.end() || !it->second || it->second->empty())
         return nullptr;
     return it->second.get();
 }

@@ -70,7 +70,7 @@ struct Input {
     TDisplayInfo info;  // the record as the display holds it
     int modelIndex = 6; // 0..6; below 2 a 480 × 272 screen
     // Slot 73..86 -> its picture; a missing or empty entry is a slot that holds nothing.
-    std::map<int, std::shared_ptr<const Image>> slots;
+    std::map<int, std::shared_ptr<const Image>> slotPictures;
     double atSeconds = 0; // time since standby began: carousel and scrolling
     bool startup = false; // the start-up logo phase
 

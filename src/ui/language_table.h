@@ -20,7 +20,7 @@ struct CaptionRow {
     const char* chinese;
 };
 
-inline constexpr std::size_t kCaptionRowCount = 88;
+inline constexpr std::size_t kCaptionRowCount = 94;
 
 // The rows for the window's controls, in the order they are applied.
 std::vector<CaptionRow> captionTable(const WindowForms& forms);

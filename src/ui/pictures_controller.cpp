@@ -109,6 +109,7 @@ void PicturesController::setUserPicture(int slot, tarsel::Image bitmap)
     m_picList[i] = true;
     if (c.tick)
         c.tick->setChecked(true);
+    emit slotPictureChanged(slot);
 }
 
 void PicturesController::Button21Click(int slot)
@@ -122,6 +123,7 @@ void PicturesController::Button21Click(int slot)
     m_picList[i] = false;
     m_bitmaps[i] = tarsel::Image();
     c.image->setPicture(TarselMain::placeholder(slot));
+    emit slotPictureChanged(slot);
 }
 
 void PicturesController::cxImage76Click(int slot)

@@ -56,6 +56,10 @@ public:
     std::function<bool(int slot, tarsel::Image& bitmap)> convertHook;
     std::function<QString(const QString& folder)> qrFileDialogHook;
 
+signals:
+    // A slot's picture was filled or emptied.
+    void slotPictureChanged(int slot);
+
 private:
     const tarsel::ui::WindowForms& forms() const;
     void setUserPicture(int slot, tarsel::Image bitmap);

@@ -1,10 +1,13 @@
 #include "ui/screenshots.h"
 
 #include "link/port_list.h"
+#include "ui/preview_controller.h"
 #include "ui/tarselmain.h"
 #include "ui/window_forms.h"
 
 #include <QComboBox>
+#include <QDialog>
+#include <QLineEdit>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -79,6 +82,36 @@ bool shootLanguage(const QString& folder, const QString& portName, std::uint16_t
             err << "wrote " << file << "\n";
         }
     }
+
+    // The preview, larger, with texts of the language's own: in Chinese a main text
+    // in the GBK code page.
+    const bool chinese = langId == 2052;
+    tabs->setCurrentIndex(tabs->indexOf(window.frame().tsDisplaySet));
+    if (chinese) {
+        window.displayPage().cbb_codepage_maintext->setCurrentIndex(15); // CP936_GBK
+        window.basicPage().cbb_CodePage->setCurrentIndex(15);
+        window.codepagePage().rg_Down_CodePage->setItemIndex(15);
+    }
+    window.basicPage().edt_line1->setText(chinese ? QStringLiteral("欢迎光临") : QStringLiteral("WELCOME"));
+    const auto lines = window.forms().mainTextEdits();
+    // (A line of double-byte characters takes more than its 20 bytes and moves the
+    // lines after it: the last line shows it plainly.)
+    lines[0]->setText(chinese ? QStringLiteral("  TOTAL:  12.50") : QStringLiteral("  Fresh bread daily"));
+    lines[1]->setText(chinese ? QStringLiteral("  欢迎光临本店") : QStringLiteral("  Total:  12.50"));
+    window.previewController().render();
+    QDialog* larger = window.previewController().largerView();
+    larger->show();
+    settle(200);
+    window.previewController().render();
+    settle(100);
+    const QString file = QDir(folder).filePath(QStringLiteral("%1-8-preview.png").arg(tag));
+    if (!larger->grab().save(file)) {
+        err << "cannot write " << file << "\n";
+        ok = false;
+    } else {
+        err << "wrote " << file << "\n";
+    }
+    larger->close();
     window.close();
     return ok;
 }

@@ -13,6 +13,7 @@
 #include "ui/language_table.h"
 #include "ui/pictures_controller.h"
 #include "ui/outcome_boxes.h"
+#include "ui/preview_controller.h"
 #include "ui/preferences.h"
 #include "ui/qt_outlets.h"
 #include "ui/settings_controller.h"
@@ -150,6 +151,7 @@ TarselMain::TarselMain(Options options, QWidget* parent) : QMainWindow(parent), 
     m_settings = new SettingsController(this);
     m_transfer = new TransferController(this);
     m_pictures = new PicturesController(this);
+    m_preview = new PreviewController(this);
 
     // The log view's Save… (its Clear empties the view by itself).
     connect(f.download.redt_log->saveAction(), &QAction::triggered, this, &TarselMain::saveLog);

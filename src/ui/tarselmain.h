@@ -24,6 +24,7 @@
 class QAction;
 class QTimer;
 class PicturesController;
+class PreviewController;
 class SettingsController;
 class TransferController;
 
@@ -129,6 +130,7 @@ public:
     SettingsController& settingsController() const { return *m_settings; }
     TransferController& transferController() const { return *m_transfer; }
     PicturesController& picturesController() const { return *m_pictures; }
+    PreviewController& previewController() const { return *m_preview; }
 
     // What the window remembers between runs (file dialog folders).
     tarsel::ui::Preferences& preferences() const { return *m_preferences; }
@@ -219,6 +221,7 @@ private:
     SettingsController* m_settings = nullptr;
     TransferController* m_transfer = nullptr;
     PicturesController* m_pictures = nullptr;
+    PreviewController* m_preview = nullptr;
     std::unique_ptr<tarsel::Clock> m_ownClock;
     tarsel::Clock* m_clock = nullptr;
     // Shared with the ports' taps, the trace sink and the frame log window.

@@ -56,7 +56,7 @@ TEST(PreviewScreen, HeaderShowsTheHeadPictureAtMode9AndTheTextOtherwise)
     Input in;
     in.info = blankRecord();
     in.info.wel_mess1 = "HEADER TEXT HERE    ";
-    in.slots[75] = head;
+    in.slotPictures[75] = head;
     const Layout l = LayoutFor(6);
 
     in.info.tp_mode = 9;
@@ -82,7 +82,7 @@ TEST(PreviewScreen, HeaderShowsTheHeadPictureAtMode9AndTheTextOtherwise)
     for (int y = 0; y < 40; ++y)
         for (int x = 140; x < 280; ++x)
             small->setPixel(x, y, 0, 0, 255);
-    in.slots[75] = small;
+    in.slotPictures[75] = small;
     const Image stretched = RenderScreen(in);
     EXPECT_EQ(pixelAt(stretched, l.header.left + 100, 40), (Px{255, 0, 0}));
     EXPECT_EQ(pixelAt(stretched, l.header.left + 460, 40), (Px{0, 0, 255}));
@@ -92,8 +92,8 @@ TEST(PreviewScreen, LogosTakeTheirAreas)
 {
     Input in;
     in.info = blankRecord();
-    in.slots[73] = solid(800, 480, 1, 2, 3);
-    in.slots[74] = solid(240, 80, 40, 50, 60);
+    in.slotPictures[73] = solid(800, 480, 1, 2, 3);
+    in.slotPictures[74] = solid(240, 80, 40, 50, 60);
     const Layout l = LayoutFor(6);
 
     const Image standby = RenderScreen(in);
@@ -103,7 +103,7 @@ TEST(PreviewScreen, LogosTakeTheirAreas)
     in.startup = true;
     EXPECT_TRUE(allPixels(RenderScreen(in), l.startupLogo, Px{1, 2, 3}));
     // Without a start-up logo the start-up phase is dark.
-    in.slots.erase(73);
+    in.slotPictures.erase(73);
     EXPECT_TRUE(allPixels(RenderScreen(in), l.startupLogo, Px{0, 0, 0}));
 }
 
@@ -115,9 +115,9 @@ TEST(PreviewScreen, CarouselPlaysTheTickedPicturesThatExistInTurn)
     in.info.lun_time = 3;
     // Ticked: 1 (slot 76), 2 (slot 77, empty), 3 (slot 78); picture 5 is not ticked.
     in.info.pic_reg = 0b0111;
-    in.slots[76] = solid(800, 480, 255, 0, 0);
-    in.slots[78] = solid(800, 480, 0, 255, 0);
-    in.slots[80] = solid(800, 480, 0, 0, 255);
+    in.slotPictures[76] = solid(800, 480, 255, 0, 0);
+    in.slotPictures[78] = solid(800, 480, 0, 255, 0);
+    in.slotPictures[80] = solid(800, 480, 0, 0, 255);
     const Layout l = LayoutFor(6);
     const Px red{255, 0, 0}, green{0, 255, 0}, text = shown565(kMainBack);
 
@@ -156,8 +156,8 @@ TEST(PreviewScreen, WhatTheDisplayWasSentTakesTheMainArea)
     in.info.main_str = "MAIN TEXT MAIN TEXT MAIN TEXT MAIN TEXT ";
     in.info.into_lun_bo = 1;
     in.info.pic_reg = 1;
-    in.slots[76] = solid(800, 480, 255, 0, 0);
-    in.slots[79] = solid(800, 480, 0, 0, 255);
+    in.slotPictures[76] = solid(800, 480, 255, 0, 0);
+    in.slotPictures[79] = solid(800, 480, 0, 0, 255);
     in.atSeconds = 30; // the carousel would be playing
     const Layout l = LayoutFor(6);
     const Px back = shown565(kMainBack);

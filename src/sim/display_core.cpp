@@ -490,13 +490,52 @@ void DisplayCore::handle(const Match& m, const Bytes& f, double nowMs, std::vect
 {
     // A display that forgets some settings: whatever a command does to them is undone.
     const SettingsDocument before = m_config.faults.unkeptKeys.empty() ? SettingsDocument() : m_settings;
+    const SettingsDocument settingsBefore = m_settings;
+    const std::size_t stored = m_blocks.size() + m_files.size();
     handleFrame(m, f, nowMs, out);
+    showOnScreen(m, f);
+    if (!(m_settings == settingsBefore) || m_blocks.size() + m_files.size() != stored)
+        ++m_screenChanges;
     for (const std::string& key : m_config.faults.unkeptKeys) {
         if (key == "wel_mess1" || key == "wel_mess2" || key == "main_str")
             m_settings.setText(key, before.text(key));
         else
             m_settings.setNumber(key, before.number(key));
     }
+}
+
+void DisplayCore::showOnScreen(const Match& m, const Bytes& f)
+{
+    Shown next = m_shown;
+    switch (m.cmd) {
+    case Cmd::Text:
+        next = {Shown::What::Text, f.substr(0, 40)};
+        break;
+    case Cmd::HomeAndText:
+        next = {Shown::What::Text, f.substr(1, 40)};
+        break;
+    case Cmd::SendTextAt:
+        next = {Shown::What::Text, f.size() > 4 ? f.substr(4, 40) : Bytes()};
+        break;
+    case Cmd::ClearDisplay:
+        next = {Shown::What::Cleared};
+        break;
+    case Cmd::ShowPicture:
+        next = {Shown::What::Picture};
+        next.picture = at(f, 3);
+        break;
+    case Cmd::ShowQrCode:
+    case Cmd::ShowQrCodeAt:
+        // 02 07 1D|1E align slot|picture text 00
+        next = {Shown::What::QrText, f.substr(5, f.size() - 6)};
+        next.align = at(f, 3);
+        next.picture = m.cmd == Cmd::ShowQrCodeAt ? at(f, 4) : 0;
+        break;
+    default:
+        return;
+    }
+    m_shown = std::move(next);
+    ++m_screenChanges;
 }
 
 void DisplayCore::handleFrame(const Match& m, const Bytes& f, double nowMs, std::vector<Action>& out)
@@ -879,6 +918,10 @@ void DisplayCore::finishQr(double nowMs)
     Bytes trailer = kQrTrailer;
     record("QrPictureData", pic.bytes.substr(0, kStreamRecordLimit), nowMs, pic.bytes.size());
     record("QrPictureEnd", trailer, nowMs);
+    m_shown = {Shown::What::QrPicture};
+    m_shown.align = pic.align;
+    m_shown.qrBits = pic.bytes;
+    ++m_screenChanges;
     m_qrPictures.push_back(std::move(pic));
 }
 

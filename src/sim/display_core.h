@@ -63,6 +63,17 @@ struct QrPicture {
     Bytes bytes;
 };
 
+// What the screen shows besides the settings and the stored pictures: the last text,
+// QR code or picture the display was told to show, or a cleared screen.
+struct Shown {
+    enum class What { Settings, Text, QrText, QrPicture, Picture, Cleared };
+    What what = What::Settings;
+    Bytes text;      // Text: the characters shown (up to 40); QrText: the code's text
+    int align = 2;   // QrText, QrPicture: 1 left, 2 centre, 3 right
+    Bytes qrBits;    // QrPicture: 192 x 192 pixels, 1 bit a pixel, 1 = black
+    int picture = 0; // Picture: 1..10; QrText at a picture: that picture
+};
+
 struct Action {
     enum class Kind { Send, SetSpeed, HangUp };
     Kind kind = Kind::Send;
@@ -120,6 +131,11 @@ public:
     const std::optional<Bytes>& firmware() const { return m_firmware; }
     const std::vector<QrPicture>& qrPictures() const { return m_qrPictures; }
     const std::vector<Transfer>& transfers() const { return m_transfers; }
+    // What the screen shows besides the settings and pictures.
+    const Shown& shown() const { return m_shown; }
+    // Grows with every change of what the screen would show: a setting, a stored
+    // picture, a text, a QR code, a cleared screen.
+    std::uint64_t screenChanges() const { return m_screenChanges; }
     const Faults& faults() const { return m_config.faults; }
     void setFaults(const Faults& faults);
     bool restarting(double nowMs) const { return nowMs < m_silentUntil; }
@@ -156,6 +172,7 @@ private:
     void parse(double nowMs, bool quiet, std::vector<Action>& out);
     void handle(const Match& m, const Bytes& frame, double nowMs, std::vector<Action>& out);
     void handleFrame(const Match& m, const Bytes& frame, double nowMs, std::vector<Action>& out);
+    void showOnScreen(const Match& m, const Bytes& frame);
     void record(const std::string& name, const Bytes& bytes, double nowMs, std::size_t length = 0);
     void answer(std::vector<Action>& out, const Bytes& bytes);
     void echo(std::vector<Action>& out, const Bytes& frame);
@@ -186,6 +203,8 @@ private:
     std::optional<Bytes> m_firmware;
     std::vector<QrPicture> m_qrPictures;
     std::vector<Transfer> m_transfers;
+    Shown m_shown;
+    std::uint64_t m_screenChanges = 0;
 
     Bytes m_buf;
     double m_lastInput = 0;

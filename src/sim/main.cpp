@@ -1,4 +1,5 @@
 // tarsel-display-sim: a virtual customer display on a pseudo-terminal.
+#include "sim/screen/sim_screen.h"
 #include "sim/virtual_display.h"
 
 #include <csignal>
@@ -52,6 +53,8 @@ void printHelp()
         "                     slow=N            every answer leaves N ms late\n"
         "                     refuse-make-file  answer the make-file command \"NO\"\n"
         "                   (to answer at one speed only, use --baud)\n"
+        "  --screen FILE    draw what the display shows (its settings, stored pictures,\n"
+        "                   the last text or QR code) into the PNG FILE on every change\n"
         "  --verbose        also log the bytes it sends and the port's opens and closes\n"
         "  --help           show this text\n"
         "\n"
@@ -108,6 +111,7 @@ void logLine(const std::string& line)
 int main(int argc, char** argv)
 {
     Options options;
+    std::string screenFile;
     options.log = logLine;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -160,6 +164,8 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "tarsel-display-sim: unknown fault \"%s\" (see --help)\n", fault.c_str());
                 return 2;
             }
+        } else if (arg == "--screen") {
+            screenFile = value("a PNG file");
         } else if (arg == "--verbose" || arg == "-v") {
             options.verbose = true;
         } else {
@@ -187,8 +193,33 @@ int main(int argc, char** argv)
     logLine("-- " + options.model + " at " + std::to_string(options.baud) + " bit/s on "
             + display.slavePath() + (display.linkPath().empty() ? "" : " (" + display.linkPath() + ")"));
 
+    // The screen: drawn again on every change, and every second while something
+    // moves on it (the carousel, scrolling lines).
+    std::uint64_t drawnChanges = ~std::uint64_t{0};
+    double standbySince = tarsel::sim::VirtualDisplay::nowMs();
+    double drawnAt = 0;
+    auto drawScreen = [&] {
+        if (screenFile.empty())
+            return;
+        const auto [changes, held] = display.withCore([](const tarsel::sim::DisplayCore& core) {
+            return std::make_pair(core.screenChanges(), tarsel::sim::CopyHeldState(core));
+        });
+        const double now = tarsel::sim::VirtualDisplay::nowMs();
+        if (changes != drawnChanges)
+            standbySince = now;
+        else if (now - drawnAt < 1000)
+            return;
+        std::string screenError;
+        if (!tarsel::sim::WriteScreenPng(held, (now - standbySince) / 1000.0, screenFile, screenError) &&
+            changes != drawnChanges)
+            logLine("-- cannot write the screen: " + screenError);
+        drawnChanges = changes;
+        drawnAt = now;
+    };
+
     for (;;) {
-        timespec slice {0, 200 * 1000 * 1000};
+        drawScreen();
+        timespec slice {0, 100 * 1000 * 1000};
         const int sig = sigtimedwait(&stopSignals, nullptr, &slice);
         if (sig > 0) {
             logLine(std::string("-- stopping on ") + strsignal(sig));

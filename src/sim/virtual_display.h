@@ -97,6 +97,14 @@ public:
     // Waits until `count` transfers have ended (complete or not) or timeoutMs passes.
     bool waitForTransfers(std::size_t count, double timeoutMs) const;
 
+    // The display's core, under its lock (f gets a const DisplayCore&; it must not wait).
+    template <class F>
+    auto withCore(F f) const
+    {
+        std::lock_guard lock(m_mutex);
+        return f(*m_core);
+    }
+
     Faults faults() const;
     void setFaults(const Faults& faults); // also restarts the block counting of the faults
     bool hungUp() const;

@@ -42,9 +42,15 @@ CommandLine parseCommandLine(const QStringList& args, const QString& portFromEnv
                                   QStringLiteral("Select the serial port <path> at start "
                                                  "(for example /dev/ttyUSB0) when it is listed."),
                                   QStringLiteral("path"));
+    const QCommandLineOption screen(QStringLiteral("show-screen"),
+                                    QStringLiteral("Only show the picture <file> in a small window and follow it "
+                                                   "as it is rewritten (the screen a virtual display draws "
+                                                   "with its --screen option)."),
+                                    QStringLiteral("file"));
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(port);
+    parser.addOption(screen);
 
     const bool parsed = parser.parse(args);
     CommandLine result;
@@ -79,6 +85,13 @@ CommandLine parseCommandLine(const QStringList& args, const QString& portFromEnv
         return result;
     }
     result.preferredPort = chosen.toStdString();
+    if (parser.isSet(screen)) {
+        result.screenFile = parser.value(screen);
+        if (result.screenFile.isEmpty()) {
+            result.action = CommandLine::Action::Error;
+            result.text = QStringLiteral("--show-screen needs the path of a picture.");
+        }
+    }
     return result;
 }
 

@@ -16,6 +16,9 @@ struct CommandLine {
     QString text;
     // The port selected at start when it is listed: --port, else $TARSEL_PORT.
     std::string preferredPort;
+    // --show-screen FILE: instead of the main window, a small window that shows the
+    // picture FILE and follows it as it is rewritten (a virtual display's screen).
+    QString screenFile;
 };
 
 // Parses the arguments (args[0] is the program). `portFromEnvironment` is the value of

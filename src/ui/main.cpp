@@ -1,4 +1,5 @@
 #include "ui/command_line.h"
+#include "ui/screen_viewer.h"
 #include "ui/screenshots.h"
 #include "ui/tarselmain.h"
 
@@ -28,6 +29,12 @@ int main(int argc, char** argv)
     const QString shots = qEnvironmentVariable("TARSEL_SCREENSHOTS");
     if (!shots.isEmpty())
         return tarsel::ui::writeScreenshots(shots, qEnvironmentVariable("TARSEL_SCREENSHOT_PORT"));
+
+    if (!commandLine.screenFile.isEmpty()) {
+        tarsel::ui::ScreenViewer viewer(commandLine.screenFile);
+        viewer.show();
+        return app.exec();
+    }
 
     TarselMain::Options options;
     options.preferredPort = commandLine.preferredPort;

@@ -311,6 +311,8 @@ const CancelMoment kCancelMoments[] = {
     {"once the whole stream is in", "KT310-IID", 3, 5, 20000, "FileStream", 1, 0, true, true},
 };
 
+void PrintTo(const CancelMoment& m, std::ostream* out) { *out << m.what; }
+
 class CancelAtAMoment : public DisplayRunTest, public ::testing::WithParamInterface<CancelMoment> {};
 
 } // namespace

@@ -73,7 +73,6 @@ bool SimWindow::connect(int timeoutMs)
 VirtualWindow::VirtualWindow(const sim::DisplayCore::Config& display) : line(display)
 {
     port = QDir(folder.path()).filePath(QStringLiteral("ttyVIRTUAL0"));
-    line.setPortName(port.toStdString());
     plugBack();
 }
 
@@ -160,23 +159,6 @@ void WorkerGate::release()
     std::lock_guard lock(m_mutex);
     m_released = true;
     m_changed.notify_all();
-}
-
-bool ScriptedLine::addPort(const QString& name)
-{
-    port = QDir(folder.path()).filePath(name);
-    return ::symlink("/dev/null", port.toLocal8Bit().constData()) == 0;
-}
-
-TarselMain::Options ScriptedLine::options(BoxRecorder& boxes, std::uint16_t langId)
-{
-    auto o = testOptions(boxes, folder.path(), langId);
-    o.clock = &clock;
-    o.portFactory = [this] {
-        return std::unique_ptr<tarsel::SerialPort>(
-            new tarsel::test::FakePort(line, portsMade++ == 0 ? "cmd" : "text"));
-    };
-    return o;
 }
 
 QString testPreferencesFile()

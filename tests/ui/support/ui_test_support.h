@@ -1,10 +1,9 @@
 // Helpers for the window tests: a recording message-box hook, a window on a virtual
-// line, a virtual display registered in a private port folder, waiting for the device
-// worker.
+// line, the virtual display program's core registered in a private port folder behind
+// a real pseudo-terminal, waiting for the device worker.
 #pragma once
 
 #include "sim/virtual_display.h"
-#include "support/fake_port.h"
 #include "support/virtual_line.h"
 #include "ui/tarselmain.h"
 
@@ -90,6 +89,7 @@ private:
 // line, until it releases. A hold that is never released ends after 20 s.
 class WorkerGate {
 public:
+    ~WorkerGate() { release(); } // a test that fails while holding lets the worker go
     void hold();
     // Waits (running the window's events) until the worker is held; false after `timeoutMs`.
     bool waitHeld(int timeoutMs = 15000);
@@ -137,22 +137,6 @@ public:
 
 private:
     std::unique_ptr<TarselMain> m_window;
-};
-
-// A port folder with one port name linked to /dev/null and a scripted line on a virtual
-// clock behind it: windows made with `options` open FakePorts on that line, the first
-// one named "cmd", every later one "text".
-class ScriptedLine {
-public:
-    // Links `name` in the folder; `port` is then its path.
-    bool addPort(const QString& name);
-    TarselMain::Options options(BoxRecorder& boxes, std::uint16_t langId = 1033);
-
-    QTemporaryDir folder;
-    QString port;
-    tarsel::test::VirtualClock clock;
-    tarsel::test::FakeLine line{clock};
-    int portsMade = 0;
 };
 
 // A preferences file of this test program's own (in a temporary folder), so that

@@ -589,8 +589,14 @@ DownloadRun::ItemResult DownloadRun::sendByStream(int position)
 {
     const DownloadItem& item = DownloadItemAt(position);
     if (Status made = MakeFile(m_link, item.FileName, std::to_string(FileData.size()), std::to_string(FileCrc));
-        !made.ok())
+        !made.ok()) {
+        // Cancelled while its answer was awaited, the make-file may have been taken:
+        // the display then waits for the file's data and drops it only once the data
+        // has stopped for a while, as after a cut stream.
+        if (made.cancelled())
+            m_streamCut = true;
         return failedStep(made);
+    }
     m_out.SetProgressMax(BlockCount(FileData.size()), position);
     ++RunCount;
     m_out.ShowTransferStatus(std::string("Download ") + item.Name,

@@ -1,31 +1,37 @@
-// Connect against virtual displays (real ptys, real time) and against a scripted
-// line: the baud scan, model detection, model-dependent controls, version check,
-// failure handling, and that the window keeps answering meanwhile.
+// Connect in the real window against the display core on a virtual line: the baud
+// scan, model detection, model-dependent controls, version check, failure handling,
+// a port that goes away, Cancel, and that the window keeps answering meanwhile.
+// (The scan over a real pseudo-terminal is tst_connect_pty.)
+#include "link/frame_log.h"
 #include "support/ui_test_support.h"
+#include "support/virtual_link.h"
 #include "ui/settings_controller.h"
 #include "ui/window_forms.h"
 
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
 
 using namespace tarsel::uitest;
+using tarsel::test::displayConfig;
+using tarsel::test::VirtualLine;
 
 namespace {
 
-const char* const kWarning =
-    "The current firmware version is lower than the latest version.\n\nPlease update the firmware version.";
+const tarsel::Bytes kModelQuery = tarsel::bytesOf({0x02, 0x07, 0x16, 0x01});
 
-int countRecords(tarsel::sim::VirtualDisplay* d, const char* name)
+tarsel::sim::DisplayCore::Config display(const std::string& model, int baud, int version = 12, bool silent = false)
 {
-    return static_cast<int>(d->recordsNamed(name).size());
+    auto c = displayConfig(model, baud);
+    c.version = version;
+    c.faults.silent = silent;
+    return c;
 }
 
 // The guest slot's picture, tick and buttons.
@@ -58,116 +64,85 @@ bool noneVisible(const std::vector<QWidget*>& controls)
     return true;
 }
 
+std::vector<int> openBauds(const VirtualLine& line)
+{
+    std::vector<int> bauds;
+    for (const auto& e : line.portEvents())
+        if (e.kind == VirtualLine::PortEvent::Kind::Open)
+            bauds.push_back(e.baud);
+    return bauds;
+}
+
 } // namespace
 
 class TstConnect : public QObject {
     Q_OBJECT
 
 private slots:
-    void findsDisplayAt38400WithOldFirmware();
-    void currentFirmwareGivesNoWarning();
-    void modelWithoutSlot86OrVersionCheck();
+    void modelDecidesVersionCheckAndControls_data();
+    void modelDecidesVersionCheckAndControls();
     void secondConnectStartsOverAndHidesControls();
-    void silentLineShowsOneError();
+    void silentDisplayShowsOneErrorWhileTheWindowKeepsAnswering();
     void portThatCannotBeOpened();
-    void windowKeepsAnsweringDuringConnect();
     void vanishedPortIsNeverReplaced();
     void cancelAllDownloadAgainstASilentDisplay();
 };
 
-void TstConnect::findsDisplayAt38400WithOldFirmware()
+void TstConnect::modelDecidesVersionCheckAndControls_data()
 {
-    SimWindow s;
-    QVERIFY2(s.open("KT710-II", 38400, 11), s.error());
-    TarselMain& w = s.window();
-    auto* baud = w.frame().cbb_BaudRate;
-    QSignalSpy tried(baud, &QComboBox::currentIndexChanged);
-    QSignalSpy connected(&w, &TarselMain::deviceConnected);
-
-    QTest::mouseClick(w.frame().btnConnect, Qt::LeftButton);
-    QVERIFY(w.isBusy());
-    QVERIFY(waitIdle(w));
-
-    // 9600 (already shown), 19200, then 38400 answers.
-    QCOMPARE(tried.count(), 2);
-    QCOMPARE(tried.at(0).at(0).toInt(), 1);
-    QCOMPARE(tried.at(1).at(0).toInt(), 2);
-    QCOMPARE(baud->currentText(), QStringLiteral("38400"));
-    QCOMPARE(w.link().BaudRate, 38400);
-    QVERIFY(countRecords(s.sim.display(), "Noise") >= 1); // the tries at other speeds
-
-    QCOMPARE(w.modelIndex(), 6);
-    QCOMPARE(w.frame().cbbDisplayMode->currentText(), QStringLiteral("KT710-II"));
-    QCOMPARE(connected.count(), 1);
-    QCOMPARE(connected.at(0).at(0).toInt(), 6);
-    QVERIFY(allVisible(slot86(w)));
-    QVERIFY(allVisible(pictureNumber(w)));
-    QVERIFY(tabVisible(w, w.frame().tsFirmwareUpdates));
-    QVERIFY(!tabVisible(w, w.frame().tsDownloadFile));
-    QCOMPARE(w.firmwarePage().lbl_show_deviceModel->text(), QStringLiteral("KT710-II"));
-    QCOMPARE(w.firmwarePage().lbl_show_currentVersion->text(), QStringLiteral("V11"));
-    QCOMPARE(countRecords(s.sim.display(), "ClearDisplay"), 1);
-    QCOMPARE(countRecords(s.sim.display(), "ReadVersion"), 1);
-
-    QCOMPARE(s.boxes.boxes.size(), 2);
-    QCOMPARE(s.boxes.boxes[0].text, QStringLiteral("Connected to KT710-II!"));
-    QCOMPARE(s.boxes.boxes[0].flags, 64);
-    QCOMPARE(s.boxes.boxes[1].text, QString::fromLatin1(kWarning));
-    QCOMPARE(s.boxes.boxes[1].flags, 48);
-
-    // Connected: everything usable except the baud and model lists.
-    QVERIFY(w.frame().PageControl1->isEnabled());
-    QVERIFY(w.frame().btn_AllDownload->isEnabled());
-    QVERIFY(w.frame().btnConnect->isEnabled());
-    QVERIFY(!baud->isEnabled());
-    QVERIFY(!w.frame().cbbDisplayMode->isEnabled());
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("version");
+    QTest::addColumn<int>("modelIndex");
+    QTest::addColumn<bool>("checksVersion");
+    QTest::addColumn<bool>("hasSlot86");
+    QTest::newRow("current firmware, no warning") << "KT710-II" << 9600 << 12 << 6 << true << true;
+    QTest::newRow("no version check, no guest slot") << "KT310--IIB" << 19200 << 5 << 1 << false << false;
 }
 
-void TstConnect::currentFirmwareGivesNoWarning()
+void TstConnect::modelDecidesVersionCheckAndControls()
 {
-    SimWindow s;
-    QVERIFY2(s.open("KT710-II", 9600, 12), s.error());
-    QVERIFY2(s.connect(), s.error());
-    TarselMain& w = s.window();
-    QCOMPARE(w.link().BaudRate, 9600);
-    QCOMPARE(w.modelIndex(), 6);
-    QCOMPARE(w.firmwarePage().lbl_show_currentVersion->text(), QStringLiteral("V12"));
-    QVERIFY(!tabVisible(w, w.frame().tsFirmwareUpdates));
-    QCOMPARE(s.boxes.boxes.size(), 1);
-    QCOMPARE(s.boxes.boxes[0].text, QStringLiteral("Connected to KT710-II!"));
-}
+    QFETCH(QString, model);
+    QFETCH(int, baud);
+    QFETCH(int, version);
+    QFETCH(int, modelIndex);
+    QFETCH(bool, checksVersion);
+    QFETCH(bool, hasSlot86);
 
-void TstConnect::modelWithoutSlot86OrVersionCheck()
-{
-    SimWindow s;
-    QVERIFY2(s.open("KT310--IIB", 19200, 5), s.error());
-    QVERIFY2(s.connect(), s.error());
-    TarselMain& w = s.window();
-    QCOMPARE(w.modelIndex(), 1);
-    QCOMPARE(w.frame().cbb_BaudRate->currentText(), QStringLiteral("19200"));
+    VirtualWindow v(display(model.toStdString(), baud, version));
+    QVERIFY2(v.open(), v.error());
+    QVERIFY2(v.connect(), v.error());
+    TarselMain& w = v.window();
+    QCOMPARE(w.modelIndex(), modelIndex);
+    QCOMPARE(w.link().BaudRate, baud);
+    QCOMPARE(w.frame().cbb_BaudRate->currentText(), QString::number(baud));
+    v.line.runFor(10); // the clear frame is still on the wire when a scan without version ends
+    QCOMPARE(v.countRecords("ClearDisplay"), std::size_t(1));
+    QCOMPARE(v.countRecords("ReadVersion"), std::size_t(checksVersion ? 1 : 0));
+    QCOMPARE(w.firmwarePage().lbl_show_deviceModel->text(), checksVersion ? model : QString());
+    QCOMPARE(w.firmwarePage().lbl_show_currentVersion->text(),
+             checksVersion ? QStringLiteral("V%1").arg(version) : QString());
+    QCOMPARE(allVisible(slot86(w)), hasSlot86);
+    QCOMPARE(noneVisible(slot86(w)), !hasSlot86);
     QVERIFY(allVisible(pictureNumber(w)));
-    QVERIFY(noneVisible(slot86(w)));
-    QVERIFY(!tabVisible(w, w.frame().tsFirmwareUpdates));
-    QCOMPARE(countRecords(s.sim.display(), "ReadVersion"), 0);
-    QVERIFY(w.firmwarePage().lbl_show_deviceModel->text().isEmpty());
-    QCOMPARE(s.boxes.boxes.size(), 1);
-    QCOMPARE(s.boxes.boxes[0].text, QStringLiteral("Connected to KT310--IIB!"));
+    QVERIFY(!tabVisible(w, w.frame().tsFirmwareUpdates)); // the firmware is current or not checked
+    QCOMPARE(v.boxes.boxes.size(), 1);
+    QCOMPARE(v.boxes.boxes[0].text, QStringLiteral("Connected to %1!").arg(model));
+    QCOMPARE(v.boxes.boxes[0].flags, 64);
 }
 
 void TstConnect::secondConnectStartsOverAndHidesControls()
 {
-    SimWindow s;
-    QVERIFY2(s.open("KT710-II", 38400, 11), s.error());
-    QVERIFY2(s.connect(), s.error());
-    TarselMain& w = s.window();
+    VirtualWindow v(display("KT710-II", 38400, 11));
+    QVERIFY2(v.open(), v.error());
+    QVERIFY2(v.connect(), v.error());
+    TarselMain& w = v.window();
     QCOMPARE(w.modelIndex(), 6);
     QVERIFY(tabVisible(w, w.frame().tsFirmwareUpdates));
 
     // Another display on the same port: a KT310--IIA at 9600.
-    s.sim.stop();
-    QVERIFY2(s.sim.start("KT310--IIA", 9600, 11), s.sim.lastError.c_str());
-    QVERIFY(selectPort(w, s.sim.portPath()));
-    s.boxes.boxes.clear();
+    v.plugIn(display("KT310--IIA", 9600, 11));
+    v.boxes.boxes.clear();
     auto* baud = w.frame().cbb_BaudRate;
     QSignalSpy tried(baud, &QComboBox::currentIndexChanged);
     w.btnConnectClick();
@@ -181,42 +156,61 @@ void TstConnect::secondConnectStartsOverAndHidesControls()
     QCOMPARE(w.modelIndex(), 0);
     QVERIFY(noneVisible(slot86(w)) && noneVisible(pictureNumber(w)));
     QVERIFY(!tabVisible(w, w.frame().tsFirmwareUpdates));
-    QCOMPARE(s.boxes.boxes.size(), 1);
-    QCOMPARE(s.boxes.boxes[0].text, QStringLiteral("Connected to KT310--IIA!"));
+    QCOMPARE(v.boxes.boxes.size(), 1);
+    QCOMPARE(v.boxes.boxes[0].text, QStringLiteral("Connected to KT310--IIA!"));
 }
 
-// A scripted line that never answers, on a virtual clock: the scan ends at once.
-void TstConnect::silentLineShowsOneError()
+// A display that never answers: every speed is tried with its exact waits, one error
+// box ends the scan, and the window's event loop runs all the while (the scan runs on
+// the device worker: held in the middle of the scan, the window still handles its
+// timers and shows the speed being tried).
+void TstConnect::silentDisplayShowsOneErrorWhileTheWindowKeepsAnswering()
 {
-    ScriptedLine scripted;
-    QVERIFY(scripted.addPort(QStringLiteral("silent")));
-    auto& line = scripted.line;
-    BoxRecorder boxes;
-    TarselMain w(scripted.options(boxes));
-    w.show();
-    QVERIFY(selectPort(w, scripted.port));
+    VirtualWindow v(display("KT710-II", 9600, 12, /*silent=*/true));
+    QVERIFY2(v.open(), v.error());
+    TarselMain& w = v.window();
+    WorkerGate gate;
+    int heard = 0;
+    v.line.onRecord([&](const tarsel::sim::Record&) {
+        if (++heard == 2) // the query at 19200, heard as noise
+            gate.hold();
+    });
+    std::atomic<int> ticks{0};
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] { ++ticks; });
+    probe.start(5);
     w.btnConnectClick();
+    QVERIFY(gate.waitHeld());
+    const int ticksAtHold = ticks;
+    QTRY_VERIFY(ticks >= ticksAtHold + 3);
+    QVERIFY(w.isBusy());
+    QTRY_COMPARE(w.connectionText(), QStringLiteral("Connecting… 19200 bit/s"));
+    QCOMPARE(w.frame().cbb_BaudRate->currentText(), QStringLiteral("19200"));
+    gate.release();
     QVERIFY(waitIdle(w));
+    probe.stop();
 
-    QCOMPARE(boxes.boxes.size(), 1);
-    QCOMPARE(boxes.boxes[0].text, QStringLiteral("Not found Device : Time out !"));
-    QCOMPARE(boxes.boxes[0].flags, 16);
-    QCOMPARE(line.openBauds, (std::vector<int>{9600, 19200, 38400, 57600, 115200}));
+    QCOMPARE(v.boxes.boxes.size(), 1);
+    QCOMPARE(v.boxes.boxes[0].text, QStringLiteral("Not found Device : Time out !"));
+    QCOMPARE(v.boxes.boxes[0].flags, 16);
+    QCOMPARE(openBauds(v.line), (std::vector<int>{9600, 19200, 38400, 57600, 115200}));
     tarsel::Bytes queries;
     for (int i = 0; i < 5; ++i)
-        queries += tarsel::bytesOf({0x02, 0x07, 0x16, 0x01});
-    QCOMPARE(line.written("cmd"), queries);
-    QVERIFY(line.written("text").empty()); // no ClearDisplay
+        queries += kModelQuery;
+    QCOMPARE(v.line.written("cmd"), queries);
+    QVERIFY(v.line.written("text").empty()); // no ClearDisplay
     // Each speed: 100 ms pause, 86.4 ms wait for the name, 100 ms before the next speed.
-    QCOMPARE(line.writes.size(), std::size_t(5));
-    for (std::size_t i = 1; i < line.writes.size(); ++i) {
-        const double gap = line.writes[i].at - line.writes[i - 1].at;
-        QVERIFY2(gap > 286.4 && gap <= 286.4 + line.readStepMs + 1e-6, qPrintable(QString::number(gap)));
+    const auto writes = v.line.writes();
+    QCOMPARE(writes.size(), std::size_t(5));
+    for (std::size_t i = 1; i < writes.size(); ++i) {
+        const double gap = writes[i].atMs - writes[i - 1].atMs;
+        QVERIFY2(gap > 286.4 && gap <= 286.4 + VirtualLine::kMinWaitMs + 1e-6, qPrintable(QString::number(gap)));
     }
     // Left on the last speed; nothing else changed.
     QCOMPARE(w.frame().cbb_BaudRate->currentText(), QStringLiteral("115200"));
     QCOMPARE(w.link().BaudRate, 115200);
     QCOMPARE(w.modelIndex(), -1);
+    QCOMPARE(w.connectionText(), QStringLiteral("Not connected"));
     QVERIFY(!w.frame().PageControl1->isEnabled());
     QVERIFY(!w.frame().btn_GetSetting->isEnabled());
     QVERIFY(w.frame().grp_Settings->isEnabled());
@@ -226,75 +220,18 @@ void TstConnect::silentLineShowsOneError()
 
 void TstConnect::portThatCannotBeOpened()
 {
-    ScriptedLine scripted;
-    QVERIFY(scripted.addPort(QStringLiteral("busy")));
-    scripted.line.failOpen = true;
-    BoxRecorder boxes;
-    TarselMain w(scripted.options(boxes));
-    QVERIFY(selectPort(w, scripted.port));
-    w.btnConnectClick();
-    QVERIFY(waitIdle(w));
-    QCOMPARE(boxes.boxes.size(), 1);
-    QCOMPARE(boxes.boxes[0].text, QStringLiteral(" Error opening serial port!"));
-    QVERIFY(scripted.line.writes.empty());
-}
-
-// A silent display in real time: the scan takes about 1.5 s; meanwhile the window's
-// event loop keeps running. A 10 ms timer keeps ticking while the window is busy; a scan
-// run on the window's thread would hold it for the whole 1.5 s. The bounds leave room for
-// a machine busy with other work (a gap of 150 ms has been seen there).
-void TstConnect::windowKeepsAnsweringDuringConnect()
-{
-    SimWindow s;
-    QVERIFY2(s.open("KT710-II", 9600, 12, /*silent=*/true), s.error());
-    TarselMain& w = s.window();
-
-    QElapsedTimer clock;
-    qint64 last = 0;
-    qint64 worstGap = 0;
-    int ticks = 0;
-    QTimer probe;
-    probe.setInterval(10);
-    int busyTicks = 0;
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        const qint64 now = clock.elapsed();
-        worstGap = std::max(worstGap, now - last);
-        last = now;
-        ++ticks;
-        if (w.isBusy())
-            ++busyTicks;
-    });
-    clock.start();
-    probe.start();
-    w.btnConnectClick();
-    QTRY_VERIFY_WITH_TIMEOUT(!w.isBusy(), 10000);
-    probe.stop();
-    qInfo("Connect against a silent line: %lld ms, %d timer ticks, longest gap %lld ms",
-          static_cast<long long>(clock.elapsed()), ticks, static_cast<long long>(worstGap));
-    QVERIFY(clock.elapsed() > 1000); // the scan really waited on the line
-    QVERIFY2(busyTicks >= 20, qPrintable(QStringLiteral("%1 timer ticks while busy").arg(busyTicks)));
-    QVERIFY2(worstGap < 500, qPrintable(QStringLiteral("window blocked for %1 ms").arg(worstGap)));
-    QCOMPARE(s.boxes.boxes.size(), 1);
-    QCOMPARE(s.boxes.boxes[0].text, QStringLiteral("Not found Device : Time out !"));
-    QVERIFY(countRecords(s.sim.display(), "ModelQuery") >= 1);
-}
-
-
-// A virtual display registered under a fixed name in `folder`, as one that is unplugged
-// and plugged in again comes back under its stable name.
-std::unique_ptr<tarsel::sim::VirtualDisplay> startNamed(const QString& folder, const std::string& name,
-                                                        const std::string& model)
-{
-    tarsel::sim::Options o;
-    o.model = model;
-    o.baud = 38400;
-    o.linkFolder = folder.toStdString();
-    o.linkName = name;
-    auto d = std::make_unique<tarsel::sim::VirtualDisplay>(o);
-    std::string error;
-    if (!d->start(&error))
-        return nullptr;
-    return d;
+    VirtualWindow v(display("KT710-II", 9600));
+    VirtualLine::PortFaults faults;
+    faults.busyElsewhere = true;
+    v.line.setPortFaults(faults);
+    QVERIFY2(v.open(), v.error());
+    QVERIFY2(v.connect(), v.error());
+    QCOMPARE(v.boxes.boxes.size(), 1);
+    QCOMPARE(v.boxes.boxes[0].text,
+             QStringLiteral(" Error opening serial port!\n%1: Device or resource busy").arg(v.port));
+    QCOMPARE(v.boxes.boxes[0].flags, 16);
+    QVERIFY(v.line.writes().empty());
+    QCOMPARE(v.window().modelIndex(), -1);
 }
 
 // The selected port goes away (a USB adapter unplugged, a display restarting): the
@@ -302,41 +239,24 @@ std::unique_ptr<tarsel::sim::VirtualDisplay> startNamed(const QString& folder, c
 // port is selected again when it comes back under the same name.
 void TstConnect::vanishedPortIsNeverReplaced()
 {
-    QTemporaryDir folder;
-    auto a = startNamed(folder.path(), "display-a", "KT710-II");
-    auto b = startNamed(folder.path(), "display-b", "KT310-IID");
-    QVERIFY(a && b);
-    const QString pathA = QString::fromStdString(a->linkPath());
-    BoxRecorder boxes;
-    TarselMain w(testOptions(boxes, folder.path()));
-    w.show();
-    QVERIFY(selectPort(w, pathA));
+    VirtualWindow v(display("KT710-II", 38400));
+    const QString other = QDir(v.folder.path()).filePath(QStringLiteral("display-b"));
+    QVERIFY(QFile::link(QStringLiteral("/dev/null"), other));
+    QVERIFY2(v.open(), v.error());
+    TarselMain& w = v.window();
     QCOMPARE(w.connectionText(), QStringLiteral("Not connected"));
-
-    // The connection widget through Connect: each speed tried, then what answered where.
-    QStringList seen;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (seen.isEmpty() || seen.last() != w.connectionText())
-            seen << w.connectionText();
-    });
-    watch.start(1);
-    w.btnConnectClick();
-    QVERIFY(waitIdle(w));
-    watch.stop();
+    QVERIFY2(v.connect(), v.error());
     QCOMPARE(w.modelIndex(), 6);
-    QCOMPARE(w.connectionText(), QStringLiteral("KT710-II V12, 38400 bit/s, %1").arg(pathA));
-    QVERIFY2(seen.contains(QStringLiteral("Connecting… 9600 bit/s")), qPrintable(seen.join(QLatin1Char('|'))));
+    QCOMPARE(w.connectionText(), QStringLiteral("KT710-II V12, 38400 bit/s, %1").arg(v.port));
     QVERIFY(w.forms().status.lbl_Connection->toolTip() == w.connectionText());
 
-    // Display A goes away.
-    a->stop();
-    b->clearRecords();
+    // The display goes away.
+    v.unplug();
     w.refreshPortList();
     QVERIFY(w.selectedPortGone());
-    QCOMPARE(QString::fromStdString(w.link().PortName), pathA);
-    QCOMPARE(w.frame().cbb_SerialPort->currentText(), QStringLiteral("%1 (not present)").arg(pathA));
-    QCOMPARE(w.connectionText(), QStringLiteral("Not connected: %1 went away").arg(pathA));
+    QCOMPARE(QString::fromStdString(w.link().PortName), v.port);
+    QCOMPARE(w.frame().cbb_SerialPort->currentText(), QStringLiteral("%1 (not present)").arg(v.port));
+    QCOMPARE(w.connectionText(), QStringLiteral("Not connected: %1 went away").arg(v.port));
     QCOMPARE(w.modelIndex(), -1);
     QVERIFY(!w.frame().PageControl1->isEnabled());
     QVERIFY(!w.frame().btn_GetSetting->isEnabled());
@@ -344,58 +264,64 @@ void TstConnect::vanishedPortIsNeverReplaced()
     QVERIFY(noneVisible(slot86(w)));
 
     // Whatever still runs a command goes nowhere else: it cannot open the gone port.
-    boxes.boxes.clear();
+    v.boxes.boxes.clear();
+    const std::size_t heard = v.line.records().size();
     w.settingsController().btn_GetSettingClick();
     QVERIFY(waitIdle(w));
-    QVERIFY(!boxes.boxes.isEmpty());
-    QCOMPARE(boxes.boxes.last().text, QStringLiteral("Get Settings Error!"));
+    QVERIFY(!v.boxes.boxes.isEmpty());
+    QCOMPARE(v.boxes.boxes.last().text, QStringLiteral("Get Settings Error!"));
     w.refreshPortList();
     QVERIFY(w.selectedPortGone());
-    QVERIFY(b->records().empty());
+    QCOMPARE(v.line.records().size(), heard);
+    QVERIFY(!QString::fromStdString(w.frameLog().text()).contains(QStringLiteral("display-b")));
 
     // It comes back under the same name: selected again; Connect finds it.
-    a = startNamed(folder.path(), "display-a", "KT710-II");
-    QVERIFY(a);
+    v.plugBack();
     w.refreshPortList();
     QVERIFY(!w.selectedPortGone());
-    QCOMPARE(w.frame().cbb_SerialPort->currentText(), pathA);
-    QCOMPARE(QString::fromStdString(w.link().PortName), pathA);
-    QCOMPARE(w.connectionText(), QStringLiteral("Not connected: %1 is back (press Connect)").arg(pathA));
-    w.btnConnectClick();
-    QVERIFY(waitIdle(w));
+    QCOMPARE(w.frame().cbb_SerialPort->currentText(), v.port);
+    QCOMPARE(QString::fromStdString(w.link().PortName), v.port);
+    QCOMPARE(w.connectionText(), QStringLiteral("Not connected: %1 is back (press Connect)").arg(v.port));
+    QVERIFY2(v.connect(), v.error());
     QCOMPARE(w.modelIndex(), 6);
-    QVERIFY(b->records().empty());
+    QVERIFY(!QString::fromStdString(w.frameLog().text()).contains(QStringLiteral("display-b")));
 }
 
 // Every Busy job can be cancelled: All Download against a display that never answers
-// (about 150 s of waiting otherwise) ends within a second of Cancel.
+// (about 150 s of waiting otherwise) ends the moment Cancel is clicked.
 void TstConnect::cancelAllDownloadAgainstASilentDisplay()
 {
-    SimWindow s;
-    QVERIFY2(s.open("KT710-II", 9600, 12, /*silent=*/true), s.error());
-    TarselMain& w = s.window();
+    VirtualWindow v(display("KT710-II", 9600, 12, /*silent=*/true));
+    QVERIFY2(v.open(), v.error());
+    TarselMain& w = v.window();
     w.frame().cbbDisplayMode->setCurrentIndex(6);
     w.actBtnEnableExecute();
-    s.boxes.yesNoAnswer = 6; // "Do you want to download all settings?"
+    v.boxes.yesNoAnswer = 6; // "Do you want to download all settings?"
+    // Held in the wait for the third echo, which never comes.
+    WorkerGate gate;
+    double heldAt = 0;
+    std::size_t heard = 0;
+    v.line.onRecord([&](const tarsel::sim::Record&) {
+        if (++heard == 3) {
+            heldAt = v.line.nowMs();
+            gate.hold();
+        }
+    });
     w.frame().btn_AllDownload->click();
+    QVERIFY(gate.waitHeld());
     QVERIFY(w.isBusy());
     QPushButton* cancel = w.forms().status.btn_CancelRun;
     QVERIFY(!cancel->isHidden());
-    QTest::qWait(500);
-    QVERIFY(w.isBusy());
-    const std::size_t heardBefore = s.sim.display()->records().size();
-    QElapsedTimer sinceCancel;
-    sinceCancel.start();
     cancel->click();
-    QVERIFY(waitIdle(w, 5000));
-    QVERIFY2(sinceCancel.elapsed() < 1000, qPrintable(QString::number(sinceCancel.elapsed())));
+    gate.release();
+    QVERIFY(waitIdle(w));
     QVERIFY(cancel->isHidden());
-    QCOMPARE(s.boxes.boxes.last().text,
+    QCOMPARE(v.boxes.boxes.last().text,
              QStringLiteral("All Download was cancelled: the display may hold only part of the settings."));
-    QCOMPARE(s.boxes.boxes.last().flags, 64);
-    // Nothing more went out after the cancel (at most the frame being written).
-    QTest::qWait(300);
-    QVERIFY(s.sim.display()->records().size() <= heardBefore + 1);
+    QCOMPARE(v.boxes.boxes.last().flags, 64);
+    // It ended there: no time passed on the line and nothing more went out.
+    QCOMPARE(v.line.nowMs(), heldAt);
+    QCOMPARE(v.line.records().size(), std::size_t(3));
     QVERIFY(w.frame().btn_AllDownload->isEnabled());
 }
 

@@ -1,14 +1,15 @@
 // The picture slots of the main window: "+" with the target size per model, "-",
 // PicList, the play ticks and their count, "Select All", showing a play picture,
-// "Show QrCode", and the picture download against a virtual display.
+// "Show QrCode", and the picture download against the display core on a virtual line.
 #include "integration/pictures/qr_tools.h"
 #include "pictures/codecs.h"
 #include "pictures/convert.h"
 #include "pictures/resample.h"
-#include "support/fake_port.h"
 #include "support/ui_test_support.h"
+#include "support/virtual_link.h"
 #include "ui/imageconvert.h"
 #include "ui/pictures_controller.h"
+#include "ui/transfer_controller.h"
 #include "ui/widgets.h"
 #include "ui/window_forms.h"
 #include "ui_imageconvert.h"
@@ -25,6 +26,7 @@
 
 using namespace tarsel::uitest;
 using tarsel::Image;
+using tarsel::test::displayConfig;
 using tarsel::ui::SlotImage;
 
 namespace {
@@ -42,20 +44,22 @@ void setModel(TarselMain& w, int model)
     w.actBtnEnableExecute();
 }
 
-// A shown window connected to a virtual display of `model` at 9600, with the boxes and
-// the display's records of the connect itself cleared.
-bool connectTo(SimWindow& s, const std::string& model)
+// A shown window connected to the display on its line, with the boxes and the
+// display's records of the connect itself cleared.
+bool connectWindow(VirtualWindow& v)
 {
-    if (!s.open(model, 9600) || !s.connect())
+    if (!v.open() || !v.connect())
         return false;
-    s.boxes.boxes.clear();
-    s.sim.display()->clearRecords();
-    if (s.window().modelIndex() < 0)
-        s.lastError = "no model detected";
-    return s.window().modelIndex() >= 0;
+    v.boxes.boxes.clear();
+    v.line.runFor(10); // the clear frame of a model without version check
+    v.display([](tarsel::sim::DisplayCore& d) { d.clearRecords(); });
+    if (v.window().modelIndex() < 0)
+        v.lastError = "no model detected";
+    return v.window().modelIndex() >= 0;
 }
 
-std::size_t countRecords(tarsel::sim::VirtualDisplay* d, const char* name) { return d->recordsNamed(name).size(); }
+// 7 bytes of speed switch frame at `baud`.
+double switchFrameMs(int baud) { return 7 * 10000.0 / baud; }
 
 } // namespace
 
@@ -245,42 +249,43 @@ void TstPictures::pictureBytesPerModel()
 
 void TstPictures::clickOnPlayPictureShowsIt()
 {
-    SimWindow s;
-    QVERIFY2(connectTo(s, "KT310--IIC"), s.error());
-    TarselMain& w = s.window();
+    VirtualWindow v(displayConfig("KT310--IIC", 9600));
+    QVERIFY2(connectWindow(v), v.error());
+    TarselMain& w = v.window();
     QTest::mouseClick(slotImage(w, 80), Qt::LeftButton);
     QVERIFY(waitIdle(w));
-    QVERIFY(s.sim.display()->waitForRecord("ShowPicture", 2000));
-    const auto shown = s.sim.display()->recordsNamed("ShowPicture");
+    v.line.runFor(10); // the frame reaches the display
+    const auto shown = v.line.recordsNamed("ShowPicture");
     QCOMPARE(shown.size(), size_t(1));
     QCOMPARE(shown[0].bytes, tarsel::bytesOf({0x02, 0x07, 0x1A, 0x05}));
     // Slots 73, 74, 75 react to no click.
     for (int slot : {73, 74, 75})
         QTest::mouseClick(slotImage(w, slot), Qt::LeftButton);
     QVERIFY(waitIdle(w));
-    QTest::qWait(200);
-    QCOMPARE(countRecords(s.sim.display(), "ShowPicture"), size_t(1));
-    QVERIFY(s.boxes.boxes.isEmpty());
+    v.line.runFor(10);
+    QCOMPARE(v.countRecords("ShowPicture"), size_t(1));
+    QVERIFY(v.boxes.boxes.isEmpty());
 }
 
 void TstPictures::placeholderSlotsAreNotSent()
 {
-    SimWindow s;
-    QVERIFY2(connectTo(s, "KT310--IIA"), s.error());
-    TarselMain& w = s.window();
+    VirtualWindow v(displayConfig("KT310--IIA", 9600));
+    QVERIFY2(connectWindow(v), v.error());
+    TarselMain& w = v.window();
+    const std::size_t portEvents = v.line.portEvents().size();
     w.picturePage().chkSelectALL->click(); // every tick, but no slot holds a picture
     w.picturePage().btn_DownloadPictrue->click();
     QVERIFY(!w.isBusy());
-    QTest::qWait(300);
-    QVERIFY(s.boxes.boxes.isEmpty());
-    QVERIFY(s.sim.display()->records().empty());
+    QVERIFY(v.boxes.boxes.isEmpty());
+    QCOMPARE(v.line.portEvents().size(), portEvents); // the port was not even opened
+    QVERIFY(v.line.records().empty());
 }
 
 void TstPictures::slot74OnKT310IIAIsStoredAsRgb565()
 {
-    SimWindow s;
-    QVERIFY2(connectTo(s, "KT310--IIA"), s.error());
-    TarselMain& w = s.window();
+    VirtualWindow v(displayConfig("KT310--IIA", 9600));
+    QVERIFY2(connectWindow(v), v.error());
+    TarselMain& w = v.window();
     QCOMPARE(w.modelIndex(), 0);
     auto* c = controllerOf(w);
     const Image picture = tarsel::testpics::TestPicture(120, 40);
@@ -291,22 +296,24 @@ void TstPictures::slot74OnKT310IIAIsStoredAsRgb565()
     w.picturePage().Button24->click(); // "+" of slot 74, ticks it
     QVERIFY(tick(w, 74)->isChecked());
     w.picturePage().btn_DownloadPictrue->click();
-    QVERIFY(waitIdle(w, 30000));
-    const auto blocks = s.sim.display()->blocks();
+    QVERIFY(waitIdle(w));
+    const auto blocks = v.display([](tarsel::sim::DisplayCore& d) { return d.blocks(); });
+    QCOMPARE(blocks.size(), size_t(1));
     QVERIFY(blocks.count(0x00F43000u) == 1);
     const tarsel::Bytes stored = blocks.at(0x00F43000u);
     QCOMPARE(stored.size(), size_t(9600));
     QCOMPARE(stored, tarsel::BitmapToRgb565Bytes(picture, 120, 40));
-    QCOMPARE(blocks.size(), size_t(1));
-    QVERIFY(!s.boxes.boxes.isEmpty());
-    QVERIFY2(s.boxes.boxes.last().text.contains(QLatin1String("Succeed 1")), qPrintable(s.boxes.boxes.last().text));
+    QCOMPARE(w.transferController().lastReport().succeeded, 1);
+    QVERIFY(!v.boxes.boxes.isEmpty());
+    QVERIFY2(v.boxes.boxes.last().text.contains(QLatin1String("Succeed 1")), qPrintable(v.boxes.boxes.last().text));
+    QCOMPARE(v.line.displaySpeed(), 9600);
 }
 
 void TstPictures::slot76OnKT310IIDIsStoredAsJpeg()
 {
-    SimWindow s;
-    QVERIFY2(connectTo(s, "KT310-IID"), s.error());
-    TarselMain& w = s.window();
+    VirtualWindow v(displayConfig("KT310-IID", 9600));
+    QVERIFY2(connectWindow(v), v.error());
+    TarselMain& w = v.window();
     QCOMPARE(w.modelIndex(), 3);
     auto* c = controllerOf(w);
     c->convertHook = [](int, Image& bitmap) {
@@ -315,8 +322,8 @@ void TstPictures::slot76OnKT310IIDIsStoredAsJpeg()
     };
     w.picturePage().Button2->click(); // "+" of slot 76
     w.picturePage().btn_DownloadPictrue->click();
-    QVERIFY(waitIdle(w, 30000));
-    const auto files = s.sim.display()->files();
+    QVERIFY(waitIdle(w));
+    const auto files = v.display([](tarsel::sim::DisplayCore& d) { return d.files(); });
     QVERIFY(files.count("P1.jpg") == 1);
     QCOMPARE(files.size(), size_t(1));
     Image back;
@@ -325,14 +332,15 @@ void TstPictures::slot76OnKT310IIDIsStoredAsJpeg()
     QCOMPARE(back.width, 800);
     QCOMPARE(back.height, 480);
     QCOMPARE(files.at("P1.jpg"), tarsel::BitmapToJpegBytes(c->slotBitmap(76), false));
-    QVERIFY(s.boxes.boxes.last().text.contains(QLatin1String("Succeed 1")));
+    QCOMPARE(w.transferController().lastReport().succeeded, 1);
+    QVERIFY(v.boxes.boxes.last().text.contains(QLatin1String("Succeed 1")));
 }
 
 void TstPictures::qrCodeFromAFileArrivesAndReadsBack()
 {
-    SimWindow s;
-    QVERIFY2(connectTo(s, "KT310--IIC"), s.error());
-    TarselMain& w = s.window();
+    VirtualWindow v(displayConfig("KT310--IIC", 9600));
+    QVERIFY2(connectWindow(v), v.error());
+    TarselMain& w = v.window();
     QCOMPARE(w.modelIndex(), 2);
 
     const std::string text = "Tarsel QR 2024-06";
@@ -342,9 +350,9 @@ void TstPictures::qrCodeFromAFileArrivesAndReadsBack()
                                     error));
     controllerOf(w)->qrFileDialogHook = [file](const QString&) { return file; };
     w.testPage().btn_ShowQrCode->click();
-    QVERIFY(waitIdle(w, 15000));
+    QVERIFY(waitIdle(w));
 
-    const auto pictures = s.sim.display()->qrPictures();
+    const auto pictures = v.display([](tarsel::sim::DisplayCore& d) { return d.qrPictures(); });
     QCOMPARE(pictures.size(), size_t(1));
     QCOMPARE(pictures[0].bytes.size(), size_t(4608));
     QCOMPARE(pictures[0].align, 2); // "Center", the default
@@ -352,16 +360,16 @@ void TstPictures::qrCodeFromAFileArrivesAndReadsBack()
     const auto texts = tarsel::qrtest::ReadQrFromOneBit(pictures[0].bytes, 192, 192);
     QCOMPARE(texts.size(), size_t(1));
     QCOMPARE(texts[0], text);
-    QVERIFY(s.boxes.boxes.isEmpty());
+    QVERIFY(v.boxes.boxes.isEmpty());
     // The line went back to the window's speed.
-    QCOMPARE(s.sim.display()->speed(), 9600);
+    QCOMPARE(v.line.displaySpeed(), 9600);
 }
 
 void TstPictures::qrCodeFromTextAndErrors()
 {
-    SimWindow s;
-    QVERIFY2(connectTo(s, "KT310-IID"), s.error());
-    TarselMain& w = s.window();
+    VirtualWindow v(displayConfig("KT310-IID", 9600));
+    QVERIFY2(connectWindow(v), v.error());
+    TarselMain& w = v.window();
     bool dialogAsked = false;
     controllerOf(w)->qrFileDialogHook = [&](const QString&) {
         dialogAsked = true;
@@ -371,25 +379,26 @@ void TstPictures::qrCodeFromTextAndErrors()
     w.testPage().btn_ShowQrCode->click();
     QVERIFY(waitIdle(w));
     QVERIFY(!dialogAsked);
-    QVERIFY(s.sim.display()->waitForRecord("ShowQrCode", 2000));
-    QCOMPARE(s.sim.display()->recordsNamed("ShowQrCode")[0].bytes,
+    v.line.runFor(10); // the frame reaches the display
+    QCOMPARE(v.countRecords("ShowQrCode"), size_t(1));
+    QCOMPARE(v.line.recordsNamed("ShowQrCode")[0].bytes,
              tarsel::bytesOf({0x02, 0x07, 0x1D, 0x02, 0x00, 'A', 'B', 'C', 0x00}));
 
     // A picture model with a missing file: "Error：21".
-    SimWindow s2;
-    QVERIFY2(connectTo(s2, "KT710--II"), s2.error());
-    TarselMain& w2 = s2.window();
+    VirtualWindow v2(displayConfig("KT710--II", 9600));
+    QVERIFY2(connectWindow(v2), v2.error());
+    TarselMain& w2 = v2.window();
     QCOMPARE(w2.modelIndex(), 4);
     controllerOf(w2)->qrFileDialogHook = [this](const QString&) { return m_dir.filePath("no-such-code.png"); };
     w2.testPage().btn_ShowQrCode->click();
-    QVERIFY(waitIdle(w2, 15000));
-    QCOMPARE(s2.boxes.boxes.size(), 1);
-    QCOMPARE(s2.boxes.boxes[0].text, QStringLiteral("Error：21"));
-    QCOMPARE(s2.boxes.boxes[0].flags, 16);
-    QVERIFY(s2.sim.display()->qrPictures().empty());
+    QVERIFY(waitIdle(w2));
+    QCOMPARE(v2.boxes.boxes.size(), 1);
+    QCOMPARE(v2.boxes.boxes[0].text, QStringLiteral("Error：21"));
+    QCOMPARE(v2.boxes.boxes[0].flags, 16);
+    QVERIFY(v2.display([](tarsel::sim::DisplayCore& d) { return d.qrPictures().empty(); }));
     // A cancelled file dialog does nothing.
-    s2.boxes.boxes.clear();
-    s2.sim.display()->clearRecords();
+    v2.boxes.boxes.clear();
+    v2.display([](tarsel::sim::DisplayCore& d) { d.clearRecords(); });
     // It opened where the last picture was chosen.
     QString folder;
     controllerOf(w2)->qrFileDialogHook = [&folder](const QString& start) {
@@ -399,90 +408,81 @@ void TstPictures::qrCodeFromTextAndErrors()
     w2.testPage().btn_ShowQrCode->click();
     QCOMPARE(folder, m_dir.path());
     QVERIFY(!w2.isBusy());
-    QVERIFY(s2.boxes.boxes.isEmpty());
-    QVERIFY(s2.sim.display()->records().empty());
+    QVERIFY(v2.boxes.boxes.isEmpty());
+    QVERIFY(v2.line.records().empty());
 }
 
-// The QR picture on a scripted line with virtual time: the speed switch with its
-// 500 ms and 300 ms pauses around the picture, and a silent stop when the port
-// cannot be opened.
+// The QR picture's speed switch with its 500 ms and 300 ms pauses around the
+// picture, and a silent stop when the port cannot be opened.
 void TstPictures::qrPictureSpeedSwitchAndPauses()
 {
-    ScriptedLine scripted;
-    QVERIFY(scripted.addPort(QStringLiteral("qrline")));
-    auto& clock = scripted.clock;
-    auto& line = scripted.line;
+    VirtualWindow v(displayConfig("KT310--IIC", 9600));
     const QString file = m_dir.filePath("speed-code.png");
     std::string error;
     QVERIFY(tarsel::WriteFileAtomic(file.toStdString(), tarsel::EncodePng(tarsel::qrtest::MakeQrPicture("speed", 6)),
                                     error));
-
-    std::vector<int> baudAtWrite;
-    line.onWrite = [&](tarsel::test::FakeLine& l, const tarsel::Bytes&) { baudAtWrite.push_back(l.currentBaud); };
-    BoxRecorder boxes;
-    TarselMain w(scripted.options(boxes));
-    QVERIFY(selectPort(w, scripted.port));
+    QVERIFY2(v.open(), v.error());
+    TarselMain& w = v.window();
     setModel(w, 2); // KT310--IIC: the QR code comes from a picture file
     QCOMPARE(w.link().BaudRate, 9600);
     controllerOf(w)->qrFileDialogHook = [file](const QString&) { return file; };
 
-    const double start = clock.nowMs();
+    const double start = v.line.nowMs();
     w.testPage().btn_ShowQrCode->click();
     QVERIFY(waitIdle(w));
-    QVERIFY(boxes.boxes.isEmpty());
-    QCOMPARE(line.openBauds, (std::vector<int>{9600}));
-    QCOMPARE(line.writes.size(), size_t(1 + 1 + 18 + 1 + 1));
-    const auto& wr = line.writes;
-    QCOMPARE(wr[0].data, tarsel::bytesOf({0x02, 0x07, 0x04, 0x00, 0x01, 0xC2, 0x00}));
-    QCOMPARE(wr[0].at, start);
-    QCOMPARE(baudAtWrite[0], 9600);
+    QVERIFY(v.boxes.boxes.isEmpty());
+    const auto events = v.line.portEvents();
+    QCOMPARE(events.front().kind, tarsel::test::VirtualLine::PortEvent::Kind::Open);
+    QCOMPARE(events.front().baud, 9600);
+    QCOMPARE(events.back().kind, tarsel::test::VirtualLine::PortEvent::Kind::Close);
+    const auto wr = v.line.writes();
+    QCOMPARE(wr.size(), size_t(1 + 1 + 18 + 1 + 1));
+    QCOMPARE(wr[0].bytes, tarsel::bytesOf({0x02, 0x07, 0x04, 0x00, 0x01, 0xC2, 0x00}));
+    QCOMPARE(wr[0].atMs, start);
+    QCOMPARE(wr[0].baud, 9600);
     // The switch frame's line time (7 bytes at 9600 bit/s), 500 ms for the display,
     // 100 ms after the local switch, 100 ms before the header.
-    QCOMPARE(wr[1].data, tarsel::bytesOf({0x02, 0x07, 0x19, 0x02, 0x00}));
-    QCOMPARE(wr[1].at, start + 7 * 10000.0 / 9600 + 700);
-    QCOMPARE(baudAtWrite[1], 115200);
+    QCOMPARE(wr[1].bytes, tarsel::bytesOf({0x02, 0x07, 0x19, 0x02, 0x00}));
+    QCOMPARE(wr[1].atMs, start + switchFrameMs(9600) + 700);
+    QCOMPARE(wr[1].baud, 115200);
     for (std::size_t i = 2; i < 20; ++i)
-        QCOMPARE(wr[i].data.size(), size_t(256));
-    QCOMPARE(wr[20].data, tarsel::bytesOf({0x02, 0x07, 0x19, 0x00}));
+        QCOMPARE(wr[i].bytes.size(), size_t(256));
+    QCOMPARE(wr[20].bytes, tarsel::bytesOf({0x02, 0x07, 0x19, 0x00}));
     // Back to the window's speed, still on the fast line, then 300 ms and closed.
-    QCOMPARE(wr[21].data, tarsel::bytesOf({0x02, 0x07, 0x04, 0x00, 0x00, 0x25, 0x80}));
-    QCOMPARE(wr[21].at, wr[20].at + 1000);
-    QCOMPARE(baudAtWrite[21], 115200);
-    QCOMPARE(clock.nowMs(), wr[21].at + 300);
-    QVERIFY(line.owner == nullptr);
+    QCOMPARE(wr[21].bytes, tarsel::bytesOf({0x02, 0x07, 0x04, 0x00, 0x00, 0x25, 0x80}));
+    QCOMPARE(wr[21].atMs, wr[20].atMs + 1000);
+    QCOMPARE(wr[21].baud, 115200);
+    QCOMPARE(v.line.nowMs(), wr[21].atMs + 300);
+    // The display has the picture and runs at the window's speed again.
+    const auto pictures = v.display([](tarsel::sim::DisplayCore& d) { return d.qrPictures(); });
+    QCOMPARE(pictures.size(), size_t(1));
+    QCOMPARE(pictures[0].bytes, tarsel::BitmapTo1bppFile(file.toStdString(), 192, 192));
+    QCOMPARE(v.line.displaySpeed(), 9600);
 
     // A port that cannot be opened stops the action without a message.
-    line.writes.clear();
-    line.failOpen = true;
+    tarsel::test::VirtualLine::PortFaults busy;
+    busy.busyElsewhere = true;
+    v.line.setPortFaults(busy);
     w.testPage().btn_ShowQrCode->click();
     QVERIFY(waitIdle(w));
-    QVERIFY(boxes.boxes.isEmpty());
-    QVERIFY(line.writes.empty());
+    QVERIFY(v.boxes.boxes.isEmpty());
+    QCOMPARE(v.line.writes().size(), wr.size());
 }
 
-// The picture download on a scripted line: a display that never answers stops the
-// run before any speed switch; one that stops answering after the switch to 115200
-// is switched back, the port closed, the progress reset and the message shown.
+// The picture download: a display that never answers stops the run before any speed
+// switch; one that stops answering after the switch to 115200 is switched back, the
+// port closed, the progress reset and the message shown.
 void TstPictures::downloadStopsWhenTheDisplayDoesNotAnswer()
 {
-    ScriptedLine scripted;
-    QVERIFY(scripted.addPort(QStringLiteral("dlline")));
-    auto& clock = scripted.clock;
-    auto& line = scripted.line;
+    VirtualWindow v(displayConfig("KT310--IIA", 9600));
     const tarsel::Bytes query = tarsel::bytesOf({0x02, 0x07, 0x16, 0x01});
-    int answers = 0; // model answers the display still gives
-    std::vector<int> baudAtWrite;
-    line.onWrite = [&](tarsel::test::FakeLine& l, const tarsel::Bytes& data) {
-        baudAtWrite.push_back(l.currentBaud);
-        if (data == query && answers > 0) {
-            --answers;
-            l.answer(tarsel::Bytes("KT310--IIA") + '\0', 10);
-        }
+    auto silence = [&](bool silent) {
+        tarsel::sim::Faults faults;
+        faults.silent = silent;
+        v.display([&](tarsel::sim::DisplayCore& d) { d.setFaults(faults); });
     };
-    BoxRecorder boxes;
-    TarselMain w(scripted.options(boxes));
-    w.show();
-    QVERIFY(selectPort(w, scripted.port));
+    QVERIFY2(v.open(), v.error());
+    TarselMain& w = v.window();
     setModel(w, 0);
     auto* c = controllerOf(w);
     c->convertHook = [](int, Image& bitmap) {
@@ -495,40 +495,47 @@ void TstPictures::downloadStopsWhenTheDisplayDoesNotAnswer()
     const tarsel::Bytes back = tarsel::bytesOf({0x02, 0x07, 0x04, 0x00, 0x00, 0x25, 0x80});
 
     // No answer at all: "Not found the devies!" and the message; the speed is never switched.
+    silence(true);
     download->click();
     QVERIFY(waitIdle(w));
-    QCOMPARE(boxes.boxes.size(), 1);
-    QCOMPARE(boxes.boxes[0].flags, 16);
-    QCOMPARE(boxes.boxes[0].text, QStringLiteral("Not found the devies!Failed to read data"));
-    QVERIFY(!line.writes.empty());
-    for (const auto& wr : line.writes)
-        QCOMPARE(wr.data, query);
-    QVERIFY(line.owner == nullptr);
+    QCOMPARE(v.boxes.boxes.size(), 1);
+    QCOMPARE(v.boxes.boxes[0].flags, 16);
+    QCOMPARE(v.boxes.boxes[0].text, QStringLiteral("Not found the devies!Failed to read data"));
+    auto wr = v.line.writes();
+    QVERIFY(!wr.empty());
+    for (const auto& x : wr)
+        QCOMPARE(x.bytes, query);
+    QCOMPARE(v.line.pcSpeed(), 0); // closed
 
     // The first probe is answered, none after the switch to 115200.
-    boxes.boxes.clear();
-    line.writes.clear();
-    baudAtWrite.clear();
-    answers = 1;
+    silence(false);
+    v.line.onRecord([&](const tarsel::sim::Record& r) {
+        if (r.name == "SwitchDeviceBaud" && r.bytes == fast)
+            silence(true);
+    });
+    v.boxes.boxes.clear();
+    const std::size_t before = wr.size();
     download->click();
     QVERIFY(waitIdle(w));
-    QCOMPARE(boxes.boxes.size(), 1);
-    QCOMPARE(boxes.boxes[0].flags, 16);
-    QCOMPARE(boxes.boxes[0].text, QStringLiteral("Failed to read data"));
-    const auto& wr = line.writes;
+    QCOMPARE(v.boxes.boxes.size(), 1);
+    QCOMPARE(v.boxes.boxes[0].flags, 16);
+    QCOMPARE(v.boxes.boxes[0].text, QStringLiteral("Failed to read data"));
+    wr = v.line.writes();
+    wr.erase(wr.begin(), wr.begin() + static_cast<std::ptrdiff_t>(before));
     QVERIFY(wr.size() >= 4);
-    QCOMPARE(wr[0].data, query);
-    QCOMPARE(wr[1].data, fast);
-    QCOMPARE(wr[2].data, query);
-    QCOMPARE(baudAtWrite[2], 115200);
-    QCOMPARE(wr.back().data, back);
-    QCOMPARE(baudAtWrite.back(), 115200); // sent while the line still runs fast
+    QCOMPARE(wr[0].bytes, query);
+    QCOMPARE(wr[1].bytes, fast);
+    QCOMPARE(wr[2].bytes, query);
+    QCOMPARE(wr[2].baud, 115200);
+    QCOMPARE(wr.back().bytes, back);
+    QCOMPARE(wr.back().baud, 115200); // sent while the line still runs fast
     for (std::size_t i = 2; i + 1 < wr.size(); ++i)
-        QCOMPARE(wr[i].data, query); // no block was sent
+        QCOMPARE(wr[i].bytes, query); // no block was sent
     // The frame's line time at 115200 bit/s, 200 ms, local speed back, 100 ms.
-    QCOMPARE(clock.nowMs(), wr.back().at + 7 * 10000.0 / 115200 + 300);
-    QCOMPARE(line.currentBaud, 9600);
-    QVERIFY(line.owner == nullptr);
+    QCOMPARE(v.line.nowMs(), wr.back().atMs + switchFrameMs(115200) + 300);
+    QCOMPARE(v.line.pcSpeed(), 0);
+    QCOMPARE(v.line.portEvents().back().kind, tarsel::test::VirtualLine::PortEvent::Kind::Close);
+    QCOMPARE(v.line.displaySpeed(), 9600); // it heard the way back
     QVERIFY(w.picturePage().cxProgressBar2->isHidden());
     QVERIFY(w.forms().status.cxProgressBar1->isHidden());
     QVERIFY(!w.isBusy());

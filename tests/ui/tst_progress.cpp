@@ -1,14 +1,15 @@
 // What the window shows of a transfer and of the line: the bar following the blocks
-// and pieces as they are written (a scripted line holds the worker at a known one),
-// the speed and time-left panel, and the frame log window with every byte of a Get
-// Setting exchange against the virtual display, Save, Clear, Pause and its bound.
+// and pieces as they are written (the device worker held at a known one), the speed
+// and time-left panel, and the frame log window with every byte of a Get Setting
+// exchange, Save, Clear, Pause and its bound. The display is the display core on a
+// virtual line.
 #include "link/frame_log.h"
 #include "support/ui_test_support.h"
+#include "support/virtual_link.h"
 #include "ui/frame_log_window.h"
 #include "ui/transfer_controller.h"
 #include "ui/window_forms.h"
 #include "ui_framelog.h"
-#include "unit/transfer/scripted_display.h"
 
 #include <QAction>
 #include <QLabel>
@@ -19,43 +20,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <condition_variable>
-#include <mutex>
-
 using namespace tarsel::uitest;
+using tarsel::test::VirtualLine;
 
 namespace {
-
-// Holds the device worker inside one write until the test lets it go.
-class WriteGate {
-public:
-    // Called on the worker: blocks while closed.
-    void pass()
-    {
-        std::unique_lock lock(m_mutex);
-        m_waiting = true;
-        m_changed.notify_all();
-        m_changed.wait(lock, [this] { return m_open; });
-        m_waiting = false;
-    }
-    bool waiting()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_waiting;
-    }
-    void open()
-    {
-        std::lock_guard lock(m_mutex);
-        m_open = true;
-        m_changed.notify_all();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_waiting = false;
-    bool m_open = false;
-};
 
 QString hexOf(const std::string& bytes)
 {
@@ -78,54 +46,60 @@ void TstProgress::barFollowsWrittenBlocksAndPieces_data()
 {
     QTest::addColumn<int>("model");
     QTest::addColumn<QString>("modelName");
-    QTest::addColumn<int>("unitSize"); // the size of the writes that carry the file
-    QTest::newRow("block method") << 0 << QStringLiteral("KT310--IIA") << 274;
-    QTest::newRow("streaming method") << 3 << QStringLiteral("KT310-IID") << 256;
+    QTest::addColumn<int>("fileSize");
+    QTest::addColumn<QString>("holdAt"); // the frame the display has just heard
+    QTest::addColumn<double>("laterMs"); // ... and how much later the worker is held
+    QTest::addColumn<int>("written");    // blocks or pieces written by then
+    // 10 full blocks and a short one: the bar's maximum is 11. Held when the display
+    // has the fourth block: four written, the fifth not yet asked for.
+    QTest::newRow("block method") << 0 << QStringLiteral("KT310--IIA") << 2660 << QStringLiteral("Block") << 0.0 << 4;
+    // 40 full pieces and a short one: 41. The stream starts 50 ms after the make-file
+    // frame; 10 ms later the output buffer holds 16 pieces and the 17th write waits
+    // for room on the line.
+    QTest::newRow("streaming method") << 3 << QStringLiteral("KT310-IID") << 10260 << QStringLiteral("MakeFile")
+                                      << 60.0 << int(VirtualLine::kOutputBuffer / 256);
 }
 
 void TstProgress::barFollowsWrittenBlocksAndPieces()
 {
     QFETCH(int, model);
     QFETCH(QString, modelName);
-    QFETCH(int, unitSize);
+    QFETCH(int, fileSize);
+    QFETCH(QString, holdAt);
+    QFETCH(double, laterMs);
+    QFETCH(int, written);
 
-    ScriptedLine line;
-    QVERIFY(line.addPort(QStringLiteral("ttyDISPLAY")));
-    BoxRecorder boxes;
-    TarselMain w(line.options(boxes));
-    w.show();
-    QVERIFY(selectPort(w, line.port));
+    VirtualWindow v(tarsel::test::displayConfig(modelName.toStdString(), 9600));
+    QVERIFY2(v.open(), v.error());
+    TarselMain& w = v.window();
     w.frame().cbbDisplayMode->setCurrentIndex(model);
     w.actBtnEnableExecute();
 
-    // 10 full blocks or pieces and a short one: the bar's maximum is 11.
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("own.bin"));
     {
         QFile f(file);
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray(2660, 'z'));
+        f.write(QByteArray(fileSize, 'z'));
     }
-    tarsel::test::ScriptedDisplay display(line.line, modelName.toStdString());
-    // Hold the worker in the write of the fifth block frame or piece: by then four
-    // have been written, and nothing more.
-    WriteGate gate;
-    int units = 0;
-    auto answer = line.line.onWrite;
-    line.line.onWrite = [&](tarsel::test::FakeLine& l, const tarsel::Bytes& data) {
-        answer(l, data);
-        if (static_cast<int>(data.size()) == unitSize && ++units == 5)
-            gate.pass();
-    };
+    const int units = (fileSize + 255) / 256;
+    WorkerGate gate;
+    int heard = 0;
+    v.line.onRecord([&](const tarsel::sim::Record& r) {
+        if (r.name != holdAt.toStdString())
+            return;
+        if (holdAt == QStringLiteral("Block") ? ++heard == written : ++heard == 1)
+            v.line.at(r.timeMs + laterMs, [&] { gate.hold(); });
+    });
 
     const tarsel::ui::StatusPanels& status = w.forms().status;
     w.downloadPage().cbbCharset->setCurrentIndex(0);
     w.transferController().fileDialogHook = [file](const QString&) { return file; };
     w.downloadPage().btn_CharacterSetSelectFile->click();
     w.downloadPage().btn_CharacterSetDownSingle->click();
-    QTRY_VERIFY_WITH_TIMEOUT(gate.waiting(), 15000);
-    QTRY_COMPARE(status.cxProgressBar1->value(), 4);
-    QCOMPARE(status.cxProgressBar1->maximum(), 11);
+    QVERIFY(gate.waitHeld());
+    QTRY_COMPARE(status.cxProgressBar1->value(), written);
+    QCOMPARE(status.cxProgressBar1->maximum(), units);
     QVERIFY(status.cxProgressBar1->isVisible());
     // The speed panel has heard of the bytes (the speed itself needs a second).
     QTRY_VERIFY(!status.StatusBar1Rate->text().isEmpty());
@@ -138,11 +112,12 @@ void TstProgress::barFollowsWrittenBlocksAndPieces()
         const QRect inWindow(panel->mapTo(&w, QPoint(0, 0)), panel->size());
         QVERIFY2(w.rect().contains(inWindow), qPrintable(panel->objectName()));
     }
-    QCOMPARE(status.cxProgressBar1->value(), 4); // still held: nothing ran ahead
-    gate.open();
+    QCOMPARE(status.cxProgressBar1->value(), written); // still held: nothing ran ahead
+    gate.release();
 
-    QVERIFY(waitIdle(w, 30000));
-    QCOMPARE(boxes.boxes.last().text, QStringLiteral("Done! [Succeed 1 / Failed 0]"));
+    QVERIFY(waitIdle(w));
+    QCOMPARE(v.boxes.boxes.last().text, QStringLiteral("Done! [Succeed 1 / Failed 0]"));
+    QCOMPARE(w.transferController().lastReport().items.at(0).bytes, std::uint64_t(fileSize));
     // At rest the bar is hidden and the speed panel empty.
     QVERIFY(!status.cxProgressBar1->isVisible());
     QVERIFY(status.StatusBar1Rate->text().isEmpty());
@@ -150,8 +125,8 @@ void TstProgress::barFollowsWrittenBlocksAndPieces()
 
 void TstProgress::frameLogHoldsAGetSettingExchange()
 {
-    SimWindow view;
-    QVERIFY2(view.open("KT710-II", 9600), view.error());
+    VirtualWindow view(tarsel::test::displayConfig("KT710-II", 9600));
+    QVERIFY2(view.open(), view.error());
     QVERIFY2(view.connect(), view.error());
     TarselMain& w = view.window();
     view.boxes.boxes.clear();
@@ -172,7 +147,7 @@ void TstProgress::frameLogHoldsAGetSettingExchange()
 
     // The query, then the display's reply as it was read (in pieces of up to 32 bytes
     // a line), each line time-stamped and naming the port.
-    const QString port = QString::fromStdString(tarsel::FrameLog::shortPortName(view.sim.portPath().toStdString()));
+    const QString port = QString::fromStdString(tarsel::FrameLog::shortPortName(view.port.toStdString()));
     const QString query = QStringLiteral(" --> %1  02 07 16 05 ").arg(port);
     const qsizetype at = text.lastIndexOf(query);
     QVERIFY2(at >= 0, qPrintable(text.right(2000)));
@@ -184,7 +159,8 @@ void TstProgress::frameLogHoldsAGetSettingExchange()
         QVERIFY(QRegularExpression(QStringLiteral("^ *\\d+\\.\\d <-- ")).match(line).hasMatch());
         replyHex << line.mid(line.indexOf(reply) + reply.size(), 95).trimmed();
     }
-    const std::string document = view.sim.display()->settingsText() + std::string(1, '\0');
+    const std::string document =
+        view.display([](tarsel::sim::DisplayCore& d) { return d.settings().render(); }) + std::string(1, '\0');
     QCOMPARE(replyHex.join(QLatin1Char(' ')), hexOf(document));
     // Connect's frames and their trace lines are there too.
     QVERIFY(text.contains(QStringLiteral(" <---- 4B543731302D494900")));

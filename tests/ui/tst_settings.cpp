@@ -1,15 +1,15 @@
-// The settings feature in the real window (offscreen) against the virtual display.
+// The settings feature in the real window (offscreen), against the display core on a
+// virtual line where a display is needed.
 #include "settings/display_info.h"
 #include "settings/settings_document.h"
 #include "settings/window_values.h"
-#include "sim/virtual_display.h"
+#include "support/ui_test_support.h"
+#include "support/virtual_link.h"
 #include "ui/settings_controller.h"
 #include "ui/tarselmain.h"
 #include "ui/preferences.h"
 #include "ui/widgets.h"
 #include "ui/window_forms.h"
-
-#include "support/quick_pause_clock.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -37,10 +37,6 @@ using tarsel::ui::ColorPanel;
 using tarsel::ui::RadioGroup;
 
 namespace {
-
-// Pauses shorter than on the wall clock: the fixed protocol pauses check nothing here.
-// Answers keep their real limits.
-using FastClock = tarsel::test::QuickPauseClock;
 
 // Names of the members that differ, for failure messages.
 QString differences(const WindowValues& a, const WindowValues& b)
@@ -95,8 +91,7 @@ private:
     void editWindow();
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<tarsel::sim::VirtualDisplay> m_display;
-    FastClock m_clock{4};
+    std::unique_ptr<tarsel::uitest::VirtualWindow> m_line; // outlives the window on it
     std::unique_ptr<TarselMain> m_window;
     QList<Box> m_boxes;
     int m_questionAnswer = tarsel::kAnswerYes;
@@ -113,7 +108,7 @@ void TestSettings::init()
 void TestSettings::cleanup()
 {
     m_window.reset();
-    m_display.reset();
+    m_line.reset();
     m_dir.reset();
 }
 
@@ -122,22 +117,13 @@ void TestSettings::createWindow(bool withDisplay)
     const QString ports = m_dir->filePath(QStringLiteral("ports"));
     QDir().mkpath(ports);
     QFile::setPermissions(ports, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    if (withDisplay) {
-        tarsel::sim::Options o;
-        o.model = "KT310-II";
-        o.baud = 9600;
-        o.pacing = false;
-        o.registerLink = true;
-        o.linkFolder = ports.toStdString();
-        o.linkName = "virtual-settings";
-        m_display = std::make_unique<tarsel::sim::VirtualDisplay>(o);
-        std::string error;
-        QVERIFY2(m_display->start(&error), error.c_str());
-    }
     TarselMain::Options options;
-    options.clock = &m_clock;
-    options.sysLangId = 1033;
     options.virtualPortFolder = ports.toStdString();
+    if (withDisplay) {
+        m_line = std::make_unique<tarsel::uitest::VirtualWindow>(tarsel::test::displayConfig("KT310-II", 9600));
+        options = m_line->options();
+    }
+    options.sysLangId = 1033;
     options.preferencesFile = m_dir->filePath(QStringLiteral("tarsel.conf"));
     options.messageBoxHook = [this](const QString& text, int flags) {
         m_boxes.push_back({text, flags});
@@ -410,11 +396,8 @@ void TestSettings::editingAidsAndSelectors()
 void TestSettings::getSettingAfterAllDownloadBringsBackWhatWasSent()
 {
     createWindow(true);
-    auto* ports = frame().cbb_SerialPort;
-    m_window->refreshPortList();
-    const int port = ports->findText(QString::fromStdString(m_display->devicePath()));
-    QVERIFY2(port >= 0, m_display->devicePath().c_str());
-    ports->setCurrentIndex(port);
+    auto& line = m_line->line;
+    QVERIFY(tarsel::uitest::selectPort(*m_window, m_line->port));
     m_window->btnConnectClick();
     waitIdle();
     QCOMPARE(lastBox().text, QStringLiteral("Connected to KT310-II!"));
@@ -424,14 +407,14 @@ void TestSettings::getSettingAfterAllDownloadBringsBackWhatWasSent()
     frame().btn_AllDownload->click();
     waitIdle();
     QCOMPARE(lastBox().text, QStringLiteral("Do you want to download all settings?"));
-    QVERIFY(m_display->recordsNamed("SetBrightness").empty());
+    QVERIFY(line.recordsNamed("SetBrightness").empty());
 
     m_questionAnswer = tarsel::kAnswerYes;
     frame().btn_AllDownload->click();
     waitIdle();
     QVERIFY2(!lastBox().text.contains(QStringLiteral("Failed")), qPrintable(lastBox().text));
     QCOMPARE(lastBox().flags, int(tarsel::kBoxInfo));
-    QCOMPARE(m_display->recordsNamed("SetBrightness").at(0).bytes, tarsel::bytesOf({0x1F, 0x58, 0x04}));
+    QCOMPARE(line.recordsNamed("SetBrightness").at(0).bytes, tarsel::bytesOf({0x1F, 0x58, 0x04}));
     const WindowValues sent = controller()->readValues();
 
     frame().btn_Default->click();
@@ -463,8 +446,8 @@ void TestSettings::getSettingAfterAllDownloadBringsBackWhatWasSent()
     codepage().btn_DownloadCodePage->click();
     waitIdle();
     QCOMPARE(lastBox().text, QStringLiteral("Done!"));
-    QCOMPARE(m_display->recordsNamed("SetInterChar").back().bytes, tarsel::bytesOf({0x02, 0x05, 0x11}));
-    QCOMPARE(m_display->recordsNamed("SetCodePage").back().bytes, tarsel::bytesOf({0x02, 0x06, 0x09}));
+    QCOMPARE(line.recordsNamed("SetInterChar").back().bytes, tarsel::bytesOf({0x02, 0x05, 0x11}));
+    QCOMPARE(line.recordsNamed("SetCodePage").back().bytes, tarsel::bytesOf({0x02, 0x06, 0x09}));
 
     // Baud rate "Setting" moves the connection to the new speed.
     basic().cbb_down_BaudRate->setCurrentIndex(2);
@@ -473,9 +456,13 @@ void TestSettings::getSettingAfterAllDownloadBringsBackWhatWasSent()
     QCOMPARE(lastBox().text, QStringLiteral("Done!"));
     QCOMPARE(frame().cbb_BaudRate->currentText(), QStringLiteral("38400"));
     QCOMPARE(m_window->link().BaudRate, 38400);
+    line.runFor(100); // the speed frame is still on the wire when the button's job ends
+    QCOMPARE(line.displaySpeed(), 38400);
+    const std::size_t colours = line.recordsNamed("SetTextColor").size();
     display().btn_HeaderSet->click();
     waitIdle();
     QCOMPARE(lastBox().text, QStringLiteral("Done!"));
+    QCOMPARE(line.recordsNamed("SetTextColor").size(), colours + 1); // heard at the new speed
 }
 
 QTEST_MAIN(TestSettings)

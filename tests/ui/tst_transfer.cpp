@@ -1,8 +1,7 @@
 // The download page, the Update button and Cancel, driving the real window against
-// the virtual display. The link's clock runs 20 times faster than the wall clock so
-// that the protocol's fixed pauses do not make the runs slow; the display answers
-// without pacing.
+// the display core on a virtual line (the block phase keeps its 10 s time-out).
 #include "support/ui_test_support.h"
+#include "support/virtual_link.h"
 #include "transfer/download_run.h"
 #include "transfer/resources.h"
 #include "transfer/synthetic_pack.h"
@@ -10,7 +9,6 @@
 #include "ui/transfer_controller.h"
 #include "ui/window_forms.h"
 
-#include <QTimer>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,43 +17,35 @@
 #include <QTextEdit>
 #include <QtTest>
 
-#include "support/quick_pause_clock.h"
-
 #include <cstdlib>
-#include <fstream>
 
 using namespace tarsel::uitest;
 
 namespace {
 
-// The protocol's fixed pauses pass twenty times faster; answers keep their limits.
-using FastClock = tarsel::test::QuickPauseClock;
-
-// A window on a virtual display's port with the model chosen, as after Connect. The
-// clock is declared first so that it outlives the window.
+// A window on a virtual line to a display of `model` at 9600 bit/s, with the model
+// chosen as after Connect.
 struct Session {
-    FastClock clock{20};
-    SimWindow view;
-    SimFixture& sim = view.sim;
-    BoxRecorder& boxes = view.boxes;
-    TarselMain* window = nullptr;
-    TransferController* controller = nullptr;
-
-    bool open(const std::string& model, int modelIndex)
+    Session(const std::string& model, int modelIndex) : view(tarsel::test::displayConfig(model, 9600)), index(modelIndex)
     {
-        view.clock = &clock;
-        if (!view.open(model, 9600))
+    }
+
+    bool open()
+    {
+        if (!view.open())
             return false;
         window = &view.window();
-        window->frame().cbbDisplayMode->setCurrentIndex(modelIndex);
+        window->frame().cbbDisplayMode->setCurrentIndex(index);
         window->actBtnEnableExecute();
         controller = &window->transferController();
-        if (controller)
-            controller->setTransferTimeoutMs(2000);
-        return controller && window->modelIndex() == modelIndex;
+        return window->modelIndex() == index;
     }
     const char* error() const { return view.error(); }
     QString log() const { return window->downloadPage().redt_log->toPlainText(); }
+    void setFaults(const tarsel::sim::Faults& faults)
+    {
+        view.display([&](tarsel::sim::DisplayCore& d) { d.setFaults(faults); });
+    }
 
     // Writes `content` to `path` and chooses that file for the charset list's `row`.
     bool chooseOwnFile(int row, const QString& path, const QByteArray& content)
@@ -69,6 +59,13 @@ struct Session {
         window->downloadPage().btn_CharacterSetSelectFile->click();
         return true;
     }
+
+    VirtualWindow view;
+    tarsel::test::VirtualLine& line = view.line;
+    BoxRecorder& boxes = view.boxes;
+    int index;
+    TarselMain* window = nullptr;
+    TransferController* controller = nullptr;
 };
 
 } // namespace
@@ -107,8 +104,8 @@ void TstTransfer::cleanupTestCase() { tarsel::SetResourceFolderOverride({}); }
 
 void TstTransfer::fontDownloadShowsTallyAndLog()
 {
-    Session s;
-    QVERIFY2(s.open("KT310--IIA", 0), s.error());
+    Session s("KT310--IIA", 0);
+    QVERIFY2(s.open(), s.error());
     auto* cancel = s.window->transferController().cancelButton();
     QVERIFY(cancel);
     QVERIFY(cancel->isHidden());
@@ -125,10 +122,13 @@ void TstTransfer::fontDownloadShowsTallyAndLog()
     QVERIFY(s.window->isBusy());
     QVERIFY(!cancel->isHidden());
     QVERIFY(!s.window->frame().PageControl1->isEnabled());
-    QVERIFY(waitIdle(*s.window, 150000));
+    QVERIFY(waitIdle(*s.window));
 
     QCOMPARE(finished.count(), 1);
-    QCOMPARE(s.controller->lastOutcome(), tarsel::RunOutcome::Finished);
+    const tarsel::RunReport& report = s.controller->lastReport();
+    QCOMPARE(report.end, tarsel::RunOutcome::Finished);
+    QCOMPARE(report.succeeded, 74);
+    QCOMPARE(report.failed, 0);
     QVERIFY(!s.boxes.boxes.isEmpty());
     QCOMPARE(s.boxes.boxes.last().text, QStringLiteral("Done! [Succeed 74 / Failed 0]"));
     QCOMPARE(s.boxes.boxes.last().flags, 64);
@@ -139,19 +139,20 @@ void TstTransfer::fontDownloadShowsTallyAndLog()
     QVERIFY(log.contains(QStringLiteral("CP437_40x40 [Failed]:not suport")));
     QVERIFY(log.contains(QStringLiteral("big52gbk [Failed]:not suport")));
     QCOMPARE(log.count(QStringLiteral("[Succeed]")), 74);
-    QCOMPARE(s.sim.display()->blocks().size(), std::size_t(74));
-    QCOMPARE(s.sim.display()->blocks().at(0x00000000), tarsel::LoadResource("CP437_480x272"));
+    const auto blocks = s.view.display([](tarsel::sim::DisplayCore& d) { return d.blocks(); });
+    QCOMPARE(blocks.size(), std::size_t(74));
+    QCOMPARE(blocks.at(0x00000000), tarsel::LoadResource("CP437_480x272"));
     // Buttons back, Cancel gone, the display at its own speed again.
     QVERIFY(s.window->frame().PageControl1->isEnabled());
     QVERIFY(cancel->isHidden());
-    QCOMPARE(s.sim.display()->speed(), 9600);
+    QCOMPARE(s.line.displaySpeed(), 9600);
     QVERIFY(!s.window->link().CmdPort.isOpen());
 }
 
 void TstTransfer::downloadPageControls()
 {
-    Session s;
-    QVERIFY2(s.open("KT310--IIA", 0), s.error());
+    Session s("KT310--IIA", 0);
+    QVERIFY2(s.open(), s.error());
     auto* charset = s.window->downloadPage().cbbCharset;
     auto* select = s.window->downloadPage().btn_CharacterSetSelectFile;
     auto* download = s.window->downloadPage().btn_CharacterSetDownSingle;
@@ -183,88 +184,117 @@ void TstTransfer::downloadPageControls()
 
 void TstTransfer::firmwareRowFromOwnFileUsesTheLoaderEntry()
 {
-    Session s;
-    QVERIFY2(s.open("KT310--IIC", 2), s.error());
+    Session s("KT310--IIC", 2);
+    QVERIFY2(s.open(), s.error());
     QByteArray content(5000, '\0');
     for (int i = 0; i < content.size(); ++i)
         content[i] = static_cast<char>(i * 13);
     QVERIFY(s.chooseOwnFile(92, m_dir.filePath(QStringLiteral("fw.bin")), content)); // "firmware"
     s.window->downloadPage().btn_CharacterSetDownSingle->click();
-    QVERIFY(waitIdle(*s.window, 15000));
+    QVERIFY(waitIdle(*s.window));
     QCOMPARE(s.boxes.boxes.last().text, QStringLiteral("Done! [Succeed 1 / Failed 0]"));
-    QVERIFY(s.sim.display()->firmware());
-    QCOMPARE(*s.sim.display()->firmware(), content.toStdString());
-    QVERIFY(s.sim.display()->recordsNamed("DownloadServiceSetup").empty());
+    const auto firmware = s.view.display([](tarsel::sim::DisplayCore& d) { return d.firmware(); });
+    QVERIFY(firmware);
+    QCOMPARE(*firmware, content.toStdString());
+    QVERIFY(s.line.recordsNamed("DownloadServiceSetup").empty());
+    QCOMPARE(s.line.recordsNamed("Announce").size(), std::size_t(1));
 }
 
+// Cancel clicked while the 20th block is on its way: the run ends, gives the buttons
+// back, and the display, back at its own speed, answers the next command.
 void TstTransfer::cancelEndsTheRunAndGivesTheButtonsBack()
 {
-    Session s;
-    QVERIFY2(s.open("KT310--IIA", 0), s.error());
+    Session s("KT310--IIA", 0);
+    QVERIFY2(s.open(), s.error());
     QVERIFY(s.chooseOwnFile(0, m_dir.filePath(QStringLiteral("big.bin")), QByteArray(2000000, 'x')));
+    WorkerGate gate;
+    int blocks = 0;
+    s.line.onRecord([&](const tarsel::sim::Record& r) {
+        if (r.name == "Block" && ++blocks == 20)
+            gate.hold();
+    });
     s.window->downloadPage().btn_CharacterSetDownSingle->click();
     QVERIFY(s.window->isBusy());
-    QVERIFY(s.sim.display()->waitForRecord("Block", 10000, 20));
-    QCoreApplication::processEvents();
+    QVERIFY(gate.waitHeld());
     auto* cancel = s.window->transferController().cancelButton();
     QVERIFY(!cancel->isHidden());
     cancel->click();
-    // The display asks for the cut block again a few times before it lets go.
-    QVERIFY(waitIdle(*s.window, 20000));
-    QCOMPARE(s.controller->lastOutcome(), tarsel::RunOutcome::Cancelled);
+    gate.release();
+    QVERIFY(waitIdle(*s.window));
+    const tarsel::RunReport& report = s.controller->lastReport();
+    QCOMPARE(report.end, tarsel::RunOutcome::Cancelled);
+    QVERIFY(report.displayBack);
+    QVERIFY(report.itemCut);
     QVERIFY(!s.window->link().CmdPort.isOpen());
     QVERIFY(cancel->isHidden());
     QVERIFY(s.window->frame().PageControl1->isEnabled());
     for (const auto& box : s.boxes.boxes)
         QVERIFY(!box.text.startsWith(QStringLiteral("Done!")));
     QVERIFY(s.log().contains(QStringLiteral("Download cancelled")));
-    QVERIFY(s.sim.display()->blocks().empty()); // the item never completed
+    QCOMPARE(s.line.recordsNamed("Block").size(), std::size_t(20)); // none after the cancel
+    QVERIFY(s.view.display([](tarsel::sim::DisplayCore& d) { return d.blocks().empty(); })); // the item never completed
+    QCOMPARE(s.line.displaySpeed(), 9600);
+
+    s.window->frame().btn_GetSetting->click();
+    QVERIFY(waitIdle(*s.window));
+    QCOMPARE(s.boxes.boxes.last().text, QStringLiteral("Get Settings from Display Success!"));
 }
 
 void TstTransfer::aLateCancelLeavesTheNextRunAlone()
 {
-    // A cancelled run that ends quickly must not have its escalation, which comes a
-    // moment later, hit the run started next.
-    Session s;
-    QVERIFY2(s.open("KT310--IIA", 0), s.error());
+    // A cancelled run must not have its cancel reach the run started next.
+    Session s("KT310--IIA", 0);
+    QVERIFY2(s.open(), s.error());
     QVERIFY(s.chooseOwnFile(0, m_dir.filePath(QStringLiteral("late.bin")), QByteArray(5000, 'y')));
     auto* download = s.window->downloadPage().btn_CharacterSetDownSingle;
 
     // First run: cancelled while it waits for a silent display, before any speed change.
     tarsel::sim::Faults faults;
     faults.silent = true;
-    s.sim.display()->setFaults(faults);
+    s.setFaults(faults);
+    WorkerGate gate;
+    double cancelledAt = 0;
+    s.line.onRecord([&](const tarsel::sim::Record& r) {
+        if (r.name == "ModelQuery" && cancelledAt == 0) {
+            cancelledAt = r.timeMs;
+            gate.hold();
+        }
+    });
     download->click();
-    QElapsedTimer sinceCancel;
-    sinceCancel.start();
+    QVERIFY(gate.waitHeld());
     s.controller->cancelRun();
-    QVERIFY(waitIdle(*s.window, 5000));
-    QVERIFY(s.controller->lastOutcome() != tarsel::RunOutcome::Finished);
-    QVERIFY(sinceCancel.elapsed() < 3000); // the set-up wait alone is 4.3 s
+    gate.release();
+    QVERIFY(waitIdle(*s.window));
+    QCOMPARE(s.controller->lastOutcome(), tarsel::RunOutcome::Cancelled);
+    QVERIFY(s.line.recordsNamed("SwitchDeviceBaud").empty());
+    QCOMPARE(s.line.nowMs(), cancelledAt); // it ended there, without waiting for anything
 
     // Second run: the display stops after three blocks. The first run's cancel must
     // not reach it: it runs until the display's silence times it out.
     faults = tarsel::sim::Faults();
     faults.stopAfterBlocks = 3;
-    s.sim.display()->setFaults(faults);
-    s.controller->setTransferTimeoutMs(2000);
+    s.setFaults(faults);
     download->click();
     QVERIFY(s.controller->runActive());
-    QVERIFY(waitIdle(*s.window, 30000));
+    QVERIFY(waitIdle(*s.window));
     QCOMPARE(s.controller->lastOutcome(), tarsel::RunOutcome::TimedOut);
+    QCOMPARE(s.line.recordsNamed("Block").size(), std::size_t(3));
 }
 
 void TstTransfer::tallyWithAFailedItemWarns()
 {
-    Session s;
-    QVERIFY2(s.open("KT310--IIA", 0), s.error());
+    Session s("KT310--IIA", 0);
+    QVERIFY2(s.open(), s.error());
     QVERIFY(s.chooseOwnFile(50, m_dir.filePath(QStringLiteral("usa.bin")), QByteArray(1728, 'u'))); // "USA"
     tarsel::sim::Faults faults;
     faults.wrongCrc = true;
-    s.sim.display()->setFaults(faults);
+    s.setFaults(faults);
     s.window->downloadPage().btn_CharacterSetDownSingle->click();
-    QVERIFY(waitIdle(*s.window, 15000));
-    QCOMPARE(s.controller->lastOutcome(), tarsel::RunOutcome::Finished);
+    QVERIFY(waitIdle(*s.window));
+    const tarsel::RunReport& report = s.controller->lastReport();
+    QCOMPARE(report.end, tarsel::RunOutcome::Finished);
+    QCOMPARE(report.items.size(), std::size_t(1));
+    QCOMPARE(report.items[0].status, tarsel::Status::failure(tarsel::Code::Refused, "CRC check error"));
     QCOMPARE(s.boxes.boxes.last().text, QStringLiteral("Done! [Succeed 0 / Failed 1]"));
     QCOMPARE(s.boxes.boxes.last().flags, int(tarsel::kBoxWarning));
     QCOMPARE(s.log(), QStringLiteral("USA [Failed]:CRC check error"));

@@ -1,14 +1,14 @@
 // The QR code picture end to end: a code from a standard generator, saved as a PNG,
-// JPEG or BMP file, reduced to the display's 192 × 192 one-bit picture, sent to a
-// virtual display, and read back from the stored bytes by a standard decoder.
+// JPEG or BMP file, reduced to the display's 192 × 192 one-bit picture, sent to the
+// display core on a virtual line, and read back from the stored bytes by a standard
+// decoder.
 #include "integration/pictures/qr_tools.h"
 #include "link/commands.h"
 #include "link/models.h"
 #include "link/ports.h"
-#include "link/termios_port.h"
 #include "pictures/codecs.h"
 #include "pictures/convert.h"
-#include "support/sim_line.h"
+#include "support/virtual_link.h"
 #include "util/files.h"
 
 #include <gtest/gtest.h>
@@ -63,13 +63,9 @@ TEST(QrPicture, StandardCodesSurviveTheReductionFromEveryFormat)
 
 TEST(QrPicture, SentToAVirtualDisplayAndReadBack)
 {
-    auto display = test::startSim(test::simOptions("KT310--IIC", 9600));
-    ASSERT_TRUE(display);
-    TermiosPort cmd, text;
-    SteadyClock clock;
-    Link link(cmd, text, clock);
-    link.PortName = display->devicePath();
-    link.BaudRate = 9600;
+    test::VirtualLink rig(test::displayConfig("KT310--IIC", 9600));
+    Link& link = rig.link;
+    auto qrPictures = [&] { return rig.line.withDisplay([](sim::DisplayCore& d) { return d.qrPictures(); }); };
 
     const std::string message = "TARSEL-QR-0042";
     const std::string path = tempFile("sent.png");
@@ -83,8 +79,10 @@ TEST(QrPicture, SentToAVirtualDisplayAndReadBack)
     SwitchDeviceBaud(link, link.BaudRate);
     CloseCmdPort(link);
     EXPECT_EQ(code, 0);
+    rig.line.runFor(10); // the switch back reaches the display
+    EXPECT_EQ(rig.line.displaySpeed(), 9600);
 
-    const auto pictures = display->qrPictures();
+    const auto pictures = qrPictures();
     ASSERT_EQ(pictures.size(), 1u);
     EXPECT_EQ(pictures[0].align, 2);
     EXPECT_EQ(pictures[0].slot, 0);
@@ -101,7 +99,7 @@ TEST(QrPicture, SentToAVirtualDisplayAndReadBack)
     EXPECT_EQ(SendQrPicture(link, bad, 2, 0, &BitmapTo1bppFile, code).code, Code::BadInput);
     EXPECT_EQ(code, kQrConversionFailed);
     CloseCmdPort(link);
-    EXPECT_EQ(display->qrPictures().size(), 1u);
+    EXPECT_EQ(qrPictures().size(), 1u);
     std::remove(path.c_str());
     std::remove(bad.c_str());
 }

@@ -6,9 +6,12 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QThread>
+
+#include <chrono>
 
 #include <unistd.h>
 
@@ -67,21 +70,95 @@ bool SimWindow::connect(int timeoutMs)
     return true;
 }
 
-bool ScriptedLine::addPort(const QString& name)
+VirtualWindow::VirtualWindow(const sim::DisplayCore::Config& display) : line(display)
 {
-    port = QDir(folder.path()).filePath(name);
-    return ::symlink("/dev/null", port.toLocal8Bit().constData()) == 0;
+    port = QDir(folder.path()).filePath(QStringLiteral("ttyVIRTUAL0"));
+    plugBack();
 }
 
-TarselMain::Options ScriptedLine::options(BoxRecorder& boxes, std::uint16_t langId)
+TarselMain::Options VirtualWindow::options(std::uint16_t langId)
 {
     auto o = testOptions(boxes, folder.path(), langId);
-    o.clock = &clock;
-    o.portFactory = [this] {
-        return std::unique_ptr<tarsel::SerialPort>(
-            new tarsel::test::FakePort(line, portsMade++ == 0 ? "cmd" : "text"));
-    };
+    o.clock = &line.clock();
+    o.portFactory = [this] { return line.makePort(m_portsMade++ == 0 ? "cmd" : "text"); };
     return o;
+}
+
+bool VirtualWindow::open() { return open(options()); }
+
+bool VirtualWindow::open(TarselMain::Options options)
+{
+    m_window = std::make_unique<TarselMain>(std::move(options));
+    m_window->show();
+    if (!selectPort(*m_window, port)) {
+        lastError = "the line's port is not listed";
+        return false;
+    }
+    return true;
+}
+
+bool VirtualWindow::connect(int timeoutMs)
+{
+    m_window->btnConnectClick();
+    if (!waitIdle(*m_window, timeoutMs)) {
+        lastError = "Connect did not end";
+        return false;
+    }
+    return true;
+}
+
+void VirtualWindow::plugIn(const sim::DisplayCore::Config& display)
+{
+    line.withDisplay([&](sim::DisplayCore& d) {
+        auto onRecord = std::move(d.onRecord); // the line's record callbacks stay
+        d = sim::DisplayCore(display);
+        d.onRecord = std::move(onRecord);
+    });
+}
+
+void VirtualWindow::unplug()
+{
+    QFile::remove(port);
+    line.setPortName({});
+}
+
+void VirtualWindow::plugBack()
+{
+    ::symlink("/dev/null", port.toLocal8Bit().constData());
+    line.setPortName(port.toStdString());
+}
+
+void WorkerGate::hold()
+{
+    std::unique_lock lock(m_mutex);
+    m_held = true;
+    m_changed.notify_all();
+    m_changed.wait_for(lock, std::chrono::seconds(20), [this] { return m_released; });
+}
+
+bool WorkerGate::waitHeld(int timeoutMs)
+{
+    QDeadlineTimer limit(timeoutMs);
+    for (;;) {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_held)
+                break;
+        }
+        if (limit.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    QCoreApplication::processEvents();
+    return true;
+}
+
+void WorkerGate::release()
+{
+    std::lock_guard lock(m_mutex);
+    m_released = true;
+    m_changed.notify_all();
 }
 
 QString testPreferencesFile()

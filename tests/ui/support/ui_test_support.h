@@ -1,16 +1,19 @@
-// Helpers for the window tests: a recording message-box hook, a virtual display
-// registered in a private port folder, waiting for the device worker.
+// Helpers for the window tests: a recording message-box hook, a window on a virtual
+// line, the virtual display program's core registered in a private port folder behind
+// a real pseudo-terminal, waiting for the device worker.
 #pragma once
 
 #include "sim/virtual_display.h"
-#include "support/fake_port.h"
+#include "support/virtual_line.h"
 #include "ui/tarselmain.h"
 
 #include <QList>
 #include <QString>
 #include <QTemporaryDir>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 namespace tarsel::uitest {
 
@@ -31,6 +34,72 @@ struct BoxRecorder {
             return (flags & 0x0F) == 4 ? yesNoAnswer : 1;
         };
     }
+};
+
+// A window on a virtual line: a private port folder with one name linked to /dev/null,
+// the line's port named by that path, and a window whose clock is the line's and whose
+// ports are the line's slots (the first one made "cmd", the next "text"). The display
+// core at the far end answers in virtual time: a job takes no real time, only waiting
+// for the worker (waitIdle) does. Members are destroyed window first, line last.
+class VirtualWindow {
+public:
+    explicit VirtualWindow(const sim::DisplayCore::Config& display);
+
+    // Options for a window on this line: boxes answered by `boxes`, English unless a
+    // language id is given, ports listed from the folder.
+    TarselMain::Options options(std::uint16_t langId = 1033);
+    // Makes the window (with options() unless given), shows it and selects the line's
+    // port. False with `lastError` set.
+    bool open();
+    bool open(TarselMain::Options options);
+    // Clicks Connect and waits for the scan to end.
+    bool connect(int timeoutMs = 15000);
+    TarselMain& window() { return *m_window; }
+    const char* error() const { return lastError.c_str(); }
+
+    // Another display on the same adapter (the line must be idle).
+    void plugIn(const sim::DisplayCore::Config& display);
+    // The port goes away (its name leaves the folder, opens find nothing) and comes
+    // back under the same name.
+    void unplug();
+    void plugBack();
+
+    // The display, under the line's lock (not while the worker is held in a callback).
+    template <class F>
+    auto display(F f)
+    {
+        return line.withDisplay([&](sim::DisplayCore& d) { return f(d); });
+    }
+    std::size_t countRecords(const std::string& name) const { return line.recordsNamed(name).size(); }
+
+    tarsel::test::VirtualLine line;
+    BoxRecorder boxes;
+    QTemporaryDir folder;
+    QString port;
+    std::string lastError;
+
+private:
+    int m_portsMade = 0;
+    std::unique_ptr<TarselMain> m_window;
+};
+
+// Holds the device worker at a virtual moment: a line callback (at(), onRecord())
+// calls hold(), which returns once the test's thread has called release(). Meanwhile
+// the worker keeps the line's lock: the test's thread may use the window, not the
+// line, until it releases. A hold that is never released ends after 20 s.
+class WorkerGate {
+public:
+    ~WorkerGate() { release(); } // a test that fails while holding lets the worker go
+    void hold();
+    // Waits (running the window's events) until the worker is held; false after `timeoutMs`.
+    bool waitHeld(int timeoutMs = 15000);
+    void release();
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_held = false;
+    bool m_released = false;
 };
 
 // A private virtual-port folder with one virtual display registered in it.
@@ -68,22 +137,6 @@ public:
 
 private:
     std::unique_ptr<TarselMain> m_window;
-};
-
-// A port folder with one port name linked to /dev/null and a scripted line on a virtual
-// clock behind it: windows made with `options` open FakePorts on that line, the first
-// one named "cmd", every later one "text".
-class ScriptedLine {
-public:
-    // Links `name` in the folder; `port` is then its path.
-    bool addPort(const QString& name);
-    TarselMain::Options options(BoxRecorder& boxes, std::uint16_t langId = 1033);
-
-    QTemporaryDir folder;
-    QString port;
-    tarsel::test::VirtualClock clock;
-    tarsel::test::FakeLine line{clock};
-    int portsMade = 0;
 };
 
 // A preferences file of this test program's own (in a temporary folder), so that

@@ -75,6 +75,8 @@ void TappedPort::purgeInput()
         event(std::to_string(waiting) + " bytes received and discarded unread");
 }
 
+void TappedPort::purgeOutput() { m_port->purgeOutput(); }
+
 void TappedPort::setCancelToken(const CancelToken* token)
 {
     SerialPort::setCancelToken(token);

@@ -46,6 +46,7 @@ public:
     bool drainOutput(double maxMs, std::string& message) override { return m_port->drainOutput(maxMs, message); }
     // Reported as an event when bytes were waiting (they are not read, so not shown).
     void purgeInput() override;
+    void purgeOutput() override;
     bool hungUp() const override { return m_port->hungUp(); }
     void requestLowLatency() override { m_port->requestLowLatency(); }
     void setCancelToken(const CancelToken* token) override;

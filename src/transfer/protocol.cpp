@@ -160,7 +160,14 @@ Status WaitFileCrc(Link& link, const std::string& expectedDecimal)
     policy.pollPauseMs = kFileCrcPollPauseMs;
     policy.emptyReadEnds = true;
     policy.timeOutText = kFileCrcTimeOutText;
-    policy.judge = [](Bytes& a) { return AnswerEndsWith(a, '\n'); };
+    // The CRC line is digits ended by 0A. The line end of the make-file answer
+    // ("OK" CR LF) may come after the poll that took its "OK": a CR or LF before the
+    // digits belongs to that answer, not to this line.
+    policy.judge = [](Bytes& a) {
+        const std::size_t digits = a.find_first_not_of("\r\n");
+        a.erase(0, digits == Bytes::npos ? a.size() : digits);
+        return AnswerEndsWith(a, '\n');
+    };
     Bytes line;
     if (Status answered = AwaitAnswer(link, link.CmdPort, policy, line); !answered.ok())
         return answered;

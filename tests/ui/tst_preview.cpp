@@ -3,6 +3,7 @@
 // on its time slider. No display is needed.
 #include "pictures/image.h"
 #include "support/ui_test_support.h"
+#include "support/virtual_link.h"
 #include "ui/pictures_controller.h"
 #include "ui/preview_controller.h"
 #include "ui/tarselmain.h"
@@ -90,20 +91,11 @@ void TstPreview::followsEditsWithoutSetting()
 
 void TstPreview::headerPictureAndCarousel()
 {
-    // A KT710-II on a scripted line: Connect gives the slots their sizes.
-    ScriptedLine scripted;
-    QVERIFY(scripted.addPort(QStringLiteral("display")));
-    scripted.line.onWrite = [](tarsel::test::FakeLine& l, const tarsel::Bytes& frame) {
-        if (frame == tarsel::bytesOf({0x02, 0x07, 0x16, 0x01}))
-            l.answer(tarsel::Bytes("KT710-II") + '\0', 20);
-        else if (frame == tarsel::bytesOf({0x02, 0x07, 0x16, 0x02}))
-            l.answer(tarsel::bytesOf({0x0C}), 20);
-    };
-    BoxRecorder boxes;
-    TarselMain w(scripted.options(boxes));
-    QVERIFY(selectPort(w, scripted.port));
-    w.btnConnectClick();
-    QVERIFY(waitIdle(w));
+    // A KT710-II on a virtual line: Connect gives the slots their sizes.
+    VirtualWindow view(tarsel::test::displayConfig("KT710-II", 38400));
+    QVERIFY2(view.open(), view.error());
+    QVERIFY2(view.connect(), view.error());
+    TarselMain& w = view.window();
     QCOMPARE(w.modelIndex(), 6);
     PreviewController& preview = w.previewController();
 

@@ -161,6 +161,18 @@ TEST_F(ProtocolTest, FileCrcLine)
     EXPECT_EQ(st.text, "Download failed : Time out !");
 }
 
+TEST_F(ProtocolTest, FileCrcLineAfterTheRestOfTheMakeFileAnswer)
+{
+    // The line end of "OK" CR LF came after the poll that took "OK": it is not the CRC line.
+    line.answer("\r\n");
+    line.answer("4660\n");
+    EXPECT_EQ(WaitFileCrc(link, "4660"), Status::success());
+    EXPECT_EQ(traces.back(), "<---- 343636300A");
+    line.answer("\n");
+    line.answer("4661\n");
+    EXPECT_EQ(WaitFileCrc(link, "4660"), Status::failure(Code::Refused, "Download failed : Crc"));
+}
+
 TEST_F(ProtocolTest, StreamWritesPiecesOf256AndAnEmptyLastPiece)
 {
     const Bytes file = fileOf(512);

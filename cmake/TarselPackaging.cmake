@@ -5,7 +5,8 @@
 #
 # The package holds whatever the install rules install: the programs in /usr/bin
 # (tarsel, and tarsel-cli where it is built), the virtual display in /usr/lib/tarsel,
-# manual pages, desktop entry, icons, metainfo and /usr/share/doc/tarsel. Tests and
+# manual pages, desktop entry, icons, metainfo, /usr/share/doc/tarsel and the Ansible
+# collection tarsel.display in /usr/share/ansible/collections. Tests and
 # benchmarks have no install rules and never reach it. Binaries are stripped; no
 # separate debug-symbol package is made (a Release build has no debug information to
 # keep).
@@ -49,6 +50,8 @@ if(TARSEL_BUILD_UI)
   # The toolkit's own dialogs (file, colour) in the user's language.
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 endif()
+# The Ansible collection runs tarsel-cli on the hosts a playbook configures.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "ansible-core")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

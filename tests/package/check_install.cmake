@@ -3,7 +3,8 @@
 #   cmake -DBUILD_DIR=<build> -DROOT=<scratch dir> -DVERSION=<x.y> -DAPP_ID=<id> -P check_install.cmake
 # Checked: exactly the expected files and no others (no test or benchmark programs);
 # every program on the PATH has its manual page; the virtual display is off the PATH;
-# programs are stripped; the icon is 256 × 256; the metainfo names this version.
+# the Ansible collection is where Debian's Ansible looks for collections; programs are
+# stripped; the icon is 256 × 256; the metainfo names this version.
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -22,6 +23,8 @@ if(NOT status EQUAL 0)
 endif()
 
 file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE "${ROOT}" "${ROOT}/*")
+# The Ansible collection, where Debian's Ansible finds it.
+set(ansible usr/share/ansible/collections/ansible_collections/tarsel/display)
 set(required
   usr/bin/tarsel
   usr/bin/tarsel-cli
@@ -34,7 +37,14 @@ set(required
   usr/share/icons/hicolor/256x256/apps/${APP_ID}.png
   usr/share/doc/tarsel/copyright
   usr/share/doc/tarsel/README.Debian
-  usr/share/doc/tarsel/changelog.gz)
+  usr/share/doc/tarsel/changelog.gz
+  ${ansible}/galaxy.yml
+  ${ansible}/README.md
+  ${ansible}/LICENSE
+  ${ansible}/meta/runtime.yml
+  ${ansible}/plugins/module_utils/tarsel_cli.py
+  ${ansible}/plugins/modules/info.py
+  ${ansible}/plugins/modules/settings.py)
 set(problems "")
 foreach(f IN LISTS required)
   if(NOT f IN_LIST installed)

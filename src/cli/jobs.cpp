@@ -587,8 +587,8 @@ Status ApplySettings(DisplaySession& session, const SettingsToSend& settings, co
             return finishWith(out, Status::failure(Code::Cancelled, kCancelledText), result);
         o.changed = true;
         if (!report.ok()) {
-            out.note(groupFailure(group, report), "error");
-            first = report.status;
+            first = Status::failure(report.status.code, groupFailure(group, report));
+            result["failed-group"] = group;
             break; // nothing more goes out, least of all a new speed
         }
     }
@@ -773,6 +773,7 @@ namespace {
 struct Prepared {
     SettingsToSend settings;
     SettingsState fileState;
+    std::vector<std::string> ignoredKeys; // members of the file that are no settings key
 };
 
 Status prepare(const Invocation& inv, Prepared& prepared)
@@ -790,6 +791,9 @@ Status prepare(const Invocation& inv, Prepared& prepared)
             return unusable(inv.file + ": " + error);
         prepared.settings.keys = DocumentKeys(prepared.settings.content);
         prepared.settings.name = inv.file;
+        for (const std::string& key : prepared.settings.keys)
+            if (GroupOfKey(key).empty() && key != "temp1")
+                prepared.ignoredKeys.push_back(key);
         return Status::success();
     }
     case Command::Item:
@@ -1124,6 +1128,13 @@ int RunInvocation(const Invocation& inv, Console& console, const CancelToken& ca
         return finish(choice.exitCode);
     }
     result["port"] = choice.path;
+    if (!prepared.ignoredKeys.empty()) {
+        // A misspelt key would otherwise never reach any display unnoticed.
+        result["ignored-keys"] = prepared.ignoredKeys;
+        prepOutlets.note(inv.file + " holds " + (prepared.ignoredKeys.size() == 1 ? "a member" : "members") +
+                             " that no setting has, left out: " + join(prepared.ignoredKeys) + ".",
+                         "warning");
+    }
 
     ConsoleOutlets out(console, options);
     DisplaySession session(choice.path, choice.stableName, out, cancel, LangIdFromEnvironment(), env);
@@ -1146,6 +1157,9 @@ int RunInvocation(const Invocation& inv, Console& console, const CancelToken& ca
     else
         result["version"] = nullptr;
     result["stable-name"] = session.stableName();
+    result["device"] = nullptr;
+    result["description"] = nullptr;
+    result["serial"] = nullptr;
     for (const PortInfo& p : ports) {
         if (p.path != choice.path)
             continue;
@@ -1155,6 +1169,8 @@ int RunInvocation(const Invocation& inv, Console& console, const CancelToken& ca
         result["serial"] = serial.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(serial);
     }
     const Status status = onDisplay(session, inv, prepared, console, result);
+    // The speed the display runs at now (a settings file may have changed it).
+    result["baud-after"] = session.link().BaudRate;
     return finish(ExitFor(status.code));
 }
 

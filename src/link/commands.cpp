@@ -420,7 +420,19 @@ Status ShowQrCodeAt(Link& link, std::uint8_t align, std::uint8_t picture, const 
 
 Status SetCommandSet(Link& link, int index) { return sendFramed(link, bytesOf({0x02, 0x43}) + std::to_string(index)); }
 
-Status SetDeviceBaud(Link& link, int code) { return sendFramed(link, bytesOf({0x02, 0x42}) + std::to_string(code)); }
+Status SetDeviceBaud(Link& link, int code)
+{
+    CmdPortScope scope(link);
+    if (!scope.ok())
+        return scope.status();
+    if (Status written = writeFrame(link, link.CmdPort, bytesOf({0x02, 0x42}) + std::to_string(code)); !written.ok())
+        return written;
+    // The display changes its speed once the frame is in: the frame must have left the
+    // line before the port is closed and opened again at the new speed.
+    std::string drainMessage;
+    link.CmdPort.drainOutput(kFrameDrainLimitMs, drainMessage);
+    return Status::success();
+}
 
 // ---------------------------------------------------------------------------
 // Echoed commands

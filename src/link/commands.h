@@ -169,7 +169,8 @@ Status ShowQrCode(Link& link, std::uint8_t align, std::uint8_t slot, const Bytes
 Status ShowQrCodeAt(Link& link, std::uint8_t align, std::uint8_t picture, const Bytes& text);
 // 02 43, the command-set index in decimal digits.
 Status SetCommandSet(Link& link, int index);
-// 02 42, the baud code 0..4 in decimal digits (0 = 9600 ... 4 = 115200).
+// 02 42, the baud code 0..4 in decimal digits (0 = 9600 ... 4 = 115200). Returns
+// once the frame has left the line (the display then runs at the new speed).
 Status SetDeviceBaud(Link& link, int code);
 
 // ---------------------------------------------------------------------------

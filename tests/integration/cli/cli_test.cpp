@@ -252,7 +252,14 @@ TEST_F(CliTest, SettingsGetPutAndDiffAfterAChange)
     EXPECT_EQ(same.exit, 0);
     EXPECT_TRUE(contains(same.out, "The display's settings match")) << same.out;
 
-    // An unusable file is refused before any display is looked for.
+    // A new line speed: the frame is off the line before the port is opened again, and
+    // the command follows the display to its new speed.
+    const Result faster = run({"--json", "settings", "apply", write("fast.ini", R"({"Baud_Rate": 4})"), "-p", port});
+    ASSERT_EQ(faster.exit, 0) << faster.out;
+    EXPECT_EQ(d.speed(), 115200);
+    EXPECT_EQ(events(faster.out).back()["verified"], true);
+
+        // An unusable file is refused before any display is looked for.
     d.clearRecords();
     const Result bad = run({"settings", "put", write("bad.ini", "{ not json"), "-p", port});
     EXPECT_EQ(bad.exit, 2);

@@ -202,6 +202,14 @@ TEST_F(CliOnVirtualLine, PutWithoutOnlyLeavesTheDisplayHoldingEveryKeyOfTheFile)
     EXPECT_EQ(line.recordsNamed("ModelQuery").size(), queries + 1);
 }
 
+TEST_F(CliOnVirtualLine, AMisspeltKeyIsNamedNotSilentlyDropped)
+{
+    const CliRun r = cli({"--json", "settings", "apply", settingsFile("typo.ini", {{"lun_tme", 5}, {"lun_time", 4}})});
+    EXPECT_EQ(r.exit, 0) << r.out;
+    EXPECT_EQ(r.result["ignored-keys"], nlohmann::json::array({"lun_tme"}));
+    EXPECT_EQ(held().number("lun_time"), 4);
+}
+
 TEST_F(CliOnVirtualLine, DiffExitsOneWhenTheSettingsDiffer)
 {
     const std::string same = settingsFile("same.ini", {{"Comm_No", 255}});
@@ -272,6 +280,7 @@ TEST_F(CliOnVirtualLine, ApplyOfAPartialFileAndOfANewSpeed)
     EXPECT_EQ(held().number("Comm_No"), 4);
     // The baud rate went last; the read-back came at the display's new speed.
     EXPECT_EQ(line.displaySpeed(), 57600);
+    EXPECT_EQ(r.result["baud-after"], 57600);
     EXPECT_EQ(r.result["verified"], true);
     EXPECT_EQ(line.recordsNamed("SetBrightness").size(), 0u);
     const CliRun again = cli({"--json", "settings", "apply", partial});

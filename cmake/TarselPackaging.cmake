@@ -46,7 +46,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # recommendation of the toolkit's own package.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 if(TARSEL_BUILD_UI)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-wqy-microhei")
   # The toolkit's own dialogs (file, colour) in the user's language.
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 endif()

@@ -144,6 +144,7 @@ struct Parser {
     std::vector<std::string> fontItems;
     std::string itemArg;
     std::string slotArg;
+    std::vector<std::string> slotPictureArgs;
 
     CLI::App* command(CLI::App* parent, const std::string& name, const std::string& help, Command c)
     {
@@ -279,6 +280,27 @@ struct Parser {
         command(&app, "restart", "Restart the display", Command::Restart);
         command(&app, "format", "Format the display's storage (asks first)", Command::Format);
 
+        CLI::App* preview = command(&app, "preview",
+                                    "Draw the display's screen as a settings file and the slots' pictures would "
+                                    "make it, into a PNG (800 x 480 or 480 x 272); no display is needed",
+                                    Command::Preview);
+        preview->add_option("FILE", inv.file, "The settings file (keys it does not hold: the factory settings)")
+            ->required();
+        preview->add_option("--model", inv.previewModel, "The display model (default KT710-II)")
+            ->type_name("MODEL")
+            ->check(CLI::IsMember(std::vector<std::string>(ModelList.begin(), ModelList.end())));
+        preview->add_option("--pictures", inv.picturesFolder,
+                            "A folder of slot pictures named by slot: 73.png, Logo_Start.jpg, Picture_1.bmp ...")
+            ->type_name("DIR");
+        preview->add_option("--picture", slotPictureArgs, "A slot's picture: SLOT=FILE (repeat for several)")
+            ->type_name("SLOT=FILE")
+            ->allow_extra_args(false);
+        preview->add_option("--at", inv.atSeconds, "Seconds into standby: the carousel and the scrolling lines")
+            ->type_name("SECONDS")
+            ->check(CLI::Range(0.0, 100000.0));
+        preview->add_flag("--startup", inv.startup, "The start-up phase: the start-up logo");
+        preview->add_option("-o,--output", inv.outputFile, "The PNG to write")->type_name("OUT.png")->required();
+
         command(&app, "provision",
                 "Apply a profile to several displays at once (one --port per display) and print a table "
                 "of what succeeded where",
@@ -326,6 +348,16 @@ struct Parser {
         } else if (inv.ports.size() > 1) {
             error = "only provision takes more than one --port";
             return false;
+        }
+        for (const std::string& arg : slotPictureArgs) {
+            const auto eq = arg.find('=');
+            const int slot = eq == std::string::npos ? 0 : SlotNumber(arg.substr(0, eq));
+            if (slot == 0 || eq + 1 >= arg.size()) {
+                error = "--picture needs SLOT=FILE with a slot 73..86 or its name (Logo_Start, Picture_1, ...), "
+                        "not \"" + arg + "\"";
+                return false;
+            }
+            inv.slotPictures.emplace_back(slot, arg.substr(eq + 1));
         }
         if (inv.command == Command::Qr) {
             if (inv.text.empty() && inv.qrPicture.empty()) {

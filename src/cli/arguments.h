@@ -19,7 +19,7 @@ enum ExitCode : int {
 
 enum class Command {
     Ports, Detect, SettingsGet, SettingsPut, SettingsDiff, SettingsApply, Text, Clear, Qr, ShowPicture,
-    Fonts, Item, Picture, Firmware, Reset, Restart, Format, Provision,
+    Fonts, Item, Picture, Firmware, Reset, Restart, Format, Provision, Preview,
 };
 
 // The settings groups `settings put --only` takes: the window's "Setting" buttons.
@@ -43,6 +43,14 @@ struct Invocation {
     bool clear = false;             // detect --clear: clear the display once found
     bool check = false;             // settings apply --check: compare only, send nothing
     std::string reportFile;         // provision --report FILE (.json or .csv)
+    // preview: the model (a name; empty: KT710-II), a folder of slot pictures, single
+    // slot pictures, the time into standby, the start-up phase, the PNG to write.
+    std::string previewModel;
+    std::string picturesFolder;
+    std::vector<std::pair<int, std::string>> slotPictures;
+    double atSeconds = 0;
+    bool startup = false;
+    std::string outputFile;
 
     std::string file;               // settings FILE, item FILE, firmware FILE, PROFILE,
                                     // picture FILE, settings get -o FILE

@@ -7,7 +7,9 @@
 #include "link/models.h"
 #include "link/ports.h"
 #include "link/termios_port.h"
+#include "pictures/codecs.h"
 #include "pictures/convert.h"
+#include "preview/screen.h"
 #include "pictures/slot_picture.h"
 #include "pictures/slots.h"
 #include "settings/settings_document.h"
@@ -1050,9 +1052,95 @@ Status onDisplay(DisplaySession& session, const Invocation& inv, const Prepared&
     }
     case Command::Ports:
     case Command::Provision:
+    case Command::Preview:
         break;
     }
     return Status::failure(Code::BadInput, "not a display command");
+}
+
+// The slot pictures of a folder: files named by slot number or item name, with a
+// picture extension.
+std::vector<std::pair<int, std::string>> picturesInFolder(const std::string& folder)
+{
+    std::vector<std::pair<int, std::string>> found;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        if (!entry.is_regular_file(ec))
+            continue;
+        const int slot = SlotNumber(entry.path().stem().string());
+        std::string ext = entry.path().extension().string();
+        std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (slot != 0 && (ext == ".png" || ext == ".jpg" || ext == ".jpeg" || ext == ".bmp"))
+            found.emplace_back(slot, entry.path().string());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+int preview(const Invocation& inv, Console& console, nlohmann::ordered_json& result)
+{
+    ConsoleOutlets::Options options;
+    ConsoleOutlets out(console, options);
+    auto fail = [&](const std::string& text) {
+        finishWith(out, Status::failure(Code::BadInput, text), result);
+        return kExitUsage;
+    };
+    Bytes content;
+    std::string error;
+    if (!LoadSettingsFile(inv.file, content, error))
+        return fail(error);
+    SettingsState state = DefaultSettingsState();
+    if (!ApplyDocument(content, state, error))
+        return fail(inv.file + ": " + error);
+    preview::Input input;
+    input.info = state.info;
+    input.modelIndex = inv.previewModel.empty() ? 6 : FindModel(inv.previewModel);
+    input.atSeconds = inv.atSeconds;
+    input.startup = inv.startup;
+
+    std::vector<std::pair<int, std::string>> pictures;
+    if (!inv.picturesFolder.empty()) {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(inv.picturesFolder, ec))
+            return fail("\"" + inv.picturesFolder + "\" is not a folder.");
+        pictures = picturesInFolder(inv.picturesFolder);
+    }
+    for (const auto& p : inv.slotPictures)
+        pictures.push_back(p);
+    for (const auto& [slot, file] : pictures) {
+        const auto size = SlotTargetSize(slot, input.modelIndex);
+        if (!size) {
+            out.note("The " + ModelName(input.modelIndex) + " has no picture slot " + std::to_string(slot) + " (" +
+                         SlotLabel(slot) + "); " + file + " is left out.",
+                     "warning");
+            continue;
+        }
+        auto crop = std::make_shared<Image>();
+        if (!ProposedCropFromFile(file, *size, *crop, error))
+            return fail(error);
+        input.slotPictures[slot] = crop;
+    }
+
+    preview::RenderNotes notes;
+    const Image screen = preview::RenderScreen(input, &notes);
+    if (!notes.fontError.empty())
+        out.note(notes.fontError, "warning");
+    else if (notes.missingGlyphs > 0)
+        out.note(std::to_string(notes.missingGlyphs) + " characters have no glyph in the fonts installed here.",
+                 "warning");
+    if (!WriteFileAtomic(inv.outputFile, EncodePng(screen), error)) {
+        finishWith(out, Status::failure(Code::BadInput, inv.outputFile + ": " + error), result);
+        return kExitUsage;
+    }
+    result["file"] = inv.outputFile;
+    result["model"] = ModelName(input.modelIndex);
+    result["width"] = screen.width;
+    result["height"] = screen.height;
+    result["outcome"] = CodeName(Code::Ok);
+    if (!console.options().json)
+        out.note("Wrote " + inv.outputFile + " (" + std::to_string(screen.width) + " x " +
+                 std::to_string(screen.height) + ", " + ModelName(input.modelIndex) + ").");
+    return kExitOk;
 }
 
 int listPorts(Console& console, const Environment& env, nlohmann::ordered_json& result)
@@ -1099,6 +1187,8 @@ int RunInvocation(const Invocation& inv, Console& console, const CancelToken& ca
         return finish(listPorts(console, env, result));
     if (inv.command == Command::Provision)
         return finish(RunProvision(inv, console, cancel, result, env));
+    if (inv.command == Command::Preview)
+        return finish(preview(inv, console, result));
 
     ConsoleOutlets::Options options;
     options.assumeYes = inv.yes;

@@ -3,6 +3,8 @@
 // status, messages, JSON), with every time limit of the protocol kept exactly.
 #include "cli/arguments.h"
 #include "cli/jobs.h"
+#include "pictures/codecs.h"
+#include "pictures/image.h"
 #include "settings/settings_document.h"
 #include "settings/tables.h"
 #include "support/virtual_link.h"
@@ -465,6 +467,35 @@ TEST_F(CliOnVirtualLine, DeviceCommandsSayWhatTheyDid)
     EXPECT_EQ(unanswered.exit, 2);
     EXPECT_EQ(unanswered.result["outcome"], "unusable-input");
     EXPECT_TRUE(line.recordsNamed("FormatStorage").empty());
+}
+
+// ---------------------------------------------------------------------------
+// preview
+
+TEST_F(CliOnVirtualLine, PreviewWritesTheScreenAsAPngWithoutADisplay)
+{
+    const std::string settings = settingsFile("p.ini", {{"tp_back_rgb", 0x07E0}, {"tp_mode", 9}});
+    Image head(560, 80);
+    for (int y = 0; y < 80; ++y)
+        for (int x = 0; x < 560; ++x)
+            head.setPixel(x, y, 248, 0, 0);
+    const std::string picture = file("head.png", EncodePng(head));
+    const std::string out = (root / "screen.png").string();
+    const CliRun r = cli({"--json", "preview", settings, "--picture", "Pic_Head=" + picture, "-o", out});
+    ASSERT_EQ(r.exit, 0) << r.out;
+    EXPECT_EQ(r.result["width"], 800);
+    Image screen;
+    std::string error;
+    ASSERT_TRUE(DecodePng(ReadFileBytes(out), screen, error)) << error;
+    ASSERT_EQ(screen.height, 480);
+    EXPECT_EQ(screen.at(520, 40)[2], 248);   // the head picture in the header area (red)
+    EXPECT_EQ(screen.at(120, 40)[1], 0xFC);  // the title logo's slot holds nothing: the header's green
+    EXPECT_TRUE(line.writes().empty());      // no display was looked for
+
+    const CliRun small = cli({"--json", "preview", settings, "--model", "KT310--IIB", "-o", out});
+    EXPECT_EQ(small.result["width"], 480);
+    EXPECT_EQ(small.result["height"], 272);
+    EXPECT_EQ(cli({"preview", settings, "--picture", "99=x.png", "-o", out}).exit, 2);
 }
 
 // ---------------------------------------------------------------------------

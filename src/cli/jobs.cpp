@@ -715,8 +715,26 @@ Status ReportRun(DisplaySession& session, const RunReport& report, nlohmann::ord
     return report.status;
 }
 
+bool PictureCache::get(int slot, int model, const std::string& file, Bytes& bytes, std::string& error)
+{
+    // One conversion a picture and model: the displays that need the same one wait for it.
+    std::lock_guard lock(m_mutex);
+    const auto key = std::make_tuple(slot, model, file);
+    if (const auto it = m_bytes.find(key); it != m_bytes.end()) {
+        bytes = it->second;
+        return true;
+    }
+    const auto size = SlotTargetSize(slot, model);
+    Image crop;
+    if (!size || !ProposedCropFromFile(file, *size, crop, error))
+        return false;
+    bytes = SlotPictureBytes(crop, slot, model);
+    m_bytes.emplace(key, bytes);
+    return true;
+}
+
 Status DownloadPictures(DisplaySession& session, const std::vector<std::pair<int, std::string>>& pictures,
-                        nlohmann::ordered_json& result)
+                        nlohmann::ordered_json& result, PictureCache* cache)
 {
     const int model = session.model();
     ConsoleOutlets& out = session.outlets();
@@ -730,11 +748,10 @@ Status DownloadPictures(DisplaySession& session, const std::vector<std::pair<int
                      "warning");
             continue;
         }
-        Image crop;
         std::string error;
-        if (!ProposedCropFromFile(file, *size, crop, error))
+        PictureCache own;
+        if (!(cache ? *cache : own).get(slot, model, file, bytes[SlotQueuePosition(slot)], error))
             return finishWith(out, Status::failure(Code::BadInput, error), result);
-        bytes[SlotQueuePosition(slot)] = SlotPictureBytes(crop, slot, model);
         positions.push_back(SlotQueuePosition(slot));
     }
     if (positions.empty()) {

@@ -21,7 +21,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <tuple>
 #include <set>
 #include <string>
 #include <vector>
@@ -156,8 +159,20 @@ struct ApplyOutcome {
 Status ApplySettings(DisplaySession& session, const SettingsToSend& settings, const std::vector<std::string>& groups,
                      bool check, nlohmann::ordered_json& result, ApplyOutcome* outcome = nullptr);
 
+// Pictures made once for every display of a model (provision converts a profile's
+// pictures once, however many displays get them). Thread-safe.
+class PictureCache {
+public:
+    // The bytes of `file` for `slot` on `model` (made on first use); false with the
+    // reason when the file cannot be used.
+    bool get(int slot, int model, const std::string& file, Bytes& bytes, std::string& error);
+
+private:
+    std::mutex m_mutex;
+    std::map<std::tuple<int, int, std::string>, Bytes> m_bytes;
+};
 Status DownloadPictures(DisplaySession& session, const std::vector<std::pair<int, std::string>>& pictures,
-                        nlohmann::ordered_json& result);
+                        nlohmann::ordered_json& result, PictureCache* cache = nullptr);
 Status DownloadFonts(DisplaySession& session, const std::vector<int>& positions, nlohmann::ordered_json& result);
 Status UpdateFirmware(DisplaySession& session, const std::string& file, nlohmann::ordered_json& result);
 

@@ -42,7 +42,7 @@ std::string isoTimeNow()
 
 void provisionOne(ProvisionRow& row, const PortChoice& port, const Invocation& inv, const Profile& profile,
                   const SettingsToSend& settings, Console& console, const CancelToken& cancel, std::uint16_t langId,
-                  const Environment& env)
+                  const Environment& env, PictureCache& pictures)
 {
     ConsoleOutlets::Options options;
     options.port = row.port;
@@ -89,7 +89,7 @@ void provisionOne(ProvisionRow& row, const PortChoice& port, const Invocation& i
         switch (i) {
         case 0: status = UpdateFirmware(session, profile.firmwareFile, detail); break;
         case 1: status = DownloadFonts(session, profile.fontPositions, detail); break;
-        case 2: status = DownloadPictures(session, profile.pictures, detail); break;
+        case 2: status = DownloadPictures(session, profile.pictures, detail, &pictures); break;
         case 3:
             status = ApplySettings(session, settings, profile.only, false, detail, &applied);
             row.settingsChanged = applied.changed;
@@ -361,10 +361,14 @@ int RunProvision(const Invocation& inv, Console& console, const CancelToken& can
     }
 
     const std::uint16_t langId = LangIdFromEnvironment();
+    // Every display of a model gets the same pictures: each is converted once.
+    PictureCache pictures;
     std::vector<std::thread> threads;
     for (std::size_t i = 0; i < rows.size(); ++i)
         threads.emplace_back([&row = rows[i], &choice = choices[i], &inv, &profile, &settings, &console, &cancel, langId,
-                              &env] { provisionOne(row, choice, inv, profile, settings, console, cancel, langId, env); });
+                              &env, &pictures] {
+            provisionOne(row, choice, inv, profile, settings, console, cancel, langId, env, pictures);
+        });
     for (std::thread& t : threads)
         t.join();
 

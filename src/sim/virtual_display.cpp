@@ -54,6 +54,10 @@ void raiseThreadPriority()
 // bytes of the next couple of milliseconds. The rest stays in the pty, which fills
 // and then blocks the program's writes, as a real line does.
 constexpr double kRxLookaheadMs = 4.0;
+// The receiver takes bytes in batches of at least this much line time: taking each
+// byte as soon as there is room for it woke the thread at the byte rate (11 520 times a
+// second at 115200), which sixteen displays at once could not afford on two cores.
+constexpr double kRxBatchMs = 2.0;
 // How often a receiver held by flow control looks at the line settings again.
 constexpr double kFlowRecheckMs = 20.0;
 
@@ -271,13 +275,13 @@ double VirtualDisplay::nextWake(double now) const
     if (m_flowHeld)
         t = std::min(t, now + kFlowRecheckMs);
     else if (m_options.pacing && !receiverReady(now))
-        t = std::min(t, m_rxBusyUntil - kRxLookaheadMs);
+        t = std::min(t, m_rxBusyUntil - (kRxLookaheadMs - kRxBatchMs));
     return t;
 }
 
 bool VirtualDisplay::receiverReady(double now) const
 {
-    return !m_flowHeld && (!m_options.pacing || m_rxBusyUntil - now < kRxLookaheadMs);
+    return !m_flowHeld && (!m_options.pacing || m_rxBusyUntil - now <= kRxLookaheadMs - kRxBatchMs);
 }
 
 void VirtualDisplay::run()

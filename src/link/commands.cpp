@@ -500,8 +500,19 @@ Status SwitchLineSpeed(Link& link, int baud, double devicePauseMs)
     if (sent.ok())
         link.CmdPort.drainOutput(kFrameDrainLimitMs, drainMessage);
     const Status cancelled = Status::failure(Code::Cancelled, kCancelledText);
-    if (!link.pause(devicePauseMs))
+    const double pauseStart = link.clock.nowMs();
+    if (!link.pause(devicePauseMs)) {
+        if (!sent.ok())
+            return cancelled; // the frame did not go out: the display keeps its speed
+        // The display runs at the new speed now: the switch is completed (the rest of
+        // the pause, the PC's speed) so that what the caller sends to put it back, after
+        // the cancel, reaches it at the speed it listens at.
+        const CancelScope finish(link, nullptr);
+        link.pause(std::max(0.0, devicePauseMs - (link.clock.nowMs() - pauseStart)));
+        link.CmdPort.setBaud(baud);
+        link.pause(kLocalSpeedSettleMs);
         return cancelled;
+    }
     const LineStatus local = link.CmdPort.setBaud(baud);
     if (!local.ok)
         return Status::failure(Code::PortError, SpeedChangeFailedText(link, baud, local.error));
@@ -569,6 +580,9 @@ Status SendQrPicture(Link& link, const std::string& file, std::uint8_t align, st
         link.pause(kQrStepPauseMs);
         port.write(bytesOf({0x02, 0x07, 0x19, 0x00}), ignored);
         port.drainOutput(kFrameDrainLimitMs, ignored);
+        // As after a whole picture: a frame that follows the trailer at once (the way
+        // back to the display's speed) would be taken for more of the picture.
+        link.pause(kQrFinishPauseMs);
         return outcome(kQrCancelled, Code::Cancelled);
     };
     if (!link.pause(kQrStepPauseMs))

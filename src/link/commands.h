@@ -214,7 +214,9 @@ inline constexpr double kFrameDrainLimitMs = 1000;
 // the line, pause devicePauseMs, set the local speed of CmdPort to `baud`, pause
 // 100 ms. The local speed is set also when the frame failed. The outcome: ok; the
 // frame's failure; PortError "could not set <baud> bit/s on <port>: <reason>" when
-// the PC's side refused the speed (the display has switched already); Cancelled.
+// the PC's side refused the speed (the display has switched already); Cancelled (once
+// the frame is out, the switch is still completed first: the rest of the pause and the
+// PC's speed, so that the display can be spoken to at its new speed).
 Status SwitchLineSpeed(Link& link, int baud, double devicePauseMs);
 // The message of a local speed change that failed.
 std::string SpeedChangeFailedText(const Link& link, int baud, const std::string& reason);

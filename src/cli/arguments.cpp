@@ -66,7 +66,8 @@ const char* const kFooter =
     "Exit status (with --json also the result's \"outcome\"):\n"
     "  0    success (ok)\n"
     "  1    the display refused, answered wrongly or not in time (refused, timed-out);\n"
-    "       a question answered No (declined); settings diff: the settings differ\n"
+    "       a question answered No (declined); settings diff: the settings differ;\n"
+    "       doctor: something stands between you and the port\n"
     "  2    usage: a wrong command line, an input file that cannot be used, a question\n"
     "       left unanswered (unusable-input)\n"
     "  3    the port cannot be opened, or it went away (port-error, hung-up)\n"
@@ -292,6 +293,12 @@ struct Parser {
                                           "Write one record per port to FILE: JSON (.json) or CSV with a header "
                                           "row (.csv)")
             ->type_name("FILE");
+
+        command(&app, "doctor",
+                "What stands between you and the serial ports (every port, or --port), each with its fix: "
+                "a missing port, a program holding it, a permission you lack, ModemManager or brltty. "
+                "Exit 1 when something does",
+                Command::Doctor);
     }
 
     // After a successful parse: the command chosen and the arguments in their final form.

@@ -19,7 +19,7 @@ enum ExitCode : int {
 
 enum class Command {
     Ports, Detect, SettingsGet, SettingsPut, SettingsDiff, SettingsApply, Text, Clear, Qr, ShowPicture,
-    Fonts, Item, Picture, Firmware, Reset, Restart, Format, Provision,
+    Fonts, Item, Picture, Firmware, Reset, Restart, Format, Provision, Doctor,
 };
 
 // The settings groups `settings put --only` takes: the window's "Setting" buttons.

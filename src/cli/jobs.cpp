@@ -1,5 +1,6 @@
 #include "cli/jobs.h"
 
+#include "cli/doctor.h"
 #include "cli/profile.h"
 #include "cli/provision.h"
 #include "cli/speed_memory.h"
@@ -1046,6 +1047,7 @@ Status onDisplay(DisplaySession& session, const Invocation& inv, const Prepared&
     }
     case Command::Ports:
     case Command::Provision:
+    case Command::Doctor:
         break;
     }
     return Status::failure(Code::BadInput, "not a display command");
@@ -1095,6 +1097,8 @@ int RunInvocation(const Invocation& inv, Console& console, const CancelToken& ca
         return finish(listPorts(console, env, result));
     if (inv.command == Command::Provision)
         return finish(RunProvision(inv, console, cancel, result, env));
+    if (inv.command == Command::Doctor)
+        return finish(RunDoctor(inv, console, result));
 
     ConsoleOutlets::Options options;
     options.assumeYes = inv.yes;

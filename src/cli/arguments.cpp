@@ -93,6 +93,19 @@ const char* const kFooter =
     "  Apply a profile to two displays at once:\n"
     "      tarsel-cli provision shop.json --port /dev/ttyUSB0 --port /dev/ttyUSB1";
 
+const char* const kCompletionFooter =
+    "The Debian package installs the scripts where the shells look for them. To put one\n"
+    "in place by hand (the folders may need to be made first):\n"
+    "  bash:  tarsel-cli completion bash > ~/.local/share/bash-completion/completions/tarsel-cli\n"
+    "  zsh:   tarsel-cli completion zsh > ~/.zfunc/_tarsel-cli\n"
+    "         and in ~/.zshrc, before compinit: fpath=(~/.zfunc $fpath)\n"
+    "  fish:  tarsel-cli completion fish > ~/.config/fish/completions/tarsel-cli.fish\n"
+    "A new shell then completes commands, options, their values and the ports\n"
+    "(--port asks tarsel-cli ports). For the current shell only:\n"
+    "  bash:  source <(tarsel-cli completion bash)\n"
+    "  zsh:   source <(tarsel-cli completion zsh)   (after compinit)\n"
+    "  fish:  tarsel-cli completion fish | source";
+
 // CLI11 validators that turn the arguments into numbers as they are read.
 CLI::Validator itemValidator(bool fontsOnly)
 {
@@ -299,6 +312,12 @@ struct Parser {
                 "a missing port, a program holding it, a permission you lack, ModemManager or brltty. "
                 "Exit 1 when something does",
                 Command::Doctor);
+        CLI::App* completion = command(&app, "completion", "Print the shell completion script for bash, zsh or fish",
+                                       Command::Completion);
+        completion->add_option("SHELL", inv.shell, "bash, zsh or fish")
+            ->required()
+            ->check(CLI::IsMember({"bash", "zsh", "fish"}));
+        completion->footer(kCompletionFooter);
     }
 
     // After a successful parse: the command chosen and the arguments in their final form.
@@ -398,6 +417,12 @@ int CodePageRow(const std::string& argument)
         if (lower(CodePageTable[static_cast<std::size_t>(row)].DisplayName) == wanted)
             return row;
     return -1;
+}
+
+void VisitCommandDefinitions(const std::function<void(CLI::App&)>& visit)
+{
+    Parser parser;
+    visit(parser.app);
 }
 
 ParseResult ParseArguments(int argc, const char* const* argv)

@@ -1,5 +1,6 @@
 #include "cli/jobs.h"
 
+#include "cli/completion.h"
 #include "cli/doctor.h"
 #include "cli/profile.h"
 #include "cli/provision.h"
@@ -1048,6 +1049,7 @@ Status onDisplay(DisplaySession& session, const Invocation& inv, const Prepared&
     case Command::Ports:
     case Command::Provision:
     case Command::Doctor:
+    case Command::Completion:
         break;
     }
     return Status::failure(Code::BadInput, "not a display command");
@@ -1099,6 +1101,10 @@ int RunInvocation(const Invocation& inv, Console& console, const CancelToken& ca
         return finish(RunProvision(inv, console, cancel, result, env));
     if (inv.command == Command::Doctor)
         return finish(RunDoctor(inv, console, result));
+    if (inv.command == Command::Completion) {
+        console.outText(CompletionScript(inv.shell));
+        return kExitOk;
+    }
 
     ConsoleOutlets::Options options;
     options.assumeYes = inv.yes;

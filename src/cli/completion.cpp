@@ -144,7 +144,8 @@ void walk(CLI::App& app, const std::string& path, const std::vector<CompletionOp
         }
     }
     command.options.insert(command.options.end(), own.begin(), own.end());
-    const std::vector<CLI::App*> subs = app.get_subcommands([](CLI::App*) { return true; });
+    // Option groups are subcommands without a name: not words of the command line.
+    const std::vector<CLI::App*> subs = app.get_subcommands([](CLI::App* sub) { return !sub->get_name().empty(); });
     for (CLI::App* sub : subs)
         command.subcommands.emplace_back(sub->get_name(), shortHelp(sub->get_description()));
     const std::vector<CompletionOption> options = command.options;

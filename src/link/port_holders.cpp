@@ -163,9 +163,14 @@ std::string HolderList(const std::vector<ProcessName>& holders)
 std::string BusyReason(const std::string& device, const std::string& procRoot)
 {
     std::string reason = std::strerror(EBUSY);
-    const PortHolders found = FindPortHolders(device, procRoot);
-    if (!found.holders.empty())
-        reason += " (held by " + HolderList(found.holders) + ")";
+    std::vector<ProcessName> others = FindPortHolders(device, procRoot).holders;
+    // This program's other handle on the port (the window's other slot) is not
+    // another program in the way.
+    const int self = static_cast<int>(::getpid());
+    others.erase(std::remove_if(others.begin(), others.end(), [self](const ProcessName& p) { return p.pid == self; }),
+                 others.end());
+    if (!others.empty())
+        reason += " (held by " + HolderList(others) + ")";
     return reason;
 }
 

@@ -33,7 +33,7 @@ std::string HolderList(const std::vector<ProcessName>& holders);
 
 // The system's reason for a busy port with the holders named where they can be found:
 // "Device or resource busy (held by minicom, pid 1234)"; without any found (another
-// user's program), "Device or resource busy".
+// user's program, or only this process itself), "Device or resource busy".
 std::string BusyReason(const std::string& device, const std::string& procRoot = "/proc");
 
 // The running processes whose program is `program` (compared with comm).

@@ -64,11 +64,12 @@ std::string modeText(const DeviceFacts& facts)
     return text;
 }
 
-std::string namesAnd(const std::vector<std::string>& names)
+// "a, b and c" (or "a, b or c").
+std::string namesAnd(const std::vector<std::string>& names, const char* last = " and ")
 {
     std::string text;
     for (std::size_t i = 0; i < names.size(); ++i)
-        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+        text += (i == 0 ? "" : i + 1 == names.size() ? last : ", ") + names[i];
     return text;
 }
 
@@ -352,7 +353,7 @@ std::vector<Finding> Diagnose(const std::string& wanted, const DoctorSources& so
         portNames.push_back(p.path);
     const std::string choose = portNames.empty()
         ? std::string("connect the display's USB serial adapter (sudo dmesg shows whether the kernel saw it)")
-        : "choose one of the ports there are: " + namesAnd(portNames);
+        : "choose one of the ports there are: " + namesAnd(portNames, " or ");
 
     // The ports to look at, each said what it is.
     std::vector<PortUnderTest> checked;

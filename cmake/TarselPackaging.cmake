@@ -5,8 +5,9 @@
 #
 # The package holds whatever the install rules install: the programs in /usr/bin
 # (tarsel, and tarsel-cli where it is built), the virtual display in /usr/lib/tarsel,
-# manual pages, desktop entry, icons, metainfo, /usr/share/doc/tarsel and the Ansible
-# collection tarsel.display in /usr/share/ansible/collections. Tests and
+# manual pages, tarsel-cli's shell completions (bash, zsh, fish), desktop entry, icons,
+# metainfo, /usr/share/doc/tarsel and the Ansible collection tarsel.display in
+# /usr/share/ansible/collections. Tests and
 # benchmarks have no install rules and never reach it. Binaries are stripped; no
 # separate debug-symbol package is made (a Release build has no debug information to
 # keep).

@@ -66,7 +66,8 @@ const char* const kFooter =
     "Exit status (with --json also the result's \"outcome\"):\n"
     "  0    success (ok)\n"
     "  1    the display refused, answered wrongly or not in time (refused, timed-out);\n"
-    "       a question answered No (declined); settings diff: the settings differ\n"
+    "       a question answered No (declined); settings diff: the settings differ;\n"
+    "       doctor: something stands between you and the port\n"
     "  2    usage: a wrong command line, an input file that cannot be used, a question\n"
     "       left unanswered (unusable-input)\n"
     "  3    the port cannot be opened, or it went away (port-error, hung-up)\n"
@@ -91,6 +92,19 @@ const char* const kFooter =
     "\n"
     "  Apply a profile to two displays at once:\n"
     "      tarsel-cli provision shop.json --port /dev/ttyUSB0 --port /dev/ttyUSB1";
+
+const char* const kCompletionFooter =
+    "The Debian package installs the scripts where the shells look for them. To put one\n"
+    "in place by hand (the folders may need to be made first):\n"
+    "  bash:  tarsel-cli completion bash > ~/.local/share/bash-completion/completions/tarsel-cli\n"
+    "  zsh:   tarsel-cli completion zsh > ~/.zfunc/_tarsel-cli\n"
+    "         and in ~/.zshrc, before compinit: fpath=(~/.zfunc $fpath)\n"
+    "  fish:  tarsel-cli completion fish > ~/.config/fish/completions/tarsel-cli.fish\n"
+    "A new shell then completes commands, options, their values and the ports\n"
+    "(--port asks tarsel-cli ports). For the current shell only:\n"
+    "  bash:  source <(tarsel-cli completion bash)\n"
+    "  zsh:   source <(tarsel-cli completion zsh)   (after compinit)\n"
+    "  fish:  tarsel-cli completion fish | source";
 
 // CLI11 validators that turn the arguments into numbers as they are read.
 CLI::Validator itemValidator(bool fontsOnly)
@@ -176,7 +190,7 @@ struct Parser {
         command(&app, "detect", "Find the display: model, firmware version, line speed", Command::Detect)
             ->add_flag("--clear", inv.clear, "Clear the display once it is found (as the window's Connect does)");
 
-        CLI::App* settings = app.add_subcommand("settings", "The display's settings: get, put, diff");
+        CLI::App* settings = app.add_subcommand("settings", "The display's settings: get, put, diff, apply");
         settings->require_subcommand(1);
         command(settings, "get",
                 "Read the display's settings (Get Setting); print them (the bytes of the settings file) or "
@@ -314,6 +328,18 @@ struct Parser {
                                           "Write one record per port to FILE: JSON (.json) or CSV with a header "
                                           "row (.csv)")
             ->type_name("FILE");
+
+        command(&app, "doctor",
+                "What stands between you and the serial ports (every port, or --port), each with its fix: "
+                "a missing port, a program holding it, a permission you lack, ModemManager or brltty. "
+                "Exit 1 when something does",
+                Command::Doctor);
+        CLI::App* completion = command(&app, "completion", "Print the shell completion script for bash, zsh or fish",
+                                       Command::Completion);
+        completion->add_option("SHELL", inv.shell, "bash, zsh or fish")
+            ->required()
+            ->check(CLI::IsMember({"bash", "zsh", "fish"}));
+        completion->footer(kCompletionFooter);
     }
 
     // After a successful parse: the command chosen and the arguments in their final form.
@@ -423,6 +449,12 @@ int CodePageRow(const std::string& argument)
         if (lower(CodePageTable[static_cast<std::size_t>(row)].DisplayName) == wanted)
             return row;
     return -1;
+}
+
+void VisitCommandDefinitions(const std::function<void(CLI::App&)>& visit)
+{
+    Parser parser;
+    visit(parser.app);
 }
 
 ParseResult ParseArguments(int argc, const char* const* argv)

@@ -2,8 +2,13 @@
 // what a parse decides (run a command, or print help, the version or a usage error).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
+
+namespace CLI {
+class App;
+}
 
 namespace tarsel::cli {
 
@@ -19,7 +24,7 @@ enum ExitCode : int {
 
 enum class Command {
     Ports, Detect, SettingsGet, SettingsPut, SettingsDiff, SettingsApply, Text, Clear, Qr, ShowPicture,
-    Fonts, Item, Picture, Firmware, Reset, Restart, Format, Provision, Preview,
+    Fonts, Item, Picture, Firmware, Reset, Restart, Format, Provision, Preview, Doctor, Completion,
 };
 
 // The settings groups `settings put --only` takes: the window's "Setting" buttons.
@@ -66,6 +71,7 @@ struct Invocation {
     std::vector<int> fontPositions; // fonts ITEM... as catalogue positions (empty: all)
     int position = 0;               // item POSITION
     int slot = 0;                   // picture SLOT (73..86)
+    std::string shell;              // completion SHELL: bash, zsh or fish
 };
 
 struct ParseResult {
@@ -76,6 +82,10 @@ struct ParseResult {
     std::string err;         // the usage error and a hint to --help
     Invocation invocation;
 };
+
+// Calls `visit` with the parser's own command definitions (commands, options and
+// their validators), from which the shell completion scripts are made.
+void VisitCommandDefinitions(const std::function<void(CLI::App&)>& visit);
 
 // Parses argv (argv[0] is the program).
 ParseResult ParseArguments(int argc, const char* const* argv);

@@ -1,5 +1,7 @@
 #include "cli/jobs.h"
 
+#include "cli/completion.h"
+#include "cli/doctor.h"
 #include "cli/profile.h"
 #include "cli/provision.h"
 #include "cli/speed_memory.h"
@@ -1070,6 +1072,8 @@ Status onDisplay(DisplaySession& session, const Invocation& inv, const Prepared&
     case Command::Ports:
     case Command::Provision:
     case Command::Preview:
+    case Command::Doctor:
+    case Command::Completion:
         break;
     }
     return Status::failure(Code::BadInput, "not a display command");
@@ -1206,6 +1210,12 @@ int RunInvocation(const Invocation& inv, Console& console, const CancelToken& ca
         return finish(RunProvision(inv, console, cancel, result, env));
     if (inv.command == Command::Preview)
         return finish(preview(inv, console, result));
+    if (inv.command == Command::Doctor)
+        return finish(RunDoctor(inv, console, result));
+    if (inv.command == Command::Completion) {
+        console.outText(CompletionScript(inv.shell));
+        return kExitOk;
+    }
 
     ConsoleOutlets::Options options;
     options.assumeYes = inv.yes;

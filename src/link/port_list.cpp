@@ -168,6 +168,26 @@ std::string UdevPortDescription(const std::string& ttyName)
     return description;
 }
 
+std::map<std::string, std::string> UdevPortProperties(const std::string& ttyName)
+{
+    std::map<std::string, std::string> properties;
+    std::unique_ptr<udev, UdevDeleter> u(udev_new());
+    if (!u)
+        return properties;
+    std::unique_ptr<udev_device, UdevDeleter> dev(udev_device_new_from_subsystem_sysname(u.get(), "tty", ttyName.c_str()));
+    if (!dev)
+        return properties;
+    for (udev_list_entry* e = udev_device_get_properties_list_entry(dev.get()); e; e = udev_list_entry_get_next(e))
+        properties[text(udev_list_entry_get_name(e))] = text(udev_list_entry_get_value(e));
+    if (udev_device* usb = udev_device_get_parent_with_subsystem_devtype(dev.get(), "usb", "usb_device")) {
+        if (properties["ID_VENDOR_ID"].empty())
+            properties["ID_VENDOR_ID"] = text(udev_device_get_sysattr_value(usb, "idVendor"));
+        if (properties["ID_MODEL_ID"].empty())
+            properties["ID_MODEL_ID"] = text(udev_device_get_sysattr_value(usb, "idProduct"));
+    }
+    return properties;
+}
+
 std::string VirtualPortFolder()
 {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,11 @@ using PortDescriber = std::function<std::string(const std::string& ttyName)>;
 // The description from the device database (libudev), e.g. "FTDI FT232R USB UART,
 // serial A1B2C3"; empty for a tty that is not on USB or when udev knows nothing.
 std::string UdevPortDescription(const std::string& ttyName);
+// Every property the device database has for a tty (ID_VENDOR_ID, ID_MODEL_ID,
+// ID_MM_DEVICE_IGNORE, ...); for a USB adapter the vendor and product ids are taken
+// from the USB device itself where udev's database lacks them. Empty when udev knows
+// nothing of it.
+std::map<std::string, std::string> UdevPortProperties(const std::string& ttyName);
 
 // Where ListPorts looks; tests point these at fake trees.
 struct PortListSources {

@@ -2,6 +2,7 @@
 
 #include "link/cancel.h"
 #include "link/link.h"
+#include "link/port_holders.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -174,7 +175,7 @@ OpenResult TermiosPort::open(const std::string& name, int baud)
     {
         std::lock_guard<std::mutex> lock(registryMutex());
         if (!openDevices().insert(device).second)
-            return fail(EBUSY);
+            return fail(EBUSY, BusyReason(device));
     }
     auto release = [&device] {
         std::lock_guard<std::mutex> lock(registryMutex());
@@ -185,7 +186,7 @@ OpenResult TermiosPort::open(const std::string& name, int baud)
     if (fd < 0) {
         const int err = errno;
         release();
-        return fail(err);
+        return fail(err, err == EBUSY ? BusyReason(device) : std::string());
     }
     auto refuse = [&](int err, const std::string& what = {}) {
         ::close(fd);
@@ -194,8 +195,14 @@ OpenResult TermiosPort::open(const std::string& name, int baud)
     };
     if (!::isatty(fd))
         return refuse(ENOTTY);
-    if (retryEintr([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0)
-        return refuse(errno == EWOULDBLOCK ? EBUSY : errno);
+    if (retryEintr([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
+        if (errno != EWOULDBLOCK)
+            return refuse(errno);
+        // Our own descriptor goes first, so that only the lock's holders are named.
+        OpenResult busy = refuse(EBUSY);
+        busy.error = BusyReason(device);
+        return busy;
+    }
     // Keeps other programs out (root is not stopped by it; the lock above and the
     // registry cover that).
     if (::ioctl(fd, TIOCEXCL) != 0)

@@ -31,6 +31,9 @@ set(required
   usr/lib/tarsel/tarsel-display-sim
   usr/share/man/man1/tarsel.1.gz
   usr/share/man/man1/tarsel-cli.1.gz
+  usr/share/bash-completion/completions/tarsel-cli
+  usr/share/zsh/vendor-completions/_tarsel-cli
+  usr/share/fish/vendor_completions.d/tarsel-cli.fish
   usr/share/applications/${APP_ID}.desktop
   usr/share/metainfo/${APP_ID}.metainfo.xml
   usr/share/icons/hicolor/scalable/apps/${APP_ID}.svg

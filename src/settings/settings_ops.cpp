@@ -295,6 +295,9 @@ Status RunBaudRateSetting(Link& link, const TDisplayInfo& info, int& row, const 
     Status status = SetDeviceBaud(link, code);
     if (!status.ok())
         return status;
+    // The display reprograms its line: nothing reaches it at either speed meanwhile, so
+    // the next command (the window's next click, the command line's read-back) waits.
+    link.pause(kDisplaySpeedSettleMs);
     row = code;
     link.BaudRate = std::stoi(ConnectBaudRateTable[static_cast<std::size_t>(row)].BaudRateName);
     if (changed)

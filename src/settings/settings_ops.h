@@ -98,7 +98,10 @@ ProcedureReport RunHeaderSetting(Link& link, const TDisplayInfo& info);
 ProcedureReport RunTextSetting(Link& link, const TDisplayInfo& info);
 ProcedureReport RunFooterSetting(Link& link, const TDisplayInfo& info);
 Status RunBrightnessSetting(Link& link, const TDisplayInfo& info);
-// Sends Baud_Rate. On success the link's speed becomes that row's rate and the row
+// How long a display takes to change its speed after the baud-rate frame (as after the
+// transfers' switch): nothing is sent to it meanwhile.
+inline constexpr double kDisplaySpeedSettleMs = 200;
+// Sends Baud_Rate and waits kDisplaySpeedSettleMs. On success the link's speed becomes that row's rate and the row
 // is put in `row` (for the connection baud-rate box); `changed` (when given) is told
 // the row at once. A code no row offers is refused (BadInput) and nothing is sent.
 Status RunBaudRateSetting(Link& link, const TDisplayInfo& info, int& row,

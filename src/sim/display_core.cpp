@@ -117,11 +117,13 @@ void DisplayCore::echo(std::vector<Action>& out, const Bytes& frame)
     answer(out, e);
 }
 
-void DisplayCore::switchSpeed(int baud, std::vector<Action>& out)
+void DisplayCore::switchSpeed(int baud, double nowMs, std::vector<Action>& out)
 {
     if (!isSupportedBaud(baud) || baud == m_speed)
         return;
     m_speed = baud;
+    // Reprogramming its line takes a moment: what arrives meanwhile is lost.
+    m_switchingUntil = nowMs + m_config.speedSettleMs;
     Action a;
     a.kind = Action::Kind::SetSpeed;
     a.baud = baud;
@@ -367,6 +369,10 @@ std::vector<Action> DisplayCore::receive(const Bytes& bytes, double nowMs)
         record("IgnoredWhileRestarting", bytes, nowMs);
         return out;
     }
+    if (nowMs < m_switchingUntil) {
+        record("IgnoredWhileSwitching", bytes, nowMs);
+        return out;
+    }
     m_lastInput = nowMs;
     if (m_qr) {
         feedQr(bytes, nowMs);
@@ -409,6 +415,11 @@ void DisplayCore::parse(double nowMs, bool quiet, std::vector<Action>& out)
         }
         if (restarting(nowMs)) { // bytes behind the restart command are lost
             record("IgnoredWhileRestarting", m_buf, nowMs);
+            m_buf.clear();
+            return;
+        }
+        if (nowMs < m_switchingUntil) { // and those right behind a change of speed
+            record("IgnoredWhileSwitching", m_buf, nowMs);
             m_buf.clear();
             return;
         }
@@ -620,7 +631,7 @@ void DisplayCore::handleFrame(const Match& m, const Bytes& f, double nowMs, std:
         break;
     }
     case Cmd::SwitchDeviceBaud:
-        switchSpeed(static_cast<int>(be32(f, 3)), out);
+        switchSpeed(static_cast<int>(be32(f, 3)), nowMs, out);
         break;
     case Cmd::FactoryReset:
         s.reset();
@@ -636,7 +647,7 @@ void DisplayCore::handleFrame(const Match& m, const Bytes& f, double nowMs, std:
         if (code >= 0 && code < static_cast<int>(baudCodes().size())) {
             s.setNumber("Baud_Rate", code);
             m_configuredSpeed = baudCodes()[code];
-            switchSpeed(m_configuredSpeed, out);
+            switchSpeed(m_configuredSpeed, nowMs, out);
         }
         break;
     }
@@ -657,7 +668,7 @@ void DisplayCore::handleFrame(const Match& m, const Bytes& f, double nowMs, std:
         m_pull.reset();
         m_stream.reset();
         m_qr.reset();
-        switchSpeed(m_configuredSpeed, out);
+        switchSpeed(m_configuredSpeed, nowMs, out);
         break;
     case Cmd::DownloadServiceSetup:
         if (m_model->storage == StorageMethod::Block) {

@@ -89,6 +89,7 @@ public:
         int baud = 9600;
         int version = 12;
         double restartSilenceMs = 300;  // deaf and mute after the restart command
+        double speedSettleMs = 20;      // deaf after changing its speed
         double quietGapMs = 20;         // frames without an end marker end after this quiet
         double blockRetryMs = 1000;     // a block request with no block frame this long is sent again ...
         int blockRetries = 3;           // ... this many times; this long after the last, the transfer is given up
@@ -176,7 +177,7 @@ private:
     void record(const std::string& name, const Bytes& bytes, double nowMs, std::size_t length = 0);
     void answer(std::vector<Action>& out, const Bytes& bytes);
     void echo(std::vector<Action>& out, const Bytes& frame);
-    void switchSpeed(int baud, std::vector<Action>& out);
+    void switchSpeed(int baud, double nowMs, std::vector<Action>& out);
 
     void startPull(Transfer::Method method, std::uint32_t address, std::size_t length,
                    std::optional<std::uint16_t> announcedCrc, double nowMs, std::vector<Action>& out);
@@ -209,6 +210,7 @@ private:
     Bytes m_buf;
     double m_lastInput = 0;
     double m_silentUntil = -1e300;
+    double m_switchingUntil = -1e300; // deaf while it changes its speed
     std::optional<std::pair<std::uint32_t, std::uint32_t>> m_setup; // address, length
     std::optional<Pull> m_pull;
     std::optional<Stream> m_stream;

@@ -260,20 +260,23 @@ TEST(DisplayCoreTest, SwitchesSpeedAfterTheSpeedFrames)
     EXPECT_EQ(actions[0].baud, 115200);
     EXPECT_EQ(core.speed(), 115200);
     EXPECT_EQ(core.settings().number("Baud_Rate"), 0); // a transfer switch is not a setting
+    // It is deaf while it switches: a frame right behind the switch is lost.
+    EXPECT_TRUE(core.receive(bytesOf({0x02, 0x07, 0x16, 0x01}), 10).empty());
+    EXPECT_EQ(core.records().back().name, "IgnoredWhileSwitching");
     // An unsupported rate is ignored.
-    EXPECT_TRUE(core.receive(bytesOf({0x02, 0x07, 0x04, 0x00, 0x00, 0x30, 0x39}), 10).empty());
+    EXPECT_TRUE(core.receive(bytesOf({0x02, 0x07, 0x04, 0x00, 0x00, 0x30, 0x39}), 30).empty());
     EXPECT_EQ(core.speed(), 115200);
 
-    core.receive(bytesOf({0x02, 0x42, '1'}), 20);
+    core.receive(bytesOf({0x02, 0x42, '1'}), 40);
     EXPECT_EQ(core.speed(), 19200);
     EXPECT_EQ(core.settings().number("Baud_Rate"), 1);
     // A restart comes back at the configured speed, deaf for a while.
-    core.receive(bytesOf({0x02, 0x07, 0x04, 0x00, 0x01, 0xC2, 0x00}), 30);
-    core.receive(bytesOf({0x02, 0x1D, 0xAA, 0x55}), 40);
+    core.receive(bytesOf({0x02, 0x07, 0x04, 0x00, 0x01, 0xC2, 0x00}), 70);
+    core.receive(bytesOf({0x02, 0x1D, 0xAA, 0x55}), 100);
     EXPECT_EQ(core.speed(), 19200);
-    EXPECT_TRUE(core.receive(bytesOf({0x02, 0x07, 0x16, 0x01}), 300).empty());
+    EXPECT_TRUE(core.receive(bytesOf({0x02, 0x07, 0x16, 0x01}), 360).empty());
     EXPECT_EQ(core.records().back().name, "IgnoredWhileRestarting");
-    EXPECT_EQ(sent(core.receive(bytesOf({0x02, 0x07, 0x16, 0x01}), 341)), Bytes("KT310--IIA") + '\0');
+    EXPECT_EQ(sent(core.receive(bytesOf({0x02, 0x07, 0x16, 0x01}), 421)), Bytes("KT310--IIA") + '\0');
 }
 
 TEST(DisplayCoreTest, PullsABlockFileAndChecksEveryBlock)
@@ -335,8 +338,9 @@ TEST(DisplayCoreTest, AsksAgainForAMissingBlockThenAbandonsTheTransfer)
     const Bytes modelQuery = bytesOf({0x02, 0x07, 0x16, 0x01});
     core.receive(bytesOf({0x02, 0x07, 0x04, 0x00, 0x01, 0xC2, 0x00}), 0);
     ASSERT_EQ(core.speed(), 115200);
-    core.receive(bytesOf({0x02, 0x10}) + be32(0x4000) + be32(1000), 10);
-    EXPECT_EQ(sent(core.receive(bytesOf({0x02, 0x07, 0x27, 0x27, 0x27}), 20)), request(0));
+    // After the program's pause for the switch (the display is deaf while it switches).
+    core.receive(bytesOf({0x02, 0x10}) + be32(0x4000) + be32(1000), 200);
+    EXPECT_EQ(sent(core.receive(bytesOf({0x02, 0x07, 0x27, 0x27, 0x27}), 210)), request(0));
     EXPECT_EQ(sent(core.receive(blockFrame(0, file), 500)), request(1));
 
     // No block 1: the same request a second after each, three times.

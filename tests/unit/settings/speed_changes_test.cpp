@@ -1,9 +1,11 @@
-// "Show QrCode" on the models that show a picture: the display gets the picture at the
-// transfer speed and is put back to its own speed afterwards, however the run ends.
+// Procedures that change the display's speed leave it answering at the speed the program
+// then speaks: "Show QrCode" on the models that show a picture (sent at the transfer
+// speed, the display put back afterwards however the run ends) and the baud-rate setting.
 #include "link/cancel.h"
 #include "link/commands.h"
 #include "link/models.h"
 #include "settings/settings_ops.h"
+#include "sim/sim_protocol.h"
 #include "support/virtual_link.h"
 
 #include <filesystem>
@@ -69,6 +71,26 @@ TEST(QrPictureRun, ACancelAtAnyMomentLeavesTheDisplayAtItsSpeed)
         EXPECT_TRUE(answersAt(rig, 19200));
         if (::testing::Test::HasFailure())
             break;
+    }
+}
+
+TEST(BaudRateSetting, TheNextCommandReachesTheDisplayAtItsNewSpeed)
+{
+    // The display is deaf for a moment while it changes its speed; a command sent at
+    // once (the command line's next step, a quick click) must not be lost in it.
+    VirtualLink rig(displayConfig("KT310--IIC", 19200));
+    TDisplayInfo info;
+    for (const int code : {2, 1, 4}) {
+        info.Baud_Rate = static_cast<std::uint8_t>(code);
+        int row = -1;
+        ASSERT_EQ(RunBaudRateSetting(rig.link, info, row).code, Code::Ok);
+        info.back_light_set = static_cast<std::uint8_t>(code);
+        ASSERT_EQ(RunBrightnessSetting(rig.link, info).code, Code::Ok);
+        rig.line.runFor(100);
+        EXPECT_EQ(rig.line.displaySpeed(), rig.link.BaudRate);
+        const auto held = rig.line.withDisplay([](const sim::DisplayCore& d) { return d.settings(); });
+        EXPECT_EQ(held.number("back_light"), sim::backLightCodeForLevel(code)) << "after the switch to " << rig.link.BaudRate;
+        EXPECT_EQ(held.number("Baud_Rate"), code);
     }
 }
 

@@ -166,9 +166,14 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
         posix_spawn_file_actions_addclose(&actions, out[0]);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        // TARSEL_SOAK_DISPLAY_LOG=FILE keeps the display's log of every frame.
+        const char* log = std::getenv("TARSEL_SOAK_DISPLAY_LOG");
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log && *log ? log : "/dev/null",
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
         std::vector<std::string> args = {TARSEL_SIM_BINARY, "--model", model, "--baud", std::to_string(kStartBaud),
                                          "--no-register"};
+        if (log && *log)
+            args.push_back("--verbose");
         std::vector<char*> argv;
         for (auto& a : args)
             argv.push_back(a.data());

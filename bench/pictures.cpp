@@ -56,7 +56,7 @@ constexpr int kJpegModel = 3;
 
 // Runs of each path per child, and children of each path (taking turns).
 constexpr int kRuns = 7;
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 
 // The goals: the window's path within 5 % of the command line's, both at or below
 // Pillow's time, and the work beyond decoding under a fifth of the decode's time on

@@ -1,27 +1,41 @@
-// The conversion path on pictures: decode (a JPEG DCT-scaled as the conversion window
-// asks for it), reduce the way the window shows it, crop 800 × 480 under the frame,
-// encode RGB565 and JPEG; on a generated 12-megapixel photo (JPEG and PNG) and on
-// every file named on the command line. The same path runs with Pillow on the same
-// files (bench/pictures_pillow.py) and Tarsel's time is printed as a ratio of
-// Pillow's. Each Tarsel path runs in a child process of its own so that its peak
-// memory (ru_maxrss) is its own.
+// The conversion of a picture file into what a slot sends, the way each program runs
+// it, on a generated 12-megapixel photo (JPEG and PNG) and on every file named on the
+// command line, side by side with the same work done by Pillow:
+//
+// - the window: the conversion window opens the file (decode, a JPEG DCT-scaled as
+//   the window asks for it, and the picture scaled to the size it is shown at), "OK"
+//   crops 800 × 480 under the centred frame and the slot takes a copy; the picture
+//   download then makes the slot's bytes (RGB565, or JPEG on the named-file models) on
+//   the device worker's thread;
+// - the command line: tarsel-cli's proposed crop of the file and the slot's bytes, on
+//   one thread.
+//
+// Each path runs in a child process of its own, started afresh (nothing in it tuned
+// for pictures), so that its peak memory (ru_maxrss) and its picture buffers are its
+// own. The children of both paths take turns, and each figure is the best of all their
+// runs: on a shared machine other work only ever adds time.
 //
 //   bench_pictures [FILE...]
+#include "pictures/buffer_pool.h"
 #include "pictures/codecs.h"
-#include "pictures/convert.h"
 #include "pictures/geometry.h"
 #include "pictures/image.h"
-#include "pictures/memory.h"
 #include "pictures/resample.h"
+#include "pictures/slot_picture.h"
+#include "pictures/slots.h"
 #include "util/files.h"
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <mutex>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <sys/resource.h>
@@ -34,7 +48,22 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr PixelSize kTarget{800, 480};
-constexpr PixelSize kPanel{884, 662};
+// A full-screen slot, on a model that stores RGB565 at flash addresses and on one
+// that stores named JPEG files.
+constexpr int kSlot = 76;
+constexpr int kRgb565Model = 2;
+constexpr int kJpegModel = 3;
+
+// Runs of each path per child, and children of each path (taking turns).
+constexpr int kRuns = 7;
+constexpr int kRounds = 5;
+
+// The goals: the window's path within 5 % of the command line's, both at or below
+// Pillow's time, and the work beyond decoding under a fifth of the decode's time on
+// the 12 MP photo.
+constexpr double kWindowGoal = 1.05;
+constexpr double kPillowGoal = 1.0;
+constexpr double kBeyondDecodeGoal = 0.20;
 
 double msSince(Clock::time_point t)
 {
@@ -59,81 +88,207 @@ Image photo(int w, int h)
 }
 
 struct Times {
-    double decode = 0, crop = 0, rgb565 = 0, jpeg = 0;
-    double total() const { return decode + crop + rgb565 + jpeg; }
+    double decode = 0, scale = 0, rgb565 = 0, jpeg = 0;
+    double total() const { return decode + scale + rgb565 + jpeg; }
+    // What Pillow's path does too (it has no RGB565 step).
+    double comparable() const { return decode + scale + jpeg; }
+    // The conversion's own work: scaling, cropping and both encodings.
+    double beyondDecode() const { return scale + rgb565 + jpeg; }
 };
 
-// One run of the path as the window does it: the display plan from the declared
-// size, the frame centred and clamped, the crop at the displayed scale.
-bool runPath(const std::string& file, bool dctScaling, Times& t, PixelSize& decoded, PixelSize& shown)
-{
-    auto t0 = Clock::now();
-    const Bytes content = ReadFileBytes(file);
-    DecodeOptions options;
-    if (dctScaling)
-        options.atLeast = [](PixelSize declared) { return PlanDisplay(declared, kTarget).shown; };
-    Image img;
-    PixelSize declared;
-    std::string error;
-    if (!DecodeImage(content, img, error, options, &declared)) {
-        std::fprintf(stderr, "%s: %s\n", file.c_str(), error.c_str());
-        return false;
+struct RunInfo {
+    PixelSize decoded, shown;
+    std::size_t rgb565Bytes = 0, jpegBytes = 0;
+};
+
+// The window's device worker as far as it matters here: one long-lived thread that
+// runs the jobs handed to it one at a time.
+class Worker {
+public:
+    Worker() : m_thread([this] { loop(); }) {}
+    ~Worker()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
     }
-    decoded = {img.width, img.height};
-    t.decode = msSince(t0);
+    // Runs `job` on the worker and waits for it.
+    void run(std::function<void()> job)
+    {
+        std::unique_lock lock(m_mutex);
+        m_job = std::move(job);
+        m_wake.notify_all();
+        m_done.wait(lock, [this] { return !m_job; });
+    }
 
+private:
+    void loop()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_stop || m_job; });
+            if (m_stop)
+                return;
+            lock.unlock();
+            m_job();
+            lock.lock();
+            m_job = nullptr;
+            m_done.notify_all();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake, m_done;
+    std::function<void()> m_job;
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
+// The window's path, step by step as the window takes it (its drawing left out).
+// `slotBitmap` is the slot's picture, kept from one run to the next as the window
+// keeps it until the slot is filled again.
+bool runWindowPath(const std::string& file, Worker& worker, Image& slotBitmap, Times& t, RunInfo& info)
+{
+    // "+": the slot's bitmap of the target size, and the conversion window with its own.
+    auto t0 = Clock::now();
+    Image bitmap(kTarget.width, kTarget.height);
+    Image fBitmap(kTarget.width, kTarget.height);
+    const double setup = msSince(t0);
+    Image source, shown;
+    PixelSize declared;
     t0 = Clock::now();
+    {
+        // Open: the file decoded (ImageConvert::openFile).
+        DecodeOptions options;
+        options.atLeast = [](PixelSize d) { return PlanDisplay(d, kTarget).shown; };
+        Image picture;
+        std::string error;
+        if (!LoadImageFile(file, picture, error, options, &declared)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return false;
+        }
+        t.decode = msSince(t0);
+        t0 = Clock::now();
+        source = std::move(picture);
+    }
+    // ... shown at the planned size, picture and frame centred in the panel (the frame
+    // is clamped onto a target-sized area when the window is shown: it stays centred).
     const DisplayPlan plan = PlanDisplay(declared, kTarget);
-    shown = plan.shown;
-    const PixelRect image = CentreIn(kPanel, plan.shown);
-    const PixelRect frame = ClampSelection(CentreIn(kPanel, kTarget), image);
-    const Image crop = CropPicture(img, CropPlacement(frame, image), kTarget);
-    t.crop = msSince(t0);
+    shown = ScaleImage(source, plan.shown.width, plan.shown.height);
+    const PixelRect image = CentreIn(kConvertPanelSize, plan.shown);
+    const PixelRect frame = CentreIn(kConvertPanelSize, kTarget);
+    // "OK": the crop under the frame; the caller's bitmap takes a copy, the window goes.
+    fBitmap = CropShown(shown, CropPlacement(frame, image), kTarget);
+    bitmap = fBitmap;
+    info.decoded = {source.width, source.height};
+    info.shown = plan.shown;
+    source = Image();
+    shown = Image();
+    fBitmap = Image();
+    slotBitmap = std::move(bitmap);
+    t.scale = setup + msSince(t0);
 
+    // The picture download: the slot's bytes made on the device worker.
+    Bytes raw, jpg;
     t0 = Clock::now();
-    const Bytes raw = BitmapToRgb565Bytes(crop, kTarget.width, kTarget.height);
+    worker.run([&] { raw = SlotPictureBytes(slotBitmap, kSlot, kRgb565Model); });
     t.rgb565 = msSince(t0);
     t0 = Clock::now();
-    const Bytes jpg = BitmapToJpegBytes(crop, false);
+    worker.run([&] { jpg = SlotPictureBytes(slotBitmap, kSlot, kJpegModel); });
     t.jpeg = msSince(t0);
+    info.rgb565Bytes = raw.size();
+    info.jpegBytes = jpg.size();
     return raw.size() == 768000 && !jpg.empty();
 }
 
-// On a shared machine other work only ever adds time: the best of several runs is the
-// figure least disturbed by it, on both sides of the comparison.
-constexpr int kRuns = 7;
+// The command line's path: ProposedCropFromFile (its two steps, timed apart) and the
+// slot's bytes, on the calling thread. `dctScaling` false decodes the file at its
+// full size instead, for comparison.
+bool runCliPath(const std::string& file, bool dctScaling, Times& t, RunInfo& info)
+{
+    auto t0 = Clock::now();
+    Image picture;
+    PixelSize declared;
+    std::string error;
+    if (!LoadImageFile(file, picture, error, dctScaling ? ShownDecodeOptions(kTarget) : DecodeOptions{}, &declared)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return false;
+    }
+    t.decode = msSince(t0);
+    info.decoded = {picture.width, picture.height};
+    info.shown = PlanDisplay(declared, kTarget).shown;
 
-// The child: kRuns runs of the path; one result line on `out`.
-int child(const std::string& file, bool dctScaling, int out)
+    t0 = Clock::now();
+    Image crop = ProposedCrop(picture, declared, kTarget);
+    picture = Image();
+    t.scale = msSince(t0);
+
+    t0 = Clock::now();
+    const Bytes raw = SlotPictureBytes(crop, kSlot, kRgb565Model);
+    t.rgb565 = msSince(t0);
+    t0 = Clock::now();
+    const Bytes jpg = SlotPictureBytes(crop, kSlot, kJpegModel);
+    t.jpeg = msSince(t0);
+    info.rgb565Bytes = raw.size();
+    info.jpegBytes = jpg.size();
+    return raw.size() == 768000 && !jpg.empty();
+}
+
+// What a child reports: its best run step by step, its first run's total (the first
+// picture a program converts has no buffers to reuse), and how many picture buffers
+// came from the pool.
+struct ChildReport {
+    Times best;
+    double first = 0;
+    RunInfo info;
+    unsigned long long taken = 0, reused = 0;
+};
+
+int child(const std::string& mode, const std::string& file, int out)
 {
     std::vector<Times> runs;
-    PixelSize decoded, shown;
-    for (int i = 0; i < kRuns; ++i) {
-        Times t;
-        if (!runPath(file, dctScaling, t, decoded, shown))
-            return 1;
-        runs.push_back(t);
+    RunInfo info;
+    bool ok = true;
+    if (mode == "window") {
+        Worker worker;
+        Image slotBitmap;
+        for (int i = 0; i < kRuns && ok; ++i) {
+            Times t;
+            ok = runWindowPath(file, worker, slotBitmap, t, info);
+            runs.push_back(t);
+        }
+    } else {
+        for (int i = 0; i < kRuns && ok; ++i) {
+            Times t;
+            ok = runCliPath(file, mode != "full", t, info);
+            runs.push_back(t);
+        }
     }
+    if (!ok)
+        return 1;
+    const Times first = runs.front();
     std::sort(runs.begin(), runs.end(), [](const Times& a, const Times& b) { return a.total() < b.total(); });
-    const Times& m = runs[0];
-    const std::string line = std::to_string(runs[kRuns / 2].total()) + " " + std::to_string(m.decode) + " " + std::to_string(m.crop) +
-                             " " + std::to_string(m.rgb565) + " " + std::to_string(m.jpeg) + " " +
-                             std::to_string(runs[0].total()) + " " + std::to_string(decoded.width) + " " +
-                             std::to_string(decoded.height) + " " + std::to_string(shown.width) + " " +
-                             std::to_string(shown.height) + "\n";
-    return ::write(out, line.data(), line.size()) == static_cast<ssize_t>(line.size()) ? 0 : 1;
+    const Times& m = runs.front();
+    const PictureBufferPool::Stats pool = PictureBufferPool::shared().stats();
+    char line[512];
+    const int n = std::snprintf(line, sizeof line, "%f %f %f %f %f %d %d %d %d %llu %llu\n", m.decode, m.scale, m.rgb565,
+                                m.jpeg, first.total(), info.decoded.width, info.decoded.height, info.shown.width,
+                                info.shown.height, static_cast<unsigned long long>(pool.taken),
+                                static_cast<unsigned long long>(pool.reused));
+    return n > 0 && ::write(out, line, static_cast<std::size_t>(n)) == n ? 0 : 1;
 }
 
 struct Result {
     bool ok = false;
-    Times best;        // the best run, step by step
-    double median = 0; // the median run's total
-    PixelSize decoded, shown;
+    ChildReport report;
     double peakMb = 0;
 };
 
-// Runs the path in a child process of its own, so that its peak memory is its own.
-Result measure(const std::string& file, bool dctScaling)
+// Runs one child (mode "window", "cli" or "full") on the file.
+Result measureOnce(const std::string& mode, const std::string& file)
 {
     Result r;
     int fds[2];
@@ -143,8 +298,8 @@ Result measure(const std::string& file, bool dctScaling)
     if (pid == 0) {
         ::close(fds[0]);
         const std::string out = std::to_string(fds[1]);
-        const char* mode = dctScaling ? "dct" : "full";
-        ::execl("/proc/self/exe", "bench_pictures", "--child", file.c_str(), mode, out.c_str(), static_cast<char*>(nullptr));
+        ::execl("/proc/self/exe", "bench_pictures", "--child", mode.c_str(), file.c_str(), out.c_str(),
+                static_cast<char*>(nullptr));
         _exit(127);
     }
     ::close(fds[1]);
@@ -157,11 +312,30 @@ Result measure(const std::string& file, bool dctScaling)
     rusage usage{};
     ::wait4(pid, &status, 0, &usage);
     r.peakMb = usage.ru_maxrss / 1024.0;
-    Times& m = r.best;
+    ChildReport& c = r.report;
     r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
-           std::sscanf(text.c_str(), "%lf %lf %lf %lf %lf %*f %d %d %d %d", &r.median, &m.decode, &m.crop, &m.rgb565,
-                       &m.jpeg, &r.decoded.width, &r.decoded.height, &r.shown.width, &r.shown.height) == 9;
+           std::sscanf(text.c_str(), "%lf %lf %lf %lf %lf %d %d %d %d %llu %llu", &c.best.decode, &c.best.scale,
+                       &c.best.rgb565, &c.best.jpeg, &c.first, &c.info.decoded.width, &c.info.decoded.height,
+                       &c.info.shown.width, &c.info.shown.height, &c.taken, &c.reused) == 11;
     return r;
+}
+
+// The better of two results of the same path: the best run, the least disturbed first
+// run, the highest peak.
+void keepBest(Result& into, const Result& r)
+{
+    if (!r.ok)
+        return;
+    if (!into.ok) {
+        into = r;
+        return;
+    }
+    const double first = std::min(into.report.first, r.report.first);
+    const double peak = std::max(into.peakMb, r.peakMb);
+    if (r.report.best.total() < into.report.best.total())
+        into = r;
+    into.report.first = first;
+    into.peakMb = peak;
 }
 
 // The same path with Pillow, in one Python process for every file: the best time
@@ -171,7 +345,8 @@ std::vector<double> pillowTimes(const std::vector<std::string>& files, const std
     std::vector<double> times(files.size(), -1);
     const char* python = std::getenv("TARSEL_PYTHON");
     std::string interpreter = python ? python : (::access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3");
-    std::string command = interpreter + " '" TARSEL_SOURCE_DIR "/bench/pictures_pillow.py' " + std::to_string(kRuns);
+    std::string command =
+        interpreter + " '" TARSEL_SOURCE_DIR "/bench/pictures_pillow.py' " + std::to_string(kRuns * kRounds);
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (files[i].find('\'') != std::string::npos)
             continue; // not quoted safely for the shell; that file has no Pillow figure
@@ -199,24 +374,33 @@ std::vector<double> pillowTimes(const std::vector<std::string>& files, const std
     return times;
 }
 
+const char* met(bool ok) { return ok ? "met" : "NOT MET"; }
+
+void printPath(const char* label, const Result& r, double pillow)
+{
+    const Times& b = r.report.best;
+    std::printf("  %-7s %7.1f ms = decode %6.1f + scale/crop %5.1f + JPEG %4.1f", label, b.comparable(), b.decode,
+                b.scale, b.jpeg);
+    if (pillow > 0)
+        std::printf("   %5.2f x Pillow", b.comparable() / pillow);
+    std::printf("\n          RGB565 %.1f ms; beyond decode %.0f %% of the decode; first run %.1f ms; peak %.0f MB; "
+                "%llu of %llu picture buffers reused\n",
+                b.rgb565, 100 * b.beyondDecode() / b.decode, r.report.first, r.peakMb, r.report.reused,
+                r.report.taken);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc == 5 && std::strcmp(argv[1], "--child") == 0) {
-        // As tarsel-cli does at its start (the window leaves the allocator as it is; run
-        // with TARSEL_BENCH_PLAIN_MALLOC=1 to measure that). Only here: a child's peak
-        // memory counts the pages it shares with this process when it is forked, so this
-        // one gives its freed memory back.
-        if (!std::getenv("TARSEL_BENCH_PLAIN_MALLOC"))
-            KeepPictureBuffers();
-        return child(argv[2], std::strcmp(argv[3], "dct") == 0, std::atoi(argv[4]));
-    }
+    if (argc == 5 && std::strcmp(argv[1], "--child") == 0)
+        return child(argv[2], argv[3], std::atoi(argv[4]));
     if (argc > 1 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
         std::printf("usage: bench_pictures [FILE...]\n"
-                    "The conversion path (decode, scale to the shown size, crop 800x480 under the centred frame,\n"
-                    "RGB565, JPEG q90) on a generated 12 MP photo and on every FILE, and the same path with\n"
-                    "Pillow (draft, resize, crop, JPEG q90); Tarsel's time is printed as a ratio of Pillow's.\n");
+                    "The conversion of a picture file into a slot's bytes (decode, scale to the shown size, crop\n"
+                    "800x480 under the centred frame, RGB565, JPEG q90) as the window runs it and as tarsel-cli\n"
+                    "runs it, on a generated 12 MP photo and on every FILE, and the same work with Pillow (draft,\n"
+                    "resize, crop, JPEG q90); times are printed as ratios of each other and of Pillow's.\n");
         return 0;
     }
 
@@ -240,61 +424,94 @@ int main(int argc, char** argv)
         std::printf("Generated a 4000x3000 photo in %.0f ms: JPEG %.1f MB, PNG %.1f MB\n", msSince(t0),
                     jpg.size() / 1e6, png.size() / 1e6);
     }
-    std::printf("Path: read file, decode (JPEG DCT-scaled as the window asks), scale to the shown size, crop 800x480 "
-                "under the centred frame, RGB565, JPEG q90; %s.\nPillow: open, draft (JPEG), resize (box filter), crop, "
-                "JPEG q90. Times are the best of %d runs (RGB565 left out of the ratio: Pillow's path has none).\n\n",
-                std::getenv("TARSEL_BENCH_PLAIN_MALLOC") ? "the C library's allocator as it comes (as in the window)"
-                                                        : "picture buffers kept in the heap (as in tarsel-cli)",
-                kRuns);
+    PictureBufferPool::shared().release();
+    std::printf(
+        "window: decode (a JPEG DCT-scaled as the window asks), scale to the shown size, crop 800x480 under the "
+        "centred frame, the slot's copy; RGB565 and JPEG q90 on a worker thread.\n"
+        "cli:    tarsel-cli's proposed crop of the file (the same steps), RGB565 and JPEG q90 on one thread.\n"
+        "Pillow: open, draft (JPEG), resize (box filter), crop, JPEG q90 (no RGB565: the ratios leave it out).\n"
+        "Each path in fresh child processes taking turns; times are the best of %d runs.\n\n",
+        kRuns * kRounds);
 
     std::vector<std::string> files = {jpgFile, pngFile};
     for (int i = 1; i < argc; ++i)
         files.push_back(argv[i]);
 
     // The full-size decode of the photo, for comparison with the DCT-scaled one.
-    const Result full = measure(jpgFile, false);
+    const Result full = measureOnce("full", jpgFile);
     if (full.ok)
-        std::printf("12 MP JPEG, full-size decode: %.1f ms (decode %.1f), peak memory %.1f MB\n\n", full.best.total(),
-                    full.best.decode, full.peakMb);
+        std::printf("12 MP JPEG decoded at full size (command line's steps): %.1f ms (decode %.1f), peak memory "
+                    "%.1f MB\n\n",
+                    full.report.best.total(), full.report.best.decode, full.peakMb);
 
-    std::vector<Result> results;
+    std::vector<Result> window(files.size()), cli(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i)
+        for (int round = 0; round < kRounds; ++round) {
+            keepBest(window[i], measureOnce("window", files[i]));
+            keepBest(cli[i], measureOnce("cli", files[i]));
+        }
     std::vector<PixelSize> shown;
-    for (const auto& f : files) {
-        results.push_back(measure(f, true));
-        shown.push_back(results.back().ok ? results.back().shown : PixelSize{800, 480});
-    }
+    for (std::size_t i = 0; i < files.size(); ++i)
+        shown.push_back(cli[i].ok ? cli[i].report.info.shown : PixelSize{800, 480});
     const std::vector<double> pillow = pillowTimes(files, shown);
 
-    std::printf("%-34s %-5s %9s %9s %9s %9s %9s %9s %8s %7s\n", "file", "kind", "decoded", "tarsel", "decode",
-                "scale", "jpeg", "pillow", "ratio", "goal");
+    double worstWindow = 0, worstPillow = 0;
+    bool allMeasured = true;
+    std::vector<std::string> beyondDecode;
     for (std::size_t i = 0; i < files.size(); ++i) {
-        const Result& r = results[i];
         std::string name = i == 0 ? "generated 12 MP photo (JPEG)" : i == 1 ? "generated 12 MP photo (PNG)" : files[i];
-        if (name.size() > 34)
-            name = "..." + name.substr(name.size() - 31);
         const ImageFormat kind = DetectImageFormat(ReadFileBytes(files[i]).substr(0, 8));
         const char* kindText = kind == ImageFormat::Jpeg ? "JPEG" : kind == ImageFormat::Png ? "PNG" : kind == ImageFormat::Bmp ? "BMP" : "?";
-        const double goal = kind == ImageFormat::Jpeg ? 0.5 : kind == ImageFormat::Png ? 0.7 : 0;
-        if (!r.ok) {
-            std::printf("%-34s %-5s failed\n", name.c_str(), kindText);
+        const Result& w = window[i];
+        const Result& c = cli[i];
+        if (!w.ok || !c.ok) {
+            std::printf("%s (%s): failed\n\n", name.c_str(), kindText);
+            allMeasured = false;
             continue;
         }
-        // Pillow's path has no RGB565 step: the ratio compares the same steps.
-        const double tarsel = r.best.total() - r.best.rgb565;
-        char decodedText[32];
-        std::snprintf(decodedText, sizeof decodedText, "%dx%d", r.decoded.width, r.decoded.height);
-        std::printf("%-34s %-5s %9s %8.1fms %7.1fms %7.1fms %7.1fms ", name.c_str(), kindText, decodedText, tarsel,
-                    r.best.decode, r.best.crop, r.best.jpeg);
+        const RunInfo& info = c.report.info;
+        std::printf("%s: %s, decoded %dx%d, shown %dx%d", name.c_str(), kindText, info.decoded.width,
+                    info.decoded.height, info.shown.width, info.shown.height);
         if (pillow[i] > 0)
-            std::printf("%7.1fms %8.2f", pillow[i], tarsel / pillow[i]);
+            std::printf("; Pillow %.1f ms\n", pillow[i]);
         else
-            std::printf("%9s %8s", "n/a", "n/a");
-        if (goal > 0)
-            std::printf(" %7s", (std::string("<= ") + (goal == 0.5 ? "0.5" : "0.7")).c_str());
-        std::printf("   (RGB565 %.1f ms, median run %.1f ms, peak %.0f MB)\n", r.best.rgb565, r.median, r.peakMb);
+            std::printf("; no Pillow figure\n");
+        printPath("window", w, pillow[i]);
+        printPath("cli", c, pillow[i]);
+        const double ratio = w.report.best.comparable() / c.report.best.comparable();
+        std::printf("  window / cli %.3f\n\n", ratio);
+        worstWindow = std::max(worstWindow, ratio);
+        if (pillow[i] > 0)
+            worstPillow = std::max({worstPillow, w.report.best.comparable() / pillow[i], c.report.best.comparable() / pillow[i]});
+        else
+            allMeasured = false;
+        if (i < 2) {
+            char text[128];
+            std::snprintf(text, sizeof text, "%s: window %.0f %%, cli %.0f %%", kindText,
+                          100 * w.report.best.beyondDecode() / w.report.best.decode,
+                          100 * c.report.best.beyondDecode() / c.report.best.decode);
+            beyondDecode.push_back(text);
+            if (w.report.best.beyondDecode() > kBeyondDecodeGoal * w.report.best.decode ||
+                c.report.best.beyondDecode() > kBeyondDecodeGoal * c.report.best.decode)
+                beyondDecode.back() += " (NOT MET)";
+        }
     }
     if (std::all_of(pillow.begin(), pillow.end(), [](double t) { return t < 0; }))
-        std::printf("\nPillow did not run (Debian python3-pil; TARSEL_PYTHON names the interpreter): no ratios.\n");
+        std::printf("Pillow did not run (Debian python3-pil; TARSEL_PYTHON names the interpreter): no ratios.\n\n");
+
+    std::printf("Goals%s:\n", allMeasured ? "" : " (not every file measured)");
+    std::printf("  window's path within %.0f %% of the command line's: worst window / cli %.3f -- %s\n",
+                100 * (kWindowGoal - 1), worstWindow, met(worstWindow <= kWindowGoal));
+    if (worstPillow > 0)
+        std::printf("  both at or below Pillow's time on every file: worst ratio %.2f -- %s\n", worstPillow,
+                    met(worstPillow <= kPillowGoal));
+    std::string shares;
+    for (const auto& s : beyondDecode)
+        shares += (shares.empty() ? "" : "; ") + s;
+    const bool sharesMet = std::none_of(beyondDecode.begin(), beyondDecode.end(),
+                                        [](const std::string& s) { return s.find("NOT MET") != std::string::npos; });
+    std::printf("  scale, crop, RGB565 and JPEG under %.0f %% of the decode on the 12 MP photo: %s -- %s\n",
+                100 * kBeyondDecodeGoal, shares.c_str(), met(sharesMet && beyondDecode.size() == 2));
 
     std::remove(jpgFile.c_str());
     std::remove(pngFile.c_str());

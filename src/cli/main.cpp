@@ -3,7 +3,6 @@
 #include "cli/console.h"
 #include "cli/jobs.h"
 #include "cli/signals.h"
-#include "pictures/memory.h"
 
 #include <cctype>
 #include <iostream>
@@ -56,7 +55,6 @@ int terminalWidth()
 
 int main(int argc, char** argv)
 {
-    tarsel::KeepPictureBuffers();
     const ParseResult parsed = ParseArguments(argc, argv);
     if (parsed.action == ParseResult::Action::Exit) {
         std::cout << parsed.out;

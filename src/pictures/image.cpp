@@ -2,6 +2,7 @@
 
 #include "util/files.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tarsel {
@@ -23,11 +24,18 @@ Image::Image(int w, int h, std::uint8_t b, std::uint8_t g, std::uint8_t r)
     : width(w > 0 ? w : 0), height(h > 0 ? h : 0)
 {
     pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
-    for (std::size_t i = 0; i < pixels.size(); i += 3) {
-        pixels[i] = b;
-        pixels[i + 1] = g;
-        pixels[i + 2] = r;
+    if (pixels.empty())
+        return;
+    if (b == g && g == r) {
+        std::memset(pixels.data(), b, pixels.size());
+        return;
     }
+    // The first pixel, then what is filled so far copied after itself.
+    pixels[0] = b;
+    pixels[1] = g;
+    pixels[2] = r;
+    for (std::size_t done = 3; done < pixels.size(); done *= 2)
+        std::memcpy(pixels.data() + done, pixels.data(), std::min(done, pixels.size() - done));
 }
 
 std::string TooLargeText(std::int64_t width, std::int64_t height, std::int64_t maxPixels)

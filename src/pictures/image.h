@@ -1,31 +1,47 @@
 // The one picture type of the pictures layer and the readers that fill it.
 #pragma once
 
+#include "pictures/buffer_pool.h"
 #include "util/bytes.h"
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace tarsel {
 
-// An allocator that leaves new elements uninitialised: every reader and scaler
-// writes each pixel byte it hands out, so zero-filling a large picture first would
-// only cost time.
+// The allocator of pixel storage. It leaves new elements uninitialised: every reader
+// and scaler writes each pixel byte it hands out, so zero-filling a large picture
+// first would only cost time (and a buffer may come back from the pool holding an
+// earlier picture). Picture-sized storage comes from PictureBufferPool::shared() and
+// goes back to it, so the next picture reuses pages that are already there.
 template <typename T>
-struct UninitializedAllocator : std::allocator<T> {
+struct PixelAllocator {
     using value_type = T;
+    PixelAllocator() = default;
     template <typename U>
-    struct rebind {
-        using other = UninitializedAllocator<U>;
-    };
-    UninitializedAllocator() = default;
-    template <typename U>
-    UninitializedAllocator(const UninitializedAllocator<U>&) noexcept
+    PixelAllocator(const PixelAllocator<U>&) noexcept
     {
+    }
+    T* allocate(std::size_t n)
+    {
+        if (n > std::numeric_limits<std::size_t>::max() / sizeof(T))
+            throw std::bad_array_new_length();
+        if (n * sizeof(T) >= PictureBufferPool::kMinBytes)
+            return static_cast<T*>(PictureBufferPool::shared().take(n * sizeof(T)));
+        return std::allocator<T>().allocate(n);
+    }
+    void deallocate(T* p, std::size_t n) noexcept
+    {
+        if (n * sizeof(T) >= PictureBufferPool::kMinBytes)
+            PictureBufferPool::shared().give(p);
+        else
+            std::allocator<T>().deallocate(p, n);
     }
     template <typename U, typename... Args>
     void construct(U* p, Args&&... args)
@@ -35,9 +51,14 @@ struct UninitializedAllocator : std::allocator<T> {
         else
             ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
     }
+    template <typename U>
+    bool operator==(const PixelAllocator<U>&) const noexcept
+    {
+        return true;
+    }
 };
 
-using PixelBuffer = std::vector<std::uint8_t, UninitializedAllocator<std::uint8_t>>;
+using PixelBuffer = std::vector<std::uint8_t, PixelAllocator<std::uint8_t>>;
 
 // A 24-bit picture, top-down: row 0 is the top row, each pixel three bytes in the
 // order blue, green, red, rows packed without padding (stride = 3 × width).

@@ -65,7 +65,7 @@ struct JpegReader {
     const DecodeOptions* options = nullptr;
     PixelSize declared;
     Image image;
-    std::vector<std::uint8_t> row;
+    PixelBuffer row; // a CMYK row, written by the library before it is read
     std::string error;
 };
 

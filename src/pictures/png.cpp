@@ -20,7 +20,9 @@ struct PngReader {
     std::size_t pos = 0;
     std::string error;
     Image image;
-    std::vector<std::uint8_t> rows;
+    // One row with alpha, or the whole interlaced picture with alpha (every pixel is
+    // written by its pass before it is laid on white).
+    PixelBuffer rows;
     png_structp png = nullptr;
     png_infop info = nullptr;
 };

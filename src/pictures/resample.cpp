@@ -6,6 +6,11 @@
 #include <exception>
 #include <thread>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define TARSEL_SCALE_SSE 1
+#endif
+
 namespace tarsel {
 
 namespace {
@@ -81,9 +86,12 @@ Taps makeTaps(int srcLen, int dstLen)
     return t;
 }
 
+// Rounded and kept to a byte: when a pixel is made from some hundred source pixels,
+// the rounding of their weights is given to the biggest one, which may then be
+// negative, and a sum just outside 0..255 must not wrap around.
 inline std::uint8_t toByte(std::int32_t acc)
 {
-    return static_cast<std::uint8_t>((acc + (kWeightOne >> 1)) >> kWeightBits);
+    return static_cast<std::uint8_t>(std::clamp((acc + (kWeightOne >> 1)) >> kWeightBits, 0, 255));
 }
 
 // The horizontal taps padded to one count for every target pixel (zero weights on
@@ -92,7 +100,28 @@ struct PaddedTaps {
     int count = 0;
     std::vector<int> first;
     std::vector<std::int32_t> weights; // count per target pixel
+    // For the SIMD row: the weights of each two neighbouring taps as 16-bit pairs, once
+    // for each colour (b, b, g, g, r, r, 0, 0), `pairs` groups of eight per target
+    // pixel; and the target pixels from which on the row is finished one at a time
+    // (their last pair would read past the end of the source row, or the four-byte
+    // store past the end of the target row).
+    int pairs = 0;
+    std::vector<std::int16_t> pairWeights;
+    std::size_t simdEnd = 0;
 };
+
+bool useSsse3()
+{
+#ifdef TARSEL_SCALE_SSE
+    static const bool has = [] {
+        __builtin_cpu_init(); // may be asked before the library's own initialisation ran
+        return __builtin_cpu_supports("ssse3") != 0;
+    }();
+    return has;
+#else
+    return false;
+#endif
+}
 
 PaddedTaps padTaps(const Taps& t, int srcLen)
 {
@@ -109,15 +138,69 @@ PaddedTaps padTaps(const Taps& t, int srcLen)
             p.weights[x * static_cast<std::size_t>(p.count) + static_cast<std::size_t>(t.first[x] - first + k)] =
                 t.weights[t.offset[x] + static_cast<std::size_t>(k)];
     }
+    if (!useSsse3() || n == 0)
+        return p;
+    // A weight is at most kWeightOne: it fits a signed 16-bit lane.
+    p.pairs = (p.count + 1) / 2;
+    p.pairWeights.assign(n * static_cast<std::size_t>(p.pairs) * 8, 0);
+    for (std::size_t x = 0; x < n; ++x)
+        for (int m = 0; m < p.pairs; ++m) {
+            const auto w0 = static_cast<std::int16_t>(p.weights[x * static_cast<std::size_t>(p.count) + 2 * static_cast<std::size_t>(m)]);
+            const auto w1 = 2 * m + 1 < p.count
+                ? static_cast<std::int16_t>(p.weights[x * static_cast<std::size_t>(p.count) + 2 * static_cast<std::size_t>(m) + 1])
+                : std::int16_t{0};
+            std::int16_t* g = &p.pairWeights[(x * static_cast<std::size_t>(p.pairs) + static_cast<std::size_t>(m)) * 8];
+            for (int c = 0; c < 3; ++c) {
+                g[2 * c] = w0;
+                g[2 * c + 1] = w1;
+            }
+        }
+    // Each pair loads eight bytes from its first pixel.
+    auto fits = [&](std::size_t x) {
+        return 3 * (static_cast<std::size_t>(p.first[x]) + 2 * static_cast<std::size_t>(p.pairs - 1)) + 8 <=
+               3 * static_cast<std::size_t>(srcLen);
+    };
+    std::size_t end = n - 1;
+    while (end > 0 && !fits(end - 1))
+        --end;
+    p.simdEnd = end;
     return p;
 }
 
+#ifdef TARSEL_SCALE_SSE
+// Target pixels [0, t.simdEnd) of a row: each two taps of a target pixel's three
+// colours in one multiply-add of 16-bit pairs. The sums are exactly the ones of the
+// plain loop below, so the bytes are the same.
+__attribute__((target("ssse3"))) void scaleRowSsse3(const std::uint8_t* s, std::uint8_t* d, const PaddedTaps& t)
+{
+    // Two pixels' bytes b0 g0 r0 b1 g1 r1 as 16-bit b0 b1 g0 g1 r0 r1 0 0.
+    const __m128i spread = _mm_setr_epi8(0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1);
+    const __m128i half = _mm_set1_epi32(kWeightOne >> 1);
+    const __m128i* w = reinterpret_cast<const __m128i*>(t.pairWeights.data());
+    const int pairs = t.pairs;
+    for (std::size_t x = 0; x < t.simdEnd; ++x, d += 3) {
+        const std::uint8_t* p = s + 3 * static_cast<std::size_t>(t.first[x]);
+        __m128i acc = half;
+        for (int m = 0; m < pairs; ++m, p += 6, ++w) {
+            const __m128i two = _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), spread);
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(two, _mm_loadu_si128(w)));
+        }
+        acc = _mm_srai_epi32(acc, kWeightBits);
+        const __m128i words = _mm_packs_epi32(acc, acc);
+        const auto bgr0 = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
+        // The fourth byte lands on the next target pixel, which is written after it.
+        std::memcpy(d, &bgr0, 4);
+    }
+}
+#endif
+
 template <int Count>
-void scaleRowFixed(const std::uint8_t* s, std::uint8_t* d, const PaddedTaps& t)
+void scaleRowFixed(const std::uint8_t* s, std::uint8_t* d, const PaddedTaps& t, std::size_t from)
 {
     const std::size_t width = t.first.size();
-    const std::int32_t* w = t.weights.data();
-    for (std::size_t x = 0; x < width; ++x, d += 3, w += Count) {
+    const std::int32_t* w = t.weights.data() + from * Count;
+    d += 3 * from;
+    for (std::size_t x = from; x < width; ++x, d += 3, w += Count) {
         const std::uint8_t* p = s + 3 * static_cast<std::size_t>(t.first[x]);
         std::int32_t b = 0, g = 0, r = 0;
         for (int k = 0; k < Count; ++k, p += 3) {
@@ -134,15 +217,23 @@ void scaleRowFixed(const std::uint8_t* s, std::uint8_t* d, const PaddedTaps& t)
 // One row scaled to the taps' length (three bytes a pixel).
 void scaleRow(const std::uint8_t* s, std::uint8_t* d, const Taps& t, const PaddedTaps& padded)
 {
+    std::size_t from = 0;
+#ifdef TARSEL_SCALE_SSE
+    if (padded.pairs > 0) {
+        scaleRowSsse3(s, d, padded);
+        from = padded.simdEnd;
+    }
+#endif
     switch (padded.count) {
-    case 1: return scaleRowFixed<1>(s, d, padded);
-    case 2: return scaleRowFixed<2>(s, d, padded);
-    case 3: return scaleRowFixed<3>(s, d, padded);
-    case 4: return scaleRowFixed<4>(s, d, padded);
+    case 1: return scaleRowFixed<1>(s, d, padded, from);
+    case 2: return scaleRowFixed<2>(s, d, padded, from);
+    case 3: return scaleRowFixed<3>(s, d, padded, from);
+    case 4: return scaleRowFixed<4>(s, d, padded, from);
     default: break;
     }
     const int width = static_cast<int>(t.first.size());
-    for (int x = 0; x < width; ++x, d += 3) {
+    d += 3 * from;
+    for (int x = static_cast<int>(from); x < width; ++x, d += 3) {
         const std::int32_t* w = &t.weights[t.offset[x]];
         const std::uint8_t* p = s + 3 * static_cast<std::size_t>(t.first[x]);
         std::int32_t b = 0, g = 0, r = 0;
@@ -157,6 +248,67 @@ void scaleRow(const std::uint8_t* s, std::uint8_t* d, const Taps& t, const Padde
     }
 }
 
+#ifdef TARSEL_SCALE_SSE
+// Bytes [0, n rounded down to 16) of a target row: each two source rows in one
+// multiply-add of 16-bit pairs (SSE2, which every x86-64 has); the same sums as the
+// plain loops below.
+std::size_t blendRowsSse2(const std::uint8_t* const* rows, const std::int32_t* w, int count, std::uint8_t* d,
+                          std::size_t n)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i half = _mm_set1_epi32(kWeightOne >> 1);
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        __m128i a0 = half, a1 = half, a2 = half, a3 = half;
+        for (int k = 0; k < count; k += 2) {
+            const bool second = k + 1 < count;
+            const __m128i ra = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + i));
+            const __m128i rb = second ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k + 1] + i)) : zero;
+            // Two 16-bit weights (a weight may be negative: see toByte).
+            const std::uint32_t wa = static_cast<std::uint16_t>(w[k]);
+            const std::uint32_t wb = second ? static_cast<std::uint16_t>(w[k + 1]) : 0u;
+            const __m128i wk = _mm_set1_epi32(static_cast<int>(wb << 16 | wa));
+            const __m128i lo = _mm_unpacklo_epi8(ra, rb); // a0 b0 a1 b1 ... a7 b7
+            const __m128i hi = _mm_unpackhi_epi8(ra, rb);
+            a0 = _mm_add_epi32(a0, _mm_madd_epi16(_mm_unpacklo_epi8(lo, zero), wk));
+            a1 = _mm_add_epi32(a1, _mm_madd_epi16(_mm_unpackhi_epi8(lo, zero), wk));
+            a2 = _mm_add_epi32(a2, _mm_madd_epi16(_mm_unpacklo_epi8(hi, zero), wk));
+            a3 = _mm_add_epi32(a3, _mm_madd_epi16(_mm_unpackhi_epi8(hi, zero), wk));
+        }
+        const __m128i lo = _mm_packs_epi32(_mm_srai_epi32(a0, kWeightBits), _mm_srai_epi32(a1, kWeightBits));
+        const __m128i hi = _mm_packs_epi32(_mm_srai_epi32(a2, kWeightBits), _mm_srai_epi32(a3, kWeightBits));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(lo, hi));
+    }
+    return i;
+}
+#endif
+
+// Bytes [from, n) of one target row from `count` rows with their weights.
+void blendRowsPlain(const std::uint8_t* const* rows, const std::int32_t* w, int count, std::uint8_t* d, std::size_t from,
+                    std::size_t n, std::vector<std::int32_t>& acc)
+{
+    if (count == 2) {
+        const std::uint8_t* a = rows[0];
+        const std::uint8_t* b = rows[1];
+        const std::int32_t wa = w[0], wb = w[1];
+        for (std::size_t i = from; i < n; ++i)
+            d[i] = toByte(wa * a[i] + wb * b[i]);
+        return;
+    }
+    std::int32_t* sum = acc.data();
+    const std::uint8_t* first = rows[0];
+    for (std::size_t i = from; i < n; ++i)
+        sum[i] = w[0] * first[i];
+    for (int k = 1; k < count; ++k) {
+        const std::uint8_t* r = rows[k];
+        const std::int32_t wk = w[k];
+        for (std::size_t i = from; i < n; ++i)
+            sum[i] += wk * r[i];
+    }
+    for (std::size_t i = from; i < n; ++i)
+        d[i] = toByte(sum[i]);
+}
+
 // One target row from `count` rows with their weights.
 void blendRows(const std::uint8_t* const* rows, const std::int32_t* w, int count, std::uint8_t* d, std::size_t n,
                std::vector<std::int32_t>& acc)
@@ -165,26 +317,12 @@ void blendRows(const std::uint8_t* const* rows, const std::int32_t* w, int count
         std::memcpy(d, rows[0], n);
         return;
     }
-    if (count == 2) {
-        const std::uint8_t* a = rows[0];
-        const std::uint8_t* b = rows[1];
-        const std::int32_t wa = w[0], wb = w[1];
-        for (std::size_t i = 0; i < n; ++i)
-            d[i] = toByte(wa * a[i] + wb * b[i]);
-        return;
-    }
-    std::int32_t* sum = acc.data();
-    const std::uint8_t* first = rows[0];
-    for (std::size_t i = 0; i < n; ++i)
-        sum[i] = w[0] * first[i];
-    for (int k = 1; k < count; ++k) {
-        const std::uint8_t* r = rows[k];
-        const std::int32_t wk = w[k];
-        for (std::size_t i = 0; i < n; ++i)
-            sum[i] += wk * r[i];
-    }
-    for (std::size_t i = 0; i < n; ++i)
-        d[i] = toByte(sum[i]);
+    std::size_t from = 0;
+#ifdef TARSEL_SCALE_SSE
+    from = blendRowsSse2(rows, w, count, d, n);
+#endif
+    if (from < n)
+        blendRowsPlain(rows, w, count, d, from, n, acc);
 }
 
 } // namespace
@@ -267,18 +405,31 @@ Image ScaleImage(const Image& src, int width, int height)
 
 Image CropShown(const Image& shown, const PixelRect& placement, PixelSize target)
 {
-    Image out(target.width, target.height, kCropFill, kCropFill, kCropFill);
-    if (out.empty() || shown.empty())
-        return out;
     const int x0 = std::max(0, placement.left);
     const int y0 = std::max(0, placement.top);
     const int x1 = std::min({target.width, placement.left + shown.width});
     const int y1 = std::min({target.height, placement.top + shown.height});
-    if (x0 >= x1 || y0 >= y1)
-        return out;
-    for (int y = y0; y < y1; ++y)
-        std::memcpy(out.at(x0, y), shown.at(x0 - placement.left, y - placement.top),
-                    3 * static_cast<std::size_t>(x1 - x0));
+    if (target.width <= 0 || target.height <= 0 || shown.empty() || x0 >= x1 || y0 >= y1)
+        return Image(target.width, target.height, kCropFill, kCropFill, kCropFill);
+    // Each byte written once: the fill only where the picture does not reach (the
+    // buffer may hold an earlier picture).
+    Image out;
+    out.width = target.width;
+    out.height = target.height;
+    out.pixels.resize(out.stride() * static_cast<std::size_t>(out.height));
+    const std::size_t left = 3 * static_cast<std::size_t>(x0);
+    const std::size_t middle = 3 * static_cast<std::size_t>(x1 - x0);
+    const std::size_t right = out.stride() - left - middle;
+    for (int y = 0; y < out.height; ++y) {
+        std::uint8_t* d = out.row(y);
+        if (y < y0 || y >= y1) {
+            std::memset(d, kCropFill, out.stride());
+            continue;
+        }
+        std::memset(d, kCropFill, left);
+        std::memcpy(d + left, shown.at(x0 - placement.left, y - placement.top), middle);
+        std::memset(d + left + middle, kCropFill, right);
+    }
     return out;
 }
 

@@ -6,6 +6,13 @@
 
 namespace tarsel {
 
+DecodeOptions ShownDecodeOptions(PixelSize target)
+{
+    DecodeOptions options;
+    options.atLeast = [target](PixelSize declared) { return PlanDisplay(declared, target).shown; };
+    return options;
+}
+
 Image ProposedCrop(const Image& picture, PixelSize declared, PixelSize target)
 {
     if (picture.empty())
@@ -19,11 +26,9 @@ Image ProposedCrop(const Image& picture, PixelSize declared, PixelSize target)
 
 bool ProposedCropFromFile(const std::string& path, PixelSize target, Image& crop, std::string& error)
 {
-    DecodeOptions options;
-    options.atLeast = [target](PixelSize declared) { return PlanDisplay(declared, target).shown; };
     Image picture;
     PixelSize declared;
-    if (!LoadImageFile(path, picture, error, options, &declared))
+    if (!LoadImageFile(path, picture, error, ShownDecodeOptions(target), &declared))
         return false;
     crop = ProposedCrop(picture, declared, target);
     if (crop.empty()) {

@@ -13,14 +13,18 @@ namespace tarsel {
 // The conversion window's preview panel, in which picture and frame are centred.
 inline constexpr PixelSize kConvertPanelSize{884, 662};
 
+// How a picture to be converted for `target` is decoded: a JPEG may be decoded at a
+// reduced scale that still covers the size it is shown at (PlanDisplay).
+DecodeOptions ShownDecodeOptions(PixelSize target);
+
 // The window's proposal for a picture decoded at `picture`'s size from a file that
 // declares `declared`: shown as PlanDisplay says, picture and frame (target size) each
 // centred in the panel, the crop taken at the frame; white where the picture does not
 // reach.
 Image ProposedCrop(const Image& picture, PixelSize declared, PixelSize target);
 
-// Reads and decodes the file by its content (a JPEG may be decoded at a reduced scale
-// that still covers the shown size, as the window does) and makes the proposed crop.
+// Reads and decodes the file by its content with ShownDecodeOptions, as the window
+// does, and makes the proposed crop.
 // False with a message naming the file when it cannot be read or decoded.
 bool ProposedCropFromFile(const std::string& path, PixelSize target, Image& crop, std::string& error);
 

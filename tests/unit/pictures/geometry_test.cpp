@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <random>
+
 namespace tarsel {
 namespace {
 
@@ -243,6 +247,60 @@ TEST(Resample, LargePicturesScaleEveryRowOnce)
     // Both axes at once: the same as scaling the rows, then the columns.
     const Image both = ScaleImage(src, 250, 410);
     EXPECT_EQ(both.pixels, ScaleImage(ScaleImage(src, 250, h), 250, 410).pixels);
+}
+
+// Where a source pixel's share of a target pixel comes from, in floating point: the
+// part of it under the target pixel where the axis shrinks, the distance between pixel
+// centres where it grows.
+double share(int srcLen, int dstLen, int x, int j)
+{
+    if (dstLen == srcLen)
+        return x == j ? 1.0 : 0.0;
+    if (dstLen < srcLen) {
+        const double scale = double(srcLen) / dstLen;
+        return std::max(0.0, std::min((x + 1) * scale, j + 1.0) - std::max(x * scale, double(j))) / scale;
+    }
+    const double c = std::clamp((x + 0.5) * srcLen / dstLen - 0.5, 0.0, srcLen - 1.0);
+    return std::max(0.0, 1.0 - std::abs(c - j));
+}
+
+// Every target pixel, whatever the sizes (odd widths, strong and slight reductions,
+// enlargements, each axis its own way), is within rounding of the average it stands
+// for: no pixel of a row taken from the wrong place, no colour from another colour.
+TEST(Resample, EveryPixelIsTheAverageItStandsFor)
+{
+    Image src(613, 97);
+    std::mt19937 rng(11);
+    for (auto& b : src.pixels)
+        b = static_cast<std::uint8_t>(rng());
+    const PixelSize sizes[] = {{97, 13}, {611, 96}, {300, 97}, {613, 40}, {123, 200}, {1000, 33}, {7, 150}, {1, 1}, {614, 98}};
+    // The source pixels with a share in each target index.
+    auto shares = [](int srcLen, int dstLen) {
+        std::vector<std::vector<std::pair<int, double>>> all(static_cast<std::size_t>(dstLen));
+        for (int x = 0; x < dstLen; ++x)
+            for (int j = 0; j < srcLen; ++j)
+                if (const double s = share(srcLen, dstLen, x, j); s > 0)
+                    all[static_cast<std::size_t>(x)].push_back({j, s});
+        return all;
+    };
+    for (const PixelSize size : sizes) {
+        const Image out = ScaleImage(src, size.width, size.height);
+        ASSERT_EQ(out.width, size.width);
+        const auto columns = shares(src.width, size.width);
+        const auto rows = shares(src.height, size.height);
+        double worst = 0;
+        for (int y = 0; y < size.height; ++y)
+            for (int x = 0; x < size.width; ++x)
+                for (int c = 0; c < 3; ++c) {
+                    double want = 0;
+                    for (const auto& [i, wy] : rows[static_cast<std::size_t>(y)])
+                        for (const auto& [j, wx] : columns[static_cast<std::size_t>(x)])
+                            want += wy * wx * src.at(j, i)[c];
+                    worst = std::max(worst, std::abs(out.at(x, y)[c] - want));
+                }
+        // Rounded once per axis.
+        EXPECT_LE(worst, 1.5) << size.width << " x " << size.height;
+    }
 }
 
 } // namespace

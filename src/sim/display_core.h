@@ -27,7 +27,7 @@ struct Faults {
     int hangUpAfterBlocks = -1;   // hangs the line up at that point instead; -1 never
     int slowMs = 0;               // every answer leaves this many ms late
     bool refuseMakeFile = false;  // make-file is answered "NO"
-    std::vector<std::string> unkeptKeys; // settings it takes (and echoes) but does not keep
+    std::vector<std::string> unkeptKeys = {}; // settings it takes (and echoes) but does not keep
 
     bool operator==(const Faults&) const = default;
 };
@@ -68,9 +68,9 @@ struct QrPicture {
 struct Shown {
     enum class What { Settings, Text, QrText, QrPicture, Picture, Cleared };
     What what = What::Settings;
-    Bytes text;      // Text: the characters shown (up to 40); QrText: the code's text
+    Bytes text = {}; // Text: the characters shown (up to 40); QrText: the code's text
     int align = 2;   // QrText, QrPicture: 1 left, 2 centre, 3 right
-    Bytes qrBits;    // QrPicture: 192 x 192 pixels, 1 bit a pixel, 1 = black
+    Bytes qrBits = {}; // QrPicture: 192 x 192 pixels, 1 bit a pixel, 1 = black
     int picture = 0; // Picture: 1..10; QrText at a picture: that picture
 };
 

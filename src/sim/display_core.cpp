@@ -375,7 +375,11 @@ std::vector<Action> DisplayCore::receive(const Bytes& bytes, double nowMs)
     }
     m_lastInput = nowMs;
     if (m_qr) {
-        feedQr(bytes, nowMs);
+        Bytes rest = feedQr(bytes, nowMs);
+        if (rest.empty())
+            return out;
+        m_buf += rest;
+        parse(nowMs, false, out);
         return out;
     }
     m_buf += bytes;
@@ -410,8 +414,8 @@ void DisplayCore::parse(double nowMs, bool quiet, std::vector<Action>& out)
         if (m_qr) {
             Bytes rest;
             rest.swap(m_buf);
-            feedQr(rest, nowMs);
-            return;
+            m_buf = feedQr(rest, nowMs);
+            continue;
         }
         if (restarting(nowMs)) { // bytes behind the restart command are lost
             record("IgnoredWhileRestarting", m_buf, nowMs);
@@ -626,7 +630,7 @@ void DisplayCore::handleFrame(const Match& m, const Bytes& f, double nowMs, std:
         if (!m_buf.empty()) {
             Bytes rest;
             rest.swap(m_buf);
-            feedQr(rest, nowMs);
+            m_buf = feedQr(rest, nowMs);
         }
         break;
     }
@@ -908,17 +912,27 @@ void DisplayCore::feedStream(double nowMs, std::vector<Action>& out)
 
 // ---------------------------------------------------------------- QR picture
 
-void DisplayCore::feedQr(const Bytes& chunk, double nowMs)
+Bytes DisplayCore::feedQr(const Bytes& chunk, double nowMs)
 {
     QrUpload& q = *m_qr;
-    q.picture.bytes += chunk;
     q.lastMs = nowMs;
-    const Bytes& d = q.picture.bytes;
-    const bool trailer = d.size() >= 4 && d.compare(d.size() - 4, 4, kQrTrailer) == 0;
-    // The trailer comes in a write of its own after a pause; a picture of the expected
-    // size followed by the trailer ends at once.
-    if (trailer && (d.size() - 4 == kQrPictureSize || chunk == kQrTrailer))
-        finishQr(nowMs);
+    Bytes& d = q.picture.bytes;
+    // A whole picture is counted in: the trailer right behind it ends the upload at once,
+    // and what follows is the next frame, however the line delivered the bytes. A shorter
+    // upload (a cut one) ends when the line falls quiet after a trailer (see tick()).
+    const std::size_t whole = kQrPictureSize + kQrTrailer.size();
+    if (d.size() < whole) {
+        const std::size_t take = std::min(chunk.size(), whole - d.size());
+        d += chunk.substr(0, take);
+        if (d.size() == whole && d.compare(kQrPictureSize, kQrTrailer.size(), kQrTrailer) == 0) {
+            finishQr(nowMs);
+            return chunk.substr(take);
+        }
+        d += chunk.substr(take);
+        return {};
+    }
+    d += chunk;
+    return {};
 }
 
 void DisplayCore::finishQr(double nowMs)

@@ -187,7 +187,8 @@ private:
     void finishPull(double nowMs, std::vector<Action>& out);
     void onMakeFile(const Bytes& frame, double nowMs, std::vector<Action>& out);
     void feedStream(double nowMs, std::vector<Action>& out);
-    void feedQr(const Bytes& chunk, double nowMs);
+    // Takes bytes of a QR picture upload; what follows a whole picture's trailer is returned.
+    Bytes feedQr(const Bytes& chunk, double nowMs);
     void finishQr(double nowMs);
     // Counts an arrived block; returns false when a fault ends the conversation here.
     bool countBlock(std::vector<Action>& out);

@@ -566,6 +566,14 @@ TEST(DisplayCoreTest, StoresTheQrPicture)
     core.tick(530);
     ASSERT_EQ(core.qrPictures().size(), 2u);
     EXPECT_EQ(core.qrPictures()[1].bytes, Bytes(100, '\x55'));
+
+    // However the line hands the bytes over: a whole picture, its trailer and the next
+    // frame in one piece (the way back to the display's speed) are a picture and a frame.
+    core.receive(bytesOf({0x02, 0x07, 0x19, 0x03, 0x00}), 600);
+    core.receive(picture + bytesOf({0x02, 0x07, 0x19, 0x00}) + bytesOf({0x02, 0x07, 0x04, 0x00, 0x00, 0x4B, 0x00}), 700);
+    ASSERT_EQ(core.qrPictures().size(), 3u);
+    EXPECT_EQ(core.qrPictures()[2].bytes, picture);
+    EXPECT_EQ(core.speed(), 19200);
 }
 
 TEST(DisplayCoreTest, UnknownBytesAreRecordedAsText)

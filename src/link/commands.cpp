@@ -52,6 +52,8 @@ void traceSent(const Link& link, const Bytes& frame) { link.traceOut(kSent + Fra
 // Writes a frame on the port; the write's outcome.
 Status writeFrame(Link& link, SerialPort& port, const Bytes& frame)
 {
+    if (!link.letCutAnswerPass(port))
+        return Status::failure(Code::Cancelled, kCancelledText);
     std::string message;
     if (!port.write(frame, message))
         return WriteFailure(link, port, message);
@@ -186,13 +188,20 @@ Status WriteFailure(const Link& link, const SerialPort& port, const std::string&
 
 Status AwaitAnswer(Link& link, SerialPort& port, const AnswerPolicy& policy, Bytes& answer)
 {
+    // A cancel ends the wait at once; the display's answer may still come until the
+    // limit, and the next command must not take it for its own.
+    const double answerDue = link.clock.nowMs() + policy.pauseMs + policy.limitMs;
     const Status cancelled = Status::failure(Code::Cancelled, kCancelledText);
-    if (!link.pause(policy.pauseMs))
+    auto cancelledWait = [&] {
+        link.answerMayStillCome(answerDue);
         return cancelled;
+    };
+    if (!link.pause(policy.pauseMs))
+        return cancelledWait();
     const WaitTimer timer(link.clock);
     for (;;) {
         if (link.cancelled())
-            return cancelled;
+            return cancelledWait();
         if (policy.beforeRead)
             policy.beforeRead();
         Bytes chunk;
@@ -207,7 +216,7 @@ Status AwaitAnswer(Link& link, SerialPort& port, const AnswerPolicy& policy, Byt
         if (!got && port.hungUp())
             return Status::failure(Code::HungUp, readMessage);
         if (verdict != Verdict::RetryNow && policy.pollPauseMs > 0 && !link.pause(policy.pollPauseMs))
-            return cancelled;
+            return cancelledWait();
         if (timer.pastLimit(policy.limitMs))
             return Status::failure(Code::TimedOut, policy.timeOutText);
         // Nothing waiting and no pause of the protocol's own: sleep on the port until
@@ -598,8 +607,14 @@ Status SendQrPicture(Link& link, const std::string& file, std::uint8_t align, st
         return endUpload();
     if (!port.write(bytesOf({0x02, 0x07, 0x19, 0x00}), message))
         return link.cancelled() ? endUpload() : writeFailed(kQrTrailerWriteFailed);
-    if (!link.pause(kQrFinishPauseMs))
-        return outcome(kQrCancelled, Code::Cancelled);
+    {
+        // The whole picture and its trailer are on their way: the display shows it once
+        // they are in and the line is quiet. A cancel now comes too late to stop that, and
+        // must not cut the quiet short either, or the frame that follows (the way back to
+        // the display's speed) would be taken for more of the picture.
+        const CancelScope finish(link, nullptr);
+        link.pause(kQrFinishPauseMs);
+    }
     return outcome(kQrOk, Code::Ok);
 }
 

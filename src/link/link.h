@@ -49,6 +49,29 @@ struct Link {
         return true;
     }
 
+    // A wait for an answer that a cancel cut short leaves that answer on its way: until
+    // `untilMs` (on the link's clock) it may still arrive, and the next command would
+    // take it for its own answer.
+    void answerMayStillCome(double untilMs)
+    {
+        if (untilMs > m_answerDueUntil)
+            m_answerDueUntil = untilMs;
+    }
+    // Before a frame goes out: lets such an answer come and drops it from `port`. False
+    // when the job is cancelled meanwhile (nothing is to be sent then).
+    bool letCutAnswerPass(SerialPort& port)
+    {
+        if (m_answerDueUntil <= 0)
+            return true;
+        const double waitMs = m_answerDueUntil - clock.nowMs();
+        if (waitMs > 0 && !pause(waitMs))
+            return false;
+        m_answerDueUntil = 0;
+        if (port.isOpen())
+            port.purgeInput();
+        return true;
+    }
+
     // Writes one trace line; an empty text writes nothing.
     void traceOut(const std::string& line) const
     {
@@ -58,6 +81,7 @@ struct Link {
 
 private:
     const CancelToken* m_cancel = nullptr;
+    double m_answerDueUntil = 0;
 };
 
 // Runs a job with `token` on the link and takes it off again afterwards.

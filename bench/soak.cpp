@@ -542,7 +542,10 @@ PassResult runPass(Line& line, int model, const std::vector<Planned>& plan, cons
             pr.failures.push_back("#" + std::to_string(i + 1) + " " + kindName(plan[i].kind) + ": " + r.failure);
         if (verbose)
             std::fprintf(stderr, "%s #%zu %s %.0f ms%s%s\n", label, i + 1, kindName(plan[i].kind), pr.ms.back(),
-                         r.cancelled ? " (cancelled)" : "", r.failure.empty() ? "" : (" FAILED: " + r.failure).c_str());
+                         r.cancelled ? (" (cancelled after " + std::to_string(static_cast<int>(plan[i].cancelAfterMs)) +
+                                        " ms)").c_str()
+                                     : "",
+                         r.failure.empty() ? "" : (" FAILED: " + r.failure).c_str());
         if (i + 1 == 100)
             pr.after100 = usageNow();
         if (++since == 100 && !verbose) {

@@ -180,9 +180,9 @@ bool runWindowPath(const std::string& file, Worker& worker, Image& slotBitmap, T
     shown = ScaleImage(source, plan.shown.width, plan.shown.height);
     const PixelRect image = CentreIn(kConvertPanelSize, plan.shown);
     const PixelRect frame = CentreIn(kConvertPanelSize, kTarget);
-    // "OK": the crop under the frame; the caller's bitmap takes a copy, the window goes.
+    // "OK": the crop under the frame; the window goes and the caller takes its bitmap.
     fBitmap = CropShown(shown, CropPlacement(frame, image), kTarget);
-    bitmap = fBitmap;
+    bitmap = std::move(fBitmap);
     info.decoded = {source.width, source.height};
     info.shown = plan.shown;
     source = Image();

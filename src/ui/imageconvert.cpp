@@ -374,7 +374,8 @@ bool RunImageConvert(QWidget* owner, int pictureNumber, tarsel::Image& bitmap, P
     ImageConvert window(owner, pictureNumber, {bitmap.width, bitmap.height}, preferences);
     window.FbOK = false;
     window.exec();
-    bitmap = window.fBitmap;
+    // The window goes now: the caller takes its bitmap rather than a copy of it.
+    bitmap = std::move(window.fBitmap);
     return window.FbOK;
 }
 

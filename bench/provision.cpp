@@ -4,9 +4,9 @@
 // port: the goal for sixteen is 1.1 at most) and the CPU time the program used per
 // display.
 //
-// The profile: All Download of a settings file, a full-screen picture made from a
-// 1600 × 960 PNG and a play picture, and three font images (a synthetic pack, 1/16 of
-// the maker's sizes).
+// The profile: a settings file applied as `settings apply` applies it, a full-screen
+// picture made from a 1600 × 960 PNG and a play picture, and three font images (a
+// synthetic pack, 1/16 of the maker's sizes).
 //
 // Usage: bench_provision [--model NAME] [--repeat N]
 //   --model NAME  the displays' model (default KT310-IID)

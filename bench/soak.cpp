@@ -19,6 +19,7 @@
 //   --model NAME    the display's model (default KT310--IIC)
 //   --verbose       every command with its time and outcome on standard error
 //   --virtual-only  only the run in virtual time (seconds), e.g. to find a failure again
+#include "quiet_outlets.h"
 #include "link/clock.h"
 #include "link/commands.h"
 #include "link/connect.h"
@@ -129,17 +130,7 @@ std::vector<Planned> makePlan(int count, std::uint32_t seed)
     return plan;
 }
 
-class QuietOutlets : public Outlets {
-public:
-    int ShowMessageBox(const std::string&, int flags) override { return flags == kBoxQuestion ? kAnswerYes : kAnswerOk; }
-    void ShowLogOnRichEdit(const std::string&, bool) override {}
-    void StartProgress(const std::string&, int, int) override {}
-    void SetProgressMax(int, int) override {}
-    void SetProgressPosition(int, int) override {}
-    void ShowTransferStatus(const std::string&, const std::string&, int) override {}
-    void ResetProgress() override {}
-    void TraceOut(const std::string&) override {}
-};
+using bench::QuietOutlets;
 
 // Where the commands run: the link, its clock, and a way to cancel the running
 // command after a while.

@@ -10,6 +10,7 @@
 //   --full       the whole Font Download with the maker's full image sizes (minutes)
 //   --divisor N  the whole Font Download with images of size/N (default 8)
 //   --skip-run   only parts 1 and 2
+#include "quiet_outlets.h"
 #include "link/clock.h"
 #include "link/link.h"
 #include "link/outlets.h"
@@ -41,24 +42,7 @@ constexpr double kLineBytesPerSecond = 11520.0; // 115200 bit/s, 10 bits a byte
 // Stop and wait: 256 data bytes per 274-byte block frame plus the 16-byte request.
 constexpr double kCeiling = 256.0 * kLineBytesPerSecond / (274.0 + 16.0);
 
-// Outlets that only keep the tally and count the boxes.
-class QuietOutlets : public Outlets {
-public:
-    std::string lastBox;
-    int ShowMessageBox(const std::string& text, int flags) override
-    {
-        lastBox = text;
-        return flags == kBoxQuestion ? kAnswerYes : kAnswerOk;
-    }
-    void ShowLogOnRichEdit(const std::string&, bool error) override { errors += error ? 1 : 0; }
-    void StartProgress(const std::string&, int, int) override {}
-    void SetProgressMax(int, int) override {}
-    void SetProgressPosition(int, int) override {}
-    void ShowTransferStatus(const std::string&, const std::string&, int) override {}
-    void ResetProgress() override {}
-    void TraceOut(const std::string&) override {}
-    int errors = 0;
-};
+using bench::QuietOutlets;
 
 double percentile(std::vector<double> v, double p)
 {

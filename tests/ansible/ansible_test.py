@@ -127,8 +127,8 @@ def run_playbook(options):
     status = 1
     try:
         ports = {}
-        for spec in options.display:
-            name, _, args = spec.partition('=')
+        for display in options.display:
+            name, _, args = display.partition('=')
             ports[name] = displays.start(name, args)
         variables = os.path.join(root, 'vars.json')
         with open(variables, 'w', encoding='utf-8') as f:
@@ -149,17 +149,17 @@ def run_playbook(options):
 
 # ---------------------------------------------------------------- documentation
 
-class DeclaredSpec(Exception):
+class DeclaredOptions(Exception):
     """Carries what a module hands AnsibleModule, in place of running it."""
 
     def __init__(self, argument_spec, supports_check_mode=False, **_):
-        super().__init__('argument spec')
+        super().__init__('argument_spec')
         self.argument_spec = argument_spec
         self.supports_check_mode = supports_check_mode
 
 
-def declared_spec(collections, module):
-    """The argument spec and check-mode support a module declares, read by calling its
+def declared_options(collections, module):
+    """The options (argument_spec) and check-mode support a module declares, read by calling its
     main() with an AnsibleModule that only records them."""
     sys.dont_write_bytecode = True  # no __pycache__ in the checkout
     sys.path.insert(0, collections)
@@ -168,14 +168,14 @@ def declared_spec(collections, module):
     saved = basic.AnsibleModule
 
     def record(*args, **kwargs):
-        raise DeclaredSpec(*args, **kwargs)
+        raise DeclaredOptions(*args, **kwargs)
     basic.AnsibleModule = record
     try:
         code = importlib.import_module('ansible_collections.%s.%s.plugins.modules.%s' % (COLLECTION + (module,)))
         try:
             code.main()
-        except DeclaredSpec as spec:
-            return spec
+        except DeclaredOptions as declared:
+            return declared
         raise AssertionError('%s: main() never made an AnsibleModule' % module)
     finally:
         basic.AnsibleModule = saved
@@ -239,22 +239,22 @@ def check_docs(options):
             parsed = subprocess.run(['ansible-doc', '--json', name], env=env, capture_output=True, text=True, check=True)
             entry = json.loads(parsed.stdout)[name]
             doc = entry['doc']
-            spec = declared_spec(options.collections, module)
+            module_options = declared_options(options.collections, module)
 
             documented = doc.get('options', {})
-            if sorted(documented) != sorted(spec.argument_spec):
+            if sorted(documented) != sorted(module_options.argument_spec):
                 problems.append('%s: options documented %s, declared %s'
-                                % (name, sorted(documented), sorted(spec.argument_spec)))
-            for option, declared in spec.argument_spec.items():
+                                % (name, sorted(documented), sorted(module_options.argument_spec)))
+            for option, declared in module_options.argument_spec.items():
                 d = documented.get(option, {})
                 for field, fallback in (('type', 'str'), ('required', False), ('default', None)):
                     if d.get(field, fallback) != declared.get(field, fallback):
                         problems.append('%s: option %s: %s documented %r, declared %r'
                                         % (name, option, field, d.get(field, fallback), declared.get(field, fallback)))
             check_mode = doc.get('attributes', {}).get('check_mode', {}).get('support')
-            if (check_mode == 'full') != spec.supports_check_mode:
+            if (check_mode == 'full') != module_options.supports_check_mode:
                 problems.append('%s: check mode documented %r, declared %r'
-                                % (name, check_mode, spec.supports_check_mode))
+                                % (name, check_mode, module_options.supports_check_mode))
             if not entry.get('return'):
                 problems.append('%s: no return values documented' % name)
 
